@@ -1,0 +1,216 @@
+// The run state: every block of data that passes between the routines of a
+// run, one record created zeroed by the program entry and passed by
+// reference. Member names are those of the description of the system.
+// Lengths in metres, angles in radians, unless a comment says otherwise.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "run/farray.h"
+
+namespace bbtrack {
+
+using int32 = std::int32_t;
+
+inline constexpr int kSlots = 1001;     // particle slots of coord
+inline constexpr int kSections = 73;    // sections (and encounter points) of the ring
+inline constexpr int kNtmapm = 4096;    // largest turn count of options 2 and 3
+inline constexpr int kGrid = 14;        // footprint store: angle and amplitude indices 0..13
+
+// ---- run parameters (read from "diff.input") ----
+struct Readin1 {
+  int32 iopt;    // run option: 0 diffusion, 1 phase space, 2 turn-by-turn, 3 footprint
+  int32 ntrack;  // number of turns
+  double amp;    // start amplitude of the diffusion run, r.m.s. beam sizes
+};
+struct Readin2 {
+  int32 ichoice;  // run label
+  int32 itrip;    // 1: read the triplet multipole errors
+};
+struct Readin3 {
+  double circumference;  // m
+  double spacing;        // echoed only
+};
+struct Readin4 {
+  double xi;  // beam-beam parameter, echoed only
+};
+struct Phase {
+  double phase[4];  // x tunes (0, 1) and y tunes (2, 3) as read
+};
+struct Crossing {
+  double thetac;  // crossing angle, echoed only
+  int32 npar;     // long-range encounters a wire would compensate
+};
+struct Tunemd {
+  double dpxm, dpym, fx, fy;  // tune modulation, echoed only
+};
+struct Wire {
+  double wirestr;  // integrated wire strength, m
+  double wstrerr;  // relative wire strength error (fraction after reading)
+  double werr2;    // mrad, echoed only
+  double wranerr;  // echoed only
+  int32 iwire;     // 1: evaluate the wire compensator
+};
+struct Wire2 {
+  int32 iwswitch;
+};
+struct Wire3b {
+  double wcurrent;  // A
+  double wlength;   // m
+};
+struct Wire3 {
+  double wbetax, wbetay, wdist;
+  double wirecoef;  // wire kick coefficient, printed at start
+};
+
+// ---- beam and physical constants ----
+struct Bb {
+  double rp;        // classical particle radius, m
+  double gamma;     // Lorentz factor
+  double dnb;       // bunch population
+  double emitn;     // normalised emittance, m rad
+  double srparam;   // 2 rp dnb / gamma, m
+  double sstar;
+  double betastar;  // m, echoed only
+  double emit;      // geometric emittance emitn / gamma, m rad
+  double divstar;
+};
+struct Fundcon {
+  double echarge;  // C
+  double clight;   // m/s
+};
+struct Constant {
+  double pi;
+};
+struct Timec {
+  double trev;  // revolution time, s
+};
+struct Vorn {
+  double factor;  // beam-beam strength sqrt(2 pi) dnb rp / gamma, m
+};
+
+// ---- ring model ----
+struct Qarrot {
+  FArray<double, kSections, 6, 6> tmat;  // tmat(k, i, j), tracking units
+};
+struct Twiss {
+  double alfx, alfy, betx, bety;  // at the observation point, start of section 1
+};
+struct Bbcoord {
+  FArray<double, kSections, 4> bbcoord;  // (k,1) sigma x, (k,2) sigma y, (k,3) x0, (k,4) y0
+};
+struct Excluded {
+  FArray<int32, kSections> excl;  // skipped encounters, file order
+  int32 nexcl;
+};
+struct Qarcavind {
+  int32 cavind;  // the point without encounter, 25
+};
+struct Qarkick {
+  FArray<double, kSections, 2> kick0;  // reference-orbit kick function: (k,1) vertical, (k,2) horizontal
+};
+struct Qarind {
+  FArray<int32, kSections> kick0set;  // 1 once kick0(k, .) is known
+};
+
+// ---- particles and tracking results ----
+struct Coord {
+  FArray<double, kSlots, 4> coord;  // coord(i, 1..4) = x, x', y, y' of slot i
+};
+struct Np {
+  int32 npart;  // live particles, slots 1..npart
+  int32 nlost;
+};
+struct Icoord {
+  double ampin;  // 0.5 amp, r.m.s. beam sizes
+};
+struct Fp {
+  FArray<int32, kSlots, 2> fpidx;  // (p,1) angle index, (p,2) amplitude index, from 0
+  FArray<int32, kSlots> owner;     // 1 when the slot's particle was given a grid point
+};
+
+// Turn-by-turn store of option 2, sized for the run before tracking:
+// fmap(slot, sample, coordinate), sample 1 the start.
+struct Fmap {
+  int32 nslot = 0;
+  int32 nsample = 0;
+  std::vector<double> v;
+  void size_for(int32 slots, int32 samples) {
+    nslot = slots;
+    nsample = samples;
+    v.assign(static_cast<std::size_t>(slots) * static_cast<std::size_t>(samples) * 4, 0.0);
+  }
+  double& operator()(int32 i, int32 s, int32 m) {
+    return v[((static_cast<std::size_t>(i - 1) * static_cast<std::size_t>(nsample)) +
+              static_cast<std::size_t>(s - 1)) * 4 + static_cast<std::size_t>(m - 1)];
+  }
+};
+
+// Footprint store of option 3, sized for the run before tracking: the
+// beta-scaled positions of grid point (iang, iamp) after turn t, single
+// precision, contiguous in t for the transform of one grid point.
+struct Tbt {
+  int32 nturn = 0;
+  std::vector<float> tbtx, tbty;
+  void size_for(int32 turns) {
+    nturn = turns;
+    auto n = static_cast<std::size_t>(kGrid) * kGrid * static_cast<std::size_t>(turns);
+    tbtx.assign(n, 0.0f);
+    tbty.assign(n, 0.0f);
+  }
+  std::size_t at(int32 iang, int32 iamp, int32 t) const {
+    return (static_cast<std::size_t>(iang) * kGrid + static_cast<std::size_t>(iamp)) *
+               static_cast<std::size_t>(nturn) + static_cast<std::size_t>(t - 1);
+  }
+};
+
+struct Ave {
+  FArray<double, 1000, 2> ave;  // ring buffer of the last 1000 action spreads
+};
+
+// ---- triplet multipole data ----
+struct Triplet {
+  FArray<double, 10, 16> trb, tra;
+  FArray<double, 16> trbeta;
+};
+struct Triplet2 {
+  FArray<double, 16> trw;
+};
+
+struct State {
+  Readin1 readin1{};
+  Readin2 readin2{};
+  Readin3 readin3{};
+  Readin4 readin4{};
+  Phase phase{};
+  Crossing crossing{};
+  Tunemd tunemd{};
+  Wire wire{};
+  Wire2 wire2{};
+  Wire3b wire3b{};
+  Wire3 wire3{};
+  Bb bb{};
+  Fundcon fundcon{};
+  Constant constant{};
+  Timec timec{};
+  Vorn vorn{};
+  Qarrot qarrot{};
+  Twiss twiss{};
+  Bbcoord bbcoord{};
+  Excluded excluded{};
+  Qarcavind qarcavind{};
+  Qarkick qarkick{};
+  Qarind qarind{};
+  Coord coord{};
+  Np np{};
+  Icoord icoord{};
+  Fp fp{};
+  Fmap fmap{};
+  Tbt tbt{};
+  Ave ave{};
+  Triplet triplet{};
+  Triplet2 triplet2{};
+};
+
+}  // namespace bbtrack
