@@ -1,0 +1,48 @@
+#include <cmath>
+
+#include "input/readers.h"
+
+namespace bbtrack {
+namespace {
+
+// Single-precision literals of the original constants, widened to double.
+constexpr double kMu0Scale = 1.0000000116860974e-07;  // 1e-7
+constexpr double kRigidity = 3.3559999465942383;      // 3.356: Brho = 3.356 * 0.938 * gamma T m
+constexpr double kProtonMass = 0.9380000233650208;    // 0.938 GeV
+
+}  // namespace
+
+void init(State& st, textio::Io& io) {
+  auto& bb = st.bb;
+  const double pi = 4.0 * std::atan(1.0);
+  st.constant.pi = pi;
+  bb.rp = 1.5e-18;
+  st.fundcon.clight = 3.0e8;
+  st.fundcon.echarge = 1.6e-19;
+  bb.srparam = 2.0 * bb.rp * bb.dnb / bb.gamma;
+  // The particles are taken to move at the speed of light.
+  st.timec.trev = st.readin3.circumference / st.fundcon.clight;
+
+  if (st.wire.iwire == 1) {
+    const double mu0 = 4.0 * pi * kMu0Scale;
+    const double wl = 1.0;  // wire length of the strength check, m
+    const double npar = static_cast<double>(st.crossing.npar);
+    // The current for which the wire's integrated kick equals that of
+    // npar long-range encounters.
+    const double current =
+        2.0 * bb.rp * bb.dnb * npar * 2.0 * pi * kRigidity * kProtonMass / (mu0 * wl);
+    io.print(6, {" wire current = ", current, " A"});
+    const double kw = mu0 * current * wl / (2.0 * pi * kRigidity * bb.gamma * kProtonMass);
+    st.wire.wirestr = kw * (st.wire.wstrerr + 1.0);
+    const double total = npar * bb.srparam;
+    const double ratio = total / st.wire.wirestr;
+    io.print(6, {" wire check : ", total, st.wire.wirestr, ratio});
+    io.print(6, {" strength error : ", st.wire.wstrerr});
+  }
+
+  st.vorn.factor = std::sqrt(2.0 * pi) * (bb.dnb * bb.rp) / bb.gamma;
+  io.print(6, {" VORN study: factor= ", st.vorn.factor});
+  for (int k = 1; k <= kSections; ++k) st.qarind.kick0set(k) = 0;
+}
+
+}  // namespace bbtrack

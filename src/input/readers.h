@@ -1,0 +1,19 @@
+// Readers of the run set-up: the run parameter file, the optics and
+// collision files, the derived constants and the triplet multipole errors.
+#pragma once
+
+#include "run/state.h"
+#include "textio/textio.h"
+
+namespace bbtrack {
+
+// "diff.input" on unit 440: 51 positional lines, every value echoed.
+void readinwire(State& st, textio::Io& io);
+// "Matrices.dat", "Sigmas.dat", "excluded.dat"; writes "imageoflrbb.dat".
+void readinvorn(State& st, textio::Io& io);
+// Physical constants, beam-beam strength, the wire report, kick cache reset.
+void init(State& st, textio::Io& io);
+// "multdist.dat" on unit 25: triplet multipole errors, betas and weights.
+void tripletin(State& st, textio::Io& io);
+
+}  // namespace bbtrack

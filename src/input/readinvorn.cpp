@@ -1,0 +1,178 @@
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "input/readers.h"
+
+namespace bbtrack {
+namespace {
+
+using Mat6 = double[6][6];
+
+const textio::Format kMatrixRow("(6(1X,E12.5))");
+const textio::Format kImageRecord("(I5,9(1X,F10.4))");
+
+// Stability of one transverse plane of the one-turn matrix. Every number
+// derived from an unstable or below-half-integer matrix is meaningless, so
+// say so on standard error instead of failing silently.
+void warn_plane(textio::Io& io, const char* plane, double trace, double beta) {
+  if (!(std::fabs(trace) < 2.0)) {
+    io.write_record(0, std::string("warning: ") + plane +
+                           " one-turn matrix is unstable (|trace| >= 2)");
+  } else if (!(beta > 0.0)) {
+    io.write_record(0, std::string("warning: ") + plane +
+                           " beta function at the observation point is not positive"
+                           " (tune below the half integer)");
+  }
+}
+
+}  // namespace
+
+void readinvorn(State& st, textio::Io& io) {
+  auto& tmat = st.qarrot.tmat;
+  auto& tw = st.twiss;
+  auto& bbc = st.bbcoord.bbcoord;
+  const double emit = st.bb.emit;
+
+  // cummat[k]: map from the observation point to the end of section k.
+  static_assert(kSections == 73);
+  auto cummat = std::make_unique<Mat6[]>(kSections + 1);
+
+  io.open(450, "Matrices.dat");
+  io.open(23, "imageoflrbb.dat");
+  st.qarcavind.cavind = 25;
+  for (int i = 0; i < 6; ++i)
+    for (int j = 0; j < 6; ++j) cummat[0][i][j] = (i == j) ? 1.0 : 0.0;
+
+  // The file's positions are in mm, the tracking's in m: tmat = D R D^-1
+  // with D = diag(0.001, 1, 0.001, 1, 0.001, 1).
+  std::string name;
+  // Work values of the reads persist from line to line: a null value in
+  // the file keeps the previous line's value.
+  double v[6] = {};
+  for (int k = 1; k <= kSections; ++k) {
+    io.read(450, {textio::Target(name, 10)});
+    for (int i = 1; i <= 6; ++i) {
+      io.read(450, {v[0], v[1], v[2], v[3], v[4], v[5]});
+      for (int j = 1; j <= 6; ++j) {
+        tmat(k, i, j) = v[j - 1];
+        if (j % 2 == 1) tmat(k, i, j) = tmat(k, i, j) * 1000.0;
+        if (i % 2 == 1) tmat(k, i, j) = tmat(k, i, j) * 0.001;
+        io.print(6, {k, i, j, " ", tmat(k, i, j)});
+      }
+    }
+    for (int i = 0; i < 6; ++i)
+      for (int j = 0; j < 6; ++j) {
+        double p = 0.0;
+        for (int l = 0; l < 6; ++l) p = p + tmat(k, i + 1, l + 1) * cummat[k - 1][l][j];
+        cummat[k][i][j] = p;
+      }
+  }
+  const Mat6& t = cummat[kSections];
+
+  io.print(6, {" "});
+  io.print(6, {" matrix "});
+  for (int i = 0; i < 6; ++i)
+    io.write(6, kMatrixRow, {t[i][0], t[i][1], t[i][2], t[i][3], t[i][4], t[i][5]});
+
+  const double pi = 4.0 * std::atan(1.0);
+  st.constant.pi = pi;
+  const double qx = 1.0 - std::acos((t[0][0] + t[1][1]) / 2.0) / (2.0 * pi);
+  const double qy = 1.0 - std::acos((t[2][2] + t[3][3]) / 2.0) / (2.0 * pi);
+  const double qz = 1.0 - std::acos((t[4][4] + t[5][5]) / 2.0) / (2.0 * pi);
+  io.print(6, {" "});
+  io.print(6, {" tunes "});
+  io.print(6, {qx, " ", qy, " ", qz});
+  io.print(6, {" "});
+
+  const double mux = 2.0 * pi * qx;
+  const double muy = 2.0 * pi * qy;
+  tw.betx = t[0][1] / std::sin(mux);
+  tw.bety = t[2][3] / std::sin(muy);
+  tw.alfx = (t[0][0] - std::cos(mux)) / std::sin(mux);
+  tw.alfy = (t[2][2] - std::cos(muy)) / std::sin(muy);
+  io.print(6, {" "});
+  io.print(6, {" betas "});
+  io.print(6, {tw.betx, " ", tw.bety});
+  io.print(6, {" alfas "});
+  io.print(6, {tw.alfx, " ", tw.alfy});
+  io.print(6, {" "});
+  warn_plane(io, "horizontal", t[0][0] + t[1][1], tw.betx);
+  warn_plane(io, "vertical", t[2][2] + t[3][3], tw.bety);
+
+  // Opposing beam at each encounter, and the image of its centre mapped
+  // back to the observation point in normalised coordinates.
+  io.open(460, "Sigmas.dat");
+  st.qarcavind.cavind = 25;
+  const int cavind = st.qarcavind.cavind;
+  const double gamx0 = (1.0 + tw.alfx * tw.alfx) / tw.betx;
+  const double gamy0 = (1.0 + tw.alfy * tw.alfy) / tw.bety;
+  double cx = 0.0, cy = 0.0;
+  double s1 = 0.0, s2 = 0.0, s3 = 0.0, s4 = 0.0;
+  std::int32_t point = 0;  // read and not used
+  for (int k = 1; k <= kSections; ++k) {
+    if (k == cavind) {
+      s1 = s2 = s3 = s4 = 0.0;
+    } else {
+      io.read(460, {point, s1, s2, s3, s4});
+    }
+    bbc(k, 3) = -0.001 * s3;  // the positions change sign
+    bbc(k, 4) = -0.001 * s4;
+    bbc(k, 1) = 0.001 * s1;
+    bbc(k, 2) = 0.001 * s2;
+    io.print(6, {" in readinvorn ", bbc(k, 3), s3});
+
+    const double xo = bbc(k, 3);
+    const double yo = bbc(k, 4);
+    double xr, xpr, yr, ypr;
+    if (k == 1) {
+      xr = xo;
+      xpr = -xo * tw.alfx / tw.betx;
+      yr = yo;
+      ypr = -yo * tw.alfy / tw.bety;
+    } else {
+      const Mat6& m = cummat[k - 1];
+      const double m11 = m[0][0], m12 = m[0][1], m21 = m[1][0], m22 = m[1][1];
+      const double m33 = m[2][2], m34 = m[2][3], m43 = m[3][2], m44 = m[3][3];
+      const double bx = m11 * m11 * tw.betx - 2.0 * m11 * m12 * tw.alfx + m12 * m12 * gamx0;
+      const double by = m33 * m33 * tw.bety - 2.0 * m33 * m34 * tw.alfy + m34 * m34 * gamy0;
+      const double ax =
+          -m11 * m21 * tw.betx + (m11 * m22 + m12 * m21) * tw.alfx - m12 * m22 * gamx0;
+      const double ay =
+          -m33 * m43 * tw.bety + (m33 * m44 + m34 * m43) * tw.alfy - m34 * m44 * gamy0;
+      xr = xo * (m22 + m12 * ax / bx);
+      xpr = -xo * (m21 + m11 * ax / bx);
+      yr = yo * (m44 + m34 * ay / by);
+      ypr = -yo * (m43 + m33 * ay / by);
+      cx = m22 * bbc(k, 1) / std::sqrt(emit);
+      cy = m44 * bbc(k, 2) / std::sqrt(emit);
+    }
+    const double X = xr / std::sqrt(emit * tw.betx);
+    const double PX = std::sqrt(tw.betx) * (xpr + xr * tw.alfx / tw.betx) / std::sqrt(emit);
+    const double Y = yr / std::sqrt(emit * tw.bety);
+    const double PY = std::sqrt(tw.bety) * (ypr + yr * tw.alfy / tw.bety) / std::sqrt(emit);
+    const double AX = std::sqrt(X * X + PX * PX);
+    const double AY = std::sqrt(Y * Y + PY * PY);
+    const double AR = std::sqrt(AX * AX + AY * AY);
+    io.print(6, {" in readinvorn 2 ", xr, X, emit});
+    if (k != cavind) {
+      const std::int32_t rec = k < cavind ? k : k - 1;
+      io.write(23, kImageRecord, {rec, X, PX, Y, PY, cx, cy, AX, AY, AR});
+    }
+  }
+
+  io.open(470, "excluded.dat");
+  std::int32_t n = 0;
+  while (n < kSections) {
+    std::int32_t v = st.excluded.excl(n + 1);
+    if (!io.read_or_eof(470, {v})) break;
+    st.excluded.excl(n + 1) = v;
+    ++n;
+  }
+  st.excluded.nexcl = n;
+  io.print(6, {" number of excluded collisions = ", st.excluded.nexcl});
+  io.close(460);
+  io.close(470);
+}
+
+}  // namespace bbtrack

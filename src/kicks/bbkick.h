@@ -1,0 +1,29 @@
+#pragma once
+
+#include "run/state.h"
+
+namespace bbtrack {
+
+// Kick function G of a two-dimensional Gaussian bunch of r.m.s. sizes sigx,
+// sigy centred at (x0, y0), felt at (x, y): the vertical component goes to
+// gy, the horizontal one to gx (1/m; times `factor` it is the angle change).
+// Nearly round bunches (sizes within 1 %) use the round-beam field with the
+// product of the two sizes; others use the elliptical (complex error
+// function) field. A component whose separation is zero is a zero of the
+// sign of that separation, also at the centre itself.
+void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, double& gy,
+            double& gx);
+
+// The two values of w needed by the elliptical field, for separations
+// u, v >= 0 and sizes a > b (wider plane horizontal): wr1 + i wi1 = w(z1),
+// wr2 + i wi2 = w(z2), z1 = (u + i v)/S, z2 = (rho u + i v/rho)/S with
+// S = sqrt(2 (a^2 - b^2)), rho = b/a.
+void bbkick(double& wr1, double& wr2, double& wi1, double& wi2, double u, double v, double a,
+            double b);
+
+// Angle changes of a particle at (x, y) at encounter k, measured from the
+// kick on the reference orbit, which is computed at the first call for k and
+// kept in st.qarkick.kick0 (st.qarind.kick0set(k) = 1 from then on).
+void kickvorn(State& st, double x, double y, double& dxp, double& dyp, int k);
+
+}  // namespace bbtrack

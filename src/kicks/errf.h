@@ -1,0 +1,19 @@
+#pragma once
+
+namespace bbtrack {
+
+// Complex error function w(z) = exp(-z^2) erfc(-i z) for z = xx + i yy,
+// returned as wx + i wy. The first quadrant is evaluated by a summed
+// continued fraction inside the rectangle |yy| < 4.29, |xx| < 5.33 and by a
+// nine-term continued fraction outside it; the other quadrants follow from
+// w(-conj z) = conj w(z) and w(-z) = 2 exp(-z^2) - w(z). Accurate to about
+// 1e-9 absolute in the upper half plane. For yy < 0 and large |z| the factor
+// exp(yy^2 - xx^2) may overflow; the beam-beam kick only uses yy >= 0.
+void errf(double xx, double yy, double& wx, double& wy);
+
+// x^n for an integer n, by square-and-multiply starting from the lowest bit
+// of |n|; a negative n gives 1/(x^|n|), one division after the products.
+// Kept as a routine of its own so that the sequence of roundings is fixed.
+double ipow(double x, int n);
+
+}  // namespace bbtrack

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "run/state.h"
+
+namespace bbtrack {
+
+// Beam-beam kick of encounter k on particles 1 .. npart: angles change,
+// positions do not.
+void bbkickvorn(State& st, int k);
+
+// Linear transport of particles 1 .. npart through section k. Only the
+// horizontal and vertical 2x2 diagonal blocks of tmat(k) act; coupling and
+// longitudinal entries are ignored.
+void rotvorn(State& st, int k);
+
+// One turn: for k = 1 .. 73 the kick of encounter k, unless k is excluded or
+// is the point without encounter, then always the transport of section k.
+void track_turn(State& st);
+
+}  // namespace bbtrack

@@ -1,0 +1,198 @@
+#include "run/driver.h"
+
+#include "distrib/distributions.h"
+#include "input/readers.h"
+#include "kicks/transport.h"
+#include "run/diagnostics.h"
+#include "run/footprint.h"
+#include "run/normalise.h"
+
+namespace bbtrack {
+namespace {
+
+const textio::Format kDiffRecord("(I6,3(1X,E10.3),1X,I3,1X,I3)");
+const textio::Format kPhaseRecord("(1X,I5,4(1X,E10.4))");
+const textio::Format kSummaryRecord("(1X,3(1X,E10.4),1X,I2,1X,4(1X,E10.4))");
+const textio::Format kFmapRecord("(4(1X,E18.12))");
+
+// What the turn loop leaves for the end of the run.
+struct Saved {
+  double avx0 = 0.0, avy0 = 0.0;
+  int32 iturn0 = 0;
+  double avx1 = 0.0, avy1 = 0.0;
+  int32 iturn1 = 0;
+};
+
+// Start-up: readers, constants, distribution, result files. Ends the run
+// (stop) when a stored run asks for more turns than can be stored.
+void start_up(State& st, textio::Io& io) {
+  readinwire(st, io);
+  readinvorn(st, io);
+  io.print(6, {" actual betas = ", st.twiss.betx, st.twiss.bety});
+  init(st, io);
+  io.print(6, {st.bb.gamma, st.fundcon.echarge, st.fundcon.clight});
+  const double q = st.fundcon.echarge;
+  const double v = st.fundcon.clight;
+  st.wire3.wirecoef =
+      2.0 * st.bb.rp * st.wire3b.wcurrent * st.wire3b.wlength / (st.bb.gamma * q * v);
+  io.print(6, {" wirecoef = ", st.wire3.wirecoef});
+  st.np.npart = 169;
+  st.np.nlost = 0;
+  st.icoord.ampin = 0.5 * st.readin1.amp;
+  io.print(6, {" iopt decision "});
+
+  const int32 iopt = st.readin1.iopt;
+  if (iopt == 3) {
+    initcoordfp(st, io);
+    if (st.readin1.ntrack > kNtmapm) {
+      io.print(6, {" ntrack>ntmapm - abunai! "});
+      io.stop();
+    }
+    st.tbt.size_for(st.readin1.ntrack > 0 ? st.readin1.ntrack : 0);
+  } else if (iopt == 2) {
+    initcoorduni(st, io);
+    if (st.readin1.ntrack > kNtmapm) {
+      io.print(6, {" ntrack>ntmapm - abunai! "});
+      io.stop();
+    }
+    // Sample 1 is the start; the store holds at least that one sample.
+    st.fmap.size_for(st.np.npart, st.readin1.ntrack > 1 ? st.readin1.ntrack : 1);
+    for (int32 i = 1; i <= st.np.npart; ++i) {
+      const Normalised nc = beta_scaled(st, i);
+      st.fmap(i, 1, 1) = nc.x;
+      st.fmap(i, 1, 2) = nc.px;
+      st.fmap(i, 1, 3) = nc.y;
+      st.fmap(i, 1, 4) = nc.py;
+    }
+  } else if (iopt == 1) {
+    st.readin1.ntrack = 500;
+    st.np.npart = 15;
+    io.print(6, {" option 1 ", st.np.npart, st.bb.sstar, st.bb.divstar, st.bb.emit});
+    initcoordunir(st, io);
+    io.print(6, {st.coord.coord(15, 1), st.coord.coord(15, 3)});
+  } else {
+    initcoordwire(st, io);
+  }
+  io.print(6, {" after initialization "});
+
+  io.open(35, "test.dat");
+  if (iopt == 3) io.open(24, "footprint.dat");
+  if (iopt == 1 || iopt == 3) io.open(22, "phasespace.dat");
+  if (iopt == 2) io.open(23, "frequencymap.dat");  // closes "imageoflrbb.dat"
+  if (iopt != 1 && iopt != 2 && iopt != 3) {
+    io.open(20, "diff.dat");
+    io.open(21, "resav.out");
+  }
+  if (st.readin2.itrip == 1) tripletin(st, io);
+
+  io.print(6, {"  "});
+  io.print(6, {" start tracking "});
+  io.print(6, {" ioption = ", iopt});
+  io.print(6, {" ichoice = ", st.readin2.ichoice});
+  io.print(6, {" itrip = ", st.readin2.itrip});
+  io.print(6, {" ------------------------- "});
+  io.print(6, {"  "});
+  io.print(6, {" srparam = ", st.bb.srparam});
+  io.print(6, {" npar = ", st.crossing.npar});
+}
+
+// The records of one turn of option 1, 2 or 3.
+void record_turn(State& st, textio::Io& io, int32 i) {
+  const int32 iopt = st.readin1.iopt;
+  if (iopt == 3) {
+    if (st.np.npart >= 1) {
+      const Normalised nc = beta_scaled(st, 1);
+      io.write(22, kPhaseRecord, {i, nc.x, nc.px, nc.y, nc.py});
+    }
+    footprint_store(st, i);
+  }
+  if (iopt == 1 || iopt == 2) {
+    for (int32 j = 1; j <= st.np.npart; ++j) {
+      const Normalised nc = beam_size_units(st, j);
+      if (iopt == 1) {
+        io.write(22, kPhaseRecord, {i, nc.x, nc.px, nc.y, nc.py});
+      } else if (i + 1 <= st.readin1.ntrack) {
+        st.fmap(j, i + 1, 1) = nc.x;
+        st.fmap(j, i + 1, 2) = nc.px;
+        st.fmap(j, i + 1, 3) = nc.y;
+        st.fmap(j, i + 1, 4) = nc.py;
+      }
+    }
+  }
+}
+
+// The turn loop; returns the loop counter.
+int32 track(State& st, textio::Io& io, Saved& sv) {
+  const int32 iopt = st.readin1.iopt;
+  const int32 ntrack = st.readin1.ntrack;
+  double varx = 0.0, vary = 0.0, avx = 0.0, avy = 0.0;
+  int32 i = 1;
+  for (; i <= ntrack; ++i) {
+    if (i % 500 == 0) io.print(6, {" i = ", i});
+    track_turn(st);
+    const double tnow = i * st.timec.trev;
+    overflow(st);
+    if (iopt != 1) {
+      varwire(st, varx, vary);
+      runav(st, varx, vary, avx, avy, i);
+      if (i == 1000) {
+        sv.avx0 = avx;
+        sv.avy0 = avy;
+        sv.iturn0 = i;
+      }
+      if (st.np.nlost > 0 && i > 2000) {
+        sv.avx1 = avx;
+        sv.avy1 = avy;
+        sv.iturn1 = i;
+        break;
+      }
+      if (i == ntrack) {
+        sv.avx1 = avx;
+        sv.avy1 = avy;
+        sv.iturn1 = i;
+      }
+      if (i >= 1000 && i % 100 == 0)
+        io.write(20, kDiffRecord, {i, tnow, avx, avy, st.np.nlost, st.np.npart});
+    }
+    record_turn(st, io, i);
+  }
+  return i;
+}
+
+void end_of_run(State& st, textio::Io& io, const Saved& sv) {
+  const int32 iopt = st.readin1.iopt;
+  if (iopt == 3) footprint_analysis(st, io);
+  if (iopt == 0) {
+    const double dt = static_cast<double>(sv.iturn1 - sv.iturn0);
+    const double diffx = (sv.avx1 - sv.avx0) / dt;
+    const double diffy = (sv.avy1 - sv.avy0) / dt;
+    const auto& ph = st.phase.phase;
+    io.write(21, kSummaryRecord,
+             {st.icoord.ampin, diffx, diffy, st.readin2.ichoice, ph[0], ph[1], ph[2], ph[3]});
+  }
+  if (iopt == 2) {
+    for (int32 i = 1; i <= st.np.npart; ++i)
+      for (int32 s = 1; s <= st.readin1.ntrack; ++s)
+        io.write(23, kFmapRecord,
+                 {st.fmap(i, s, 1), st.fmap(i, s, 2), st.fmap(i, s, 3), st.fmap(i, s, 4)});
+  }
+  if (iopt == 1) {
+    io.close(22);
+  } else {
+    io.close(20);
+    io.close(21);
+  }
+  io.print(6, {" lost particles = ", st.np.nlost});
+}
+
+}  // namespace
+
+void diff2wirenew(State& st, textio::Io& io) {
+  start_up(st, io);
+  Saved sv;
+  const int32 counter = track(st, io, sv);
+  io.print(6, {" after tracking loop ", counter});
+  end_of_run(st, io, sv);
+}
+
+}  // namespace bbtrack

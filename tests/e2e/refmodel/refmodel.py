@@ -1,0 +1,833 @@
+#!/usr/bin/env python3
+"""Reference model of the beam-beam tracking batch program.
+
+Usage:  python3 refmodel.py RUNDIR
+
+Reads the input files of RUNDIR ("diff.input", "Matrices.dat", "Sigmas.dat",
+"excluded.dat", "multdist.dat"), writes into RUNDIR the files the program
+writes, plus "stdout.txt", "stderr.txt" and "status.txt" (exit status).
+The run happens with RUNDIR as the current directory; environment variables
+NO_STOP_MESSAGE and FORnnn are taken from the model's own environment.
+"""
+
+import math
+import os
+import sys
+
+_here = os.path.dirname(os.path.abspath(__file__))
+if _here not in sys.path:
+    sys.path.insert(0, _here)
+
+from textio import TextIO, RunEnd, fmt_i            # noqa: E402
+from numerics import (c_div, c_sqrt, c_exp, c_acos, c_sin, c_cos, f32,  # noqa: E402
+                      ranuni, Encounter, ffrank, c06eaf_check,
+                      hermitian_pair, QNAN)
+
+F_DIFF = "(I6,3(1X,E10.3),1X,I3,1X,I3)"
+F_PHASE = "(1X,I5,4(1X,E10.4))"
+F_FOOT = "(2(1X,I5),2(1X,E10.4))"
+F_RESAV = "(1X,3(1X,E10.4),1X,I2,1X,4(1X,E10.4))"
+F_FMAP = "(4(1X,E18.12))"
+F_MAT = "(6(1X,E12.5))"
+F_IMAGE = "(I5,9(1X,F10.4))"
+
+SP_1EM7 = 1.0000000116860974e-07
+SP_3356 = 3.3559999465942383
+SP_0938 = 0.9380000233650208
+SP_001 = 0.009999999776482582
+SP_1EM5 = 9.999999747378752e-06
+
+NSLOT = 1001
+NTMAPM = 4096
+
+
+class State(object):
+    pass
+
+
+def new_state():
+    s = State()
+    # readin1..4, phase, crossing, tunemd, wire*, bb
+    s.iopt = 0
+    s.ntrack = 0
+    s.amp = 0.0
+    s.ichoice = 0
+    s.itrip = 0
+    s.circumference = 0.0
+    s.spacing = 0.0
+    s.xi = 0.0
+    s.phase = [0.0, 0.0, 0.0, 0.0]
+    s.thetac = 0.0
+    s.npar = 0
+    s.dpxm = s.dpym = s.fx = s.fy = 0.0
+    s.wirestr = s.wstrerr = s.werr2 = s.wranerr = 0.0
+    s.iwire = 0
+    s.iwswitch = 0
+    s.disterr = 0.0
+    s.wcurrent = s.wlength = 0.0
+    s.wbetax = s.wbetay = s.wdist = 0.0
+    s.wirecoef = 0.0
+    s.rp = s.gamma = s.dnb = s.emitn = s.srparam = 0.0
+    s.sstar = s.betastar = s.emit = s.divstar = 0.0
+    s.echarge = s.clight = 0.0
+    s.pi = 0.0
+    s.trev = 0.0
+    s.factor = 0.0
+    s.tmat = None
+    s.alfx = s.alfy = s.betx = s.bety = 0.0
+    s.bbcoord = [[0.0] * 4 for _ in range(74)]   # index 1..73
+    s.excl = [0] * 74                           # index 1..73
+    s.nexcl = 0
+    s.cavind = 0
+    s.npart = 0
+    s.nlost = 0
+    s.ampin = 0.0
+    return s
+
+
+# ---------------------------------------------------------------------------
+# Run parameter file
+# ---------------------------------------------------------------------------
+
+def readinwire(io, s):
+    u = 440
+    io.open(u, "diff.input")
+
+    def skip():
+        io.read_a80(u)
+
+    def rd(kinds, vals):
+        return io.read_ld(u, kinds, vals)[0]
+
+    w = lambda *items: io.write_ld(6, list(items))
+
+    skip()                                           # 1
+    s.amp, = rd(["R"], [s.amp])                      # 2
+    w(" amp = ", s.amp)
+    skip(); skip()                                   # 3, 4
+    s.iopt, = rd(["I"], [s.iopt])                    # 5
+    w(" iopt = ", s.iopt)
+    skip()
+    s.itrip, = rd(["I"], [s.itrip])                  # 7
+    w(" itrip = ", s.itrip)
+    skip()
+    s.ichoice, = rd(["I"], [s.ichoice])              # 9
+    w(" ichoice = ", s.ichoice)
+    skip()
+    s.ntrack, = rd(["I"], [s.ntrack])                # 11
+    w(" ntrack = ", s.ntrack)
+    skip()
+    s.npart, = rd(["I"], [s.npart])                  # 13
+    w(" npart = ", s.npart)
+    skip()
+    s.phase[0], s.phase[1] = rd(["R", "R"], s.phase[0:2])      # 15
+    w(" x tunes = ", s.phase[0], s.phase[1])
+    skip()
+    s.phase[2], s.phase[3] = rd(["R", "R"], s.phase[2:4])      # 17
+    w(" y tunes = ", s.phase[2], s.phase[3])
+    skip()
+    s.circumference, = rd(["R"], [s.circumference])  # 19
+    w(" circumference = ", s.circumference)
+    skip()
+    s.dnb, = rd(["R"], [s.dnb])                      # 21
+    w(" dnb = ", s.dnb)
+    skip()
+    s.spacing, = rd(["R"], [s.spacing])              # 23
+    w(" spacing = ", s.spacing)
+    skip()
+    s.betastar, = rd(["R"], [s.betastar])            # 25
+    w(" betastar = ", s.betastar)
+    skip()
+    s.emitn, = rd(["R"], [s.emitn])                  # 27
+    w(" emitn = ", s.emitn)
+    skip()
+    s.gamma, = rd(["R"], [s.gamma])                  # 29
+    w(" gamma = ", s.gamma)
+    s.emit = c_div(s.emitn, s.gamma)
+    skip()
+    s.xi, = rd(["R"], [s.xi])                        # 31
+    w(" xi = ", s.xi)
+    skip()
+    s.sstar, = rd(["R"], [s.sstar])                  # 33
+    w(" sstar = ", s.sstar)
+    skip()
+    s.divstar, = rd(["R"], [s.divstar])              # 35
+    w(" divstar = ", s.divstar)
+    skip()
+    s.thetac, = rd(["R"], [s.thetac])                # 37
+    w(" thetac = ", s.thetac)
+    skip()
+    s.npar, = rd(["I"], [s.npar])                    # 39
+    w(" npar = ", s.npar)
+    skip()
+    s.dpxm, s.dpym = rd(["R", "R"], [s.dpxm, s.dpym])          # 41
+    w(" dpxm, dpym = ", s.dpxm, s.dpym)
+    s.fx, s.fy = rd(["R", "R"], [s.fx, s.fy])                  # 42
+    w(" fx, fy = ", s.fx, s.fy)
+    skip()
+    s.iwire, = rd(["I"], [s.iwire])                  # 44
+    w(" iwire = ", s.iwire)
+    skip()
+    s.wstrerr, s.werr2, s.wranerr = rd(["R", "R", "R"],
+                                       [s.wstrerr, s.werr2, s.wranerr])  # 46
+    s.disterr, = rd(["R"], [s.disterr])              # 47
+    s.iwswitch, = rd(["I"], [s.iwswitch])            # 48
+    w(" wire errors = ", s.wstrerr, s.werr2, " mrad")
+    w(" wire random errors = ", s.wranerr)
+    w(" distance error = ", s.disterr)
+    w(" iwswitch = ", s.iwswitch)
+    skip()
+    s.wcurrent, s.wlength = rd(["R", "R"], [s.wcurrent, s.wlength])   # 50
+    s.wdist, s.wbetax, s.wbetay = rd(["R", "R", "R"],
+                                     [s.wdist, s.wbetax, s.wbetay])   # 51
+    w(" wire current =", s.wcurrent)
+    w(" wire length =", s.wlength)
+    w(" wire distance =", s.wdist)
+    w(" wire betax =", s.wbetax)
+    w(" wire betay =", s.wbetay)
+    s.wstrerr = 0.01 * s.wstrerr
+
+
+# ---------------------------------------------------------------------------
+# Optics and collision files
+# ---------------------------------------------------------------------------
+
+def readinvorn(io, s):
+    w = lambda *items: io.write_ld(6, list(items))
+    io.open(450, "Matrices.dat")
+    io.open(23, "imageoflrbb.dat")
+    s.cavind = 25
+    ident = [[1.0 if i == j else 0.0 for j in range(6)] for i in range(6)]
+    cum = [ident]
+    tmat = [None] * 74
+    name = " " * 10
+    v = [0.0] * 6
+    for k in range(1, 74):
+        (name,), _ = io.read_ld(450, [("C", 10)], [name])
+        t = [[0.0] * 6 for _ in range(6)]
+        for i in range(1, 7):
+            v, _ = io.read_ld(450, ["R"] * 6, v)
+            for j in range(1, 7):
+                val = v[j - 1]
+                if j % 2 == 1:
+                    val = val * 1000.0
+                if i % 2 == 1:
+                    val = val * 0.001
+                t[i - 1][j - 1] = val
+                w(k, i, j, " ", val)
+        tmat[k] = t
+        prev = cum[k - 1]
+        p = [[0.0] * 6 for _ in range(6)]
+        for i in range(6):
+            ti = t[i]
+            for j in range(6):
+                acc = 0.0
+                for l in range(6):
+                    acc = acc + ti[l] * prev[l][j]
+                p[i][j] = acc
+        cum.append(p)
+    s.tmat = tmat
+    T = cum[73]
+    w(" ")
+    w(" matrix ")
+    for i in range(6):
+        io.write_fmt(6, F_MAT, T[i])
+    pi = 4.0 * math.atan(1.0)
+    s.pi = pi
+    twopi = 2.0 * pi
+    qx = 1.0 - c_div(c_acos((T[0][0] + T[1][1]) / 2.0), twopi)
+    qy = 1.0 - c_div(c_acos((T[2][2] + T[3][3]) / 2.0), twopi)
+    qz = 1.0 - c_div(c_acos((T[4][4] + T[5][5]) / 2.0), twopi)
+    w(" ")
+    w(" tunes ")
+    w(qx, " ", qy, " ", qz)
+    w(" ")
+    mux = twopi * qx
+    muy = twopi * qy
+    s.betx = c_div(T[0][1], c_sin(mux))
+    s.bety = c_div(T[2][3], c_sin(muy))
+    s.alfx = c_div(T[0][0] - c_cos(mux), c_sin(mux))
+    s.alfy = c_div(T[2][2] - c_cos(muy), c_sin(muy))
+    w(" ")
+    w(" betas ")
+    w(s.betx, " ", s.bety)
+    w(" alfas ")
+    w(s.alfx, " ", s.alfy)
+    w(" ")
+    # stability warnings (standard error)
+    for plane, tr, beta in (("horizontal", T[0][0] + T[1][1], s.betx),
+                            ("vertical", T[2][2] + T[3][3], s.bety)):
+        if tr != tr or abs(tr) >= 2.0:
+            io.err_line("warning: %s one-turn matrix is unstable (|trace| >= 2)" % plane)
+        elif not beta > 0.0:
+            io.err_line("warning: %s beta function at the observation point is not "
+                        "positive (tune below the half integer)" % plane)
+
+    io.open(460, "Sigmas.dat")
+    s.cavind = 25
+    betx, bety, alfx, alfy, emit = s.betx, s.bety, s.alfx, s.alfy, s.emit
+    gx0 = c_div(1.0 + alfx * alfx, betx)
+    gy0 = c_div(1.0 + alfy * alfy, bety)
+    cx = 0.0
+    cy = 0.0
+    sv = [0, 0.0, 0.0, 0.0, 0.0]
+    sem = c_sqrt(emit)
+    for k in range(1, 74):
+        if k == s.cavind:
+            sv[1] = sv[2] = sv[3] = sv[4] = 0.0
+        else:
+            sv, _ = io.read_ld(460, ["I", "R", "R", "R", "R"], sv)
+        s1, s2, s3, s4 = sv[1], sv[2], sv[3], sv[4]
+        bb = s.bbcoord[k]
+        bb[2] = -0.001 * s3
+        bb[3] = -0.001 * s4
+        bb[0] = 0.001 * s1
+        bb[1] = 0.001 * s2
+        w(" in readinvorn ", bb[2], s3)
+        xo = bb[2]
+        yo = bb[3]
+        if k == 1:
+            xr = xo
+            xpr = c_div(-xo * alfx, betx)
+            yr = yo
+            ypr = c_div(-yo * alfy, bety)
+        else:
+            m = cum[k - 1]
+            m11, m12, m21, m22 = m[0][0], m[0][1], m[1][0], m[1][1]
+            m33, m34, m43, m44 = m[2][2], m[2][3], m[3][2], m[3][3]
+            bx = m11 * m11 * betx - 2.0 * m11 * m12 * alfx + m12 * m12 * gx0
+            by = m33 * m33 * bety - 2.0 * m33 * m34 * alfy + m34 * m34 * gy0
+            ax = -m11 * m21 * betx + (m11 * m22 + m12 * m21) * alfx - m12 * m22 * gx0
+            ay = -m33 * m43 * bety + (m33 * m44 + m34 * m43) * alfy - m34 * m44 * gy0
+            xr = xo * (m22 + c_div(m12 * ax, bx))
+            xpr = -xo * (m21 + c_div(m11 * ax, bx))
+            yr = yo * (m44 + c_div(m34 * ay, by))
+            ypr = -yo * (m43 + c_div(m33 * ay, by))
+            cx = c_div(m22 * bb[0], sem)
+            cy = c_div(m44 * bb[1], sem)
+        X = c_div(xr, c_sqrt(emit * betx))
+        PX = c_div(c_sqrt(betx) * (xpr + c_div(xr * alfx, betx)), sem)
+        Y = c_div(yr, c_sqrt(emit * bety))
+        PY = c_div(c_sqrt(bety) * (ypr + c_div(yr * alfy, bety)), sem)
+        AX = c_sqrt(X * X + PX * PX)
+        AY = c_sqrt(Y * Y + PY * PY)
+        AR = c_sqrt(AX * AX + AY * AY)
+        w(" in readinvorn 2 ", xr, X, emit)
+        if k != s.cavind:
+            recno = k if k < s.cavind else k - 1
+            io.write_fmt(23, F_IMAGE, [recno, X, PX, Y, PY, cx, cy, AX, AY, AR])
+
+    io.open(470, "excluded.dat")
+    n_read = 0
+    for n in range(1, 74):
+        vals, eof = io.read_ld(470, ["I"], [s.excl[n]], eof_ok=True)
+        if eof:
+            break
+        s.excl[n] = vals[0]
+        n_read = n
+    s.nexcl = n_read
+    w(" number of excluded collisions = ", s.nexcl)
+    io.close(460)
+    io.close(470)
+
+
+# ---------------------------------------------------------------------------
+# Derived constants and wire
+# ---------------------------------------------------------------------------
+
+def init(io, s):
+    w = lambda *items: io.write_ld(6, list(items))
+    pi = 4.0 * math.atan(1.0)
+    s.pi = pi
+    s.rp = 1.5e-18
+    s.clight = 3.0e8
+    s.echarge = 1.6e-19
+    s.srparam = c_div((2.0 * s.rp) * s.dnb, s.gamma)
+    s.trev = c_div(s.circumference, s.clight)
+    if s.iwire == 1:
+        mu0 = (4.0 * pi) * SP_1EM7
+        ell = 1.0
+        cur = c_div(((((((2.0 * s.rp) * s.dnb) * float(s.npar)) * 2.0) * pi)
+                     * SP_3356) * SP_0938, mu0 * ell)
+        w(" wire current = ", cur, " A")
+        kw = c_div((mu0 * cur) * ell, (((2.0 * pi) * SP_3356) * s.gamma) * SP_0938)
+        s.wirestr = kw * (s.wstrerr + 1.0)
+        total = float(s.npar) * s.srparam
+        ratio = c_div(total, s.wirestr)
+        w(" wire check : ", total, s.wirestr, ratio)
+        w(" strength error : ", s.wstrerr)
+    s.factor = c_div(c_sqrt(2.0 * pi) * (s.dnb * s.rp), s.gamma)
+    w(" VORN study: factor= ", s.factor)
+
+
+# ---------------------------------------------------------------------------
+# Distributions
+# ---------------------------------------------------------------------------
+
+def initcoordwire(io, s, C):
+    X, XP, Y, YP = C
+    n = s.npart
+    r, _ = ranuni(12454643, 2 * n)
+    A = s.ampin
+    betx, bety, alfx, alfy, emit, pi = s.betx, s.bety, s.alfx, s.alfy, s.emit, s.pi
+    for i in range(1, n + 1):
+        phx = (2.0 * pi) * r[i - 1]
+        phy = (2.0 * pi) * r[n + i - 1]
+        x = (A * c_sqrt(betx * emit)) * c_sin(phx)
+        xp = (A * c_sqrt(c_div(emit, betx))) * c_cos(phx) - c_div(alfx * x, betx)
+        y = (A * c_sqrt(bety * emit)) * c_sin(phy)
+        yp = (A * c_sqrt(c_div(emit, bety))) * c_cos(phy) - c_div(alfy * y, bety)
+        X[i - 1], XP[i - 1], Y[i - 1], YP[i - 1] = x, xp, y, yp
+
+
+def initcoorduni(io, s, C):
+    X, XP, Y, YP = C
+    betx, bety, emit = s.betx, s.bety, s.emit
+    X[0] = SP_001 * c_sqrt(betx * emit)
+    Y[0] = SP_001 * c_sqrt(bety * emit)
+    XP[0] = 0.0
+    YP[0] = 0.0
+    m = int(f32(c_sqrt(float(s.npart - 1))))
+    step = c_div(10.0, float(m))
+    io.write_ld(6, [" nparts = ", m])
+    for j in range(1, m + 1):
+        for i in range(1, m + 1):
+            p = 1 + (j - 1) * m + i
+            X[p - 1] = (float(i) * step) * c_sqrt(betx * emit)
+            XP[p - 1] = 0.0
+            Y[p - 1] = (float(j) * step) * c_sqrt(bety * emit)
+            YP[p - 1] = 0.0
+
+
+def initcoordunir(io, s, C):
+    X, XP, Y, YP = C
+    n = s.npart
+    r, _ = ranuni(12454643, 4 * n)
+    io.write_ld(6, [" nparts = ", n])
+    betx, bety, emit = s.betx, s.bety, s.emit
+    for i in range(1, n + 1):
+        X[i - 1] = (3.0 * r[2 * n + i - 1]) * c_sqrt(betx * emit)
+        Y[i - 1] = (3.0 * r[3 * n + i - 1]) * c_sqrt(bety * emit)
+        XP[i - 1] = 0.0
+        YP[i - 1] = 0.0
+
+
+def initcoordfp(io, s, C, fp):
+    X, XP, Y, YP = C
+    nside = int(f32(c_sqrt(float(s.npart))))
+    n = nside
+    sx = c_sqrt(s.betx * s.emit)
+    dA = c_div(6.0 * sx, float(n - 1))
+    dphi = c_div(s.pi, float(2 * (n - 1)))
+    for j in range(0, n):
+        for i in range(0, n):
+            p = (n + 1) * j + i + 1
+            if i == 0 and j == 0:
+                phi = s.pi * 0.25
+            else:
+                phi = float(i) * dphi + SP_1EM5
+            A = SP_001 * sx + float(j) * dA
+            x = A * c_cos(phi)
+            y = A * c_sin(phi)
+            X[p - 1], XP[p - 1], Y[p - 1], YP[p - 1] = x, 0.0, y, 0.0
+            fp[p - 1] = (i, j)
+            io.write_ld(6, [" footprint init", p, " ", j, " ", i, x, y])
+
+
+# ---------------------------------------------------------------------------
+# Triplet multipole errors
+# ---------------------------------------------------------------------------
+
+def tripletin(io, s):
+    w = lambda *items: io.write_ld(6, list(items))
+    sa = [0.0] * 10
+    sb = [0.0] * 10
+    qa = [0.0] * 10
+    qb = [0.0] * 10
+    io.open(25, "multdist.dat")
+    tra = [[0.0] * 16 for _ in range(10)]
+    trb = [[0.0] * 16 for _ in range(10)]
+    for j in range(16):
+        for n in range(10):
+            (a, b), _ = io.read_ld(25, ["R", "R"], [tra[n][j], trb[n][j]])
+            tra[n][j] = a
+            trb[n][j] = b
+            sa[n] = sa[n] + a
+            sb[n] = sb[n] + b
+            qa[n] = qa[n] + a * a
+            qb[n] = qb[n] + b * b
+        w(0.0)
+    w(" read multipoledata ")
+    w("  ")
+    w(" average values  ")
+    ma = [0.0] * 10
+    mb = [0.0] * 10
+    for n in range(10):
+        ma[n] = 0.0625 * sa[n]
+        mb[n] = 0.0625 * sb[n]
+        w(ma[n], mb[n])
+    w("  ")
+    w(" rms ")
+    for n in range(10):
+        ra = c_sqrt(0.0625 * qa[n] - ma[n] * ma[n])
+        rb = c_sqrt(0.0625 * qb[n] - mb[n] * mb[n])
+        w(ra, rb)
+    w("  ")
+    w(" multipole initialization finished ")
+    w("  ")
+    trbeta = [0.0] * 16
+    for j in range(16):
+        (trbeta[j],), _ = io.read_ld(25, ["R"], [trbeta[j]])
+    w(" read beta functions ")
+    w("  ")
+    w(" mean values  ")
+    for j in range(16):
+        w(trbeta[j])
+    trw = [0.0] * 16
+    for j in range(16):
+        (trw[j],), _ = io.read_ld(25, ["R"], [trw[j]])
+    for j in range(16):
+        w(trw[j])
+    w("  ")
+    w(" beta function initialization finished ")
+    w("  ")
+    io.close(25)
+
+
+# ---------------------------------------------------------------------------
+# Library error reporting
+# ---------------------------------------------------------------------------
+
+def p01abf_hard(io, ierror):
+    rec = (" ** ABNORMAL EXIT from NAG Library routine " + "C06EAF" + ": IFAIL"
+           + " =" + fmt_i(ierror, 6))
+    io.write_text_line(6, rec.rstrip() or rec[:1])
+    io.write_text_line(6, " ** NAG hard failure - execution terminated")
+    raise RunEnd(0)
+
+
+# ---------------------------------------------------------------------------
+# Driver
+# ---------------------------------------------------------------------------
+
+def main(io):
+    s = new_state()
+    w = lambda *items: io.write_ld(6, list(items))
+    readinwire(io, s)
+    readinvorn(io, s)
+    w(" actual betas = ", s.betx, s.bety)
+    init(io, s)
+    w(s.gamma, s.echarge, s.clight)
+    s.wirecoef = c_div(((2.0 * s.rp) * s.wcurrent) * s.wlength,
+                       (s.gamma * s.echarge) * s.clight)
+    w(" wirecoef = ", s.wirecoef)
+    s.npart = 169
+    s.nlost = 0
+    s.ampin = 0.5 * s.amp
+    w(" iopt decision ")
+
+    X = [0.0] * NSLOT
+    XP = [0.0] * NSLOT
+    Y = [0.0] * NSLOT
+    YP = [0.0] * NSLOT
+    C = (X, XP, Y, YP)
+    fp = [None] * NSLOT          # grid point of each slot (option 3)
+    fmap = None                  # per-slot sample lists (option 2)
+    iopt = s.iopt
+
+    betx, bety, alfx, alfy, emit = s.betx, s.bety, s.alfx, s.alfy, s.emit
+    sbx = c_sqrt(betx)
+    sby = c_sqrt(bety)
+    sem = c_sqrt(emit)
+    sbxe = sbx * sem
+    sbye = sby * sem
+
+    def beta_scaled(x, xp, y, yp):
+        return (c_div(x, sbx), (c_div(alfx * x, betx) + xp) * sbx,
+                c_div(y, sby), (c_div(alfy * y, bety) + yp) * sby)
+
+    def beam_units(x, xp, y, yp):
+        return (c_div(x, sbxe), c_div((c_div(alfx * x, betx) + xp) * sbx, sem),
+                c_div(y, sbye), c_div((c_div(alfy * y, bety) + yp) * sby, sem))
+
+    if iopt == 3:
+        initcoordfp(io, s, C, fp)
+        if s.ntrack > NTMAPM:
+            w(" ntrack>ntmapm - abunai! ")
+            io.stop()
+    elif iopt == 2:
+        initcoorduni(io, s, C)
+        if s.ntrack > NTMAPM:
+            w(" ntrack>ntmapm - abunai! ")
+            io.stop()
+        nt = max(s.ntrack, 1)
+        fmap = []
+        for i in range(s.npart):
+            row = [(0.0, 0.0, 0.0, 0.0)] * nt
+            row[0] = beta_scaled(X[i], XP[i], Y[i], YP[i])
+            fmap.append(row)
+    elif iopt == 1:
+        s.ntrack = 500
+        s.npart = 15
+        w(" option 1 ", s.npart, s.sstar, s.divstar, s.emit)
+        initcoordunir(io, s, C)
+        w(X[14], Y[14])
+    else:
+        initcoordwire(io, s, C)
+    w(" after initialization ")
+
+    io.open(35, "test.dat")
+    if iopt == 3:
+        io.open(24, "footprint.dat")
+    if iopt in (1, 3):
+        io.open(22, "phasespace.dat")
+    if iopt == 2:
+        io.open(23, "frequencymap.dat")
+    if iopt not in (1, 2, 3):
+        io.open(20, "diff.dat")
+        io.open(21, "resav.out")
+
+    if s.itrip == 1:
+        tripletin(io, s)
+
+    w("  ")
+    w(" start tracking ")
+    w(" ioption = ", s.iopt)
+    w(" ichoice = ", s.ichoice)
+    w(" itrip = ", s.itrip)
+    w(" ------------------------- ")
+    w("  ")
+    w(" srparam = ", s.srparam)
+    w(" npar = ", s.npar)
+
+    # --- ring model for tracking ---
+    excluded = set(s.excl[1:1 + s.nexcl]) if s.nexcl > 0 else set()
+    factor = s.factor
+    secs = []
+    for k in range(1, 74):
+        enc = None
+        if k not in excluded and k != s.cavind:
+            bb = s.bbcoord[k]
+            enc = Encounter(bb[0], bb[1], bb[2], bb[3])
+            gx0, gy0 = ffrank(0.0, 0.0, enc)
+            enc.fk0x = factor * gx0
+            enc.fk0y = factor * gy0
+        t = s.tmat[k]
+        secs.append((enc, t[0][0], t[0][1], t[1][0], t[1][1],
+                     t[2][2], t[2][3], t[3][2], t[3][3]))
+    secs = tuple(secs)
+
+    ntrack = s.ntrack
+    trev = s.trev
+    ave1 = [0.0] * 1000
+    ave2 = [0.0] * 1000
+    avx = avy = 0.0
+    avx0 = avy0 = avx1 = avy1 = 0.0
+    iturn0 = iturn1 = 0
+    store = {}                    # (iang, iamp) -> ([x...], [y...]) for option 3
+    npart = s.npart
+
+    i = 1
+    while i <= ntrack:
+        if i % 500 == 0:
+            w(" i = ", i)
+        # one turn for every particle (particles do not interact)
+        for idx in range(npart):
+            x = X[idx]
+            xp = XP[idx]
+            y = Y[idx]
+            yp = YP[idx]
+            for enc, r11, r12, r21, r22, r33, r34, r43, r44 in secs:
+                if enc is not None:
+                    gx, gy = ffrank(x, y, enc)
+                    xp = xp + (enc.fk0x - factor * gx)
+                    yp = yp + (enc.fk0y - factor * gy)
+                x, xp = r11 * x + r12 * xp, r21 * x + r22 * xp
+                y, yp = r33 * y + r34 * yp, r43 * y + r44 * yp
+            X[idx] = x
+            XP[idx] = xp
+            Y[idx] = y
+            YP[idx] = yp
+        tnow = float(i) * trev
+
+        # loss check
+        keep = [j for j in range(npart)
+                if abs(X[j]) <= 1000.0 and abs(Y[j]) <= 1000.0]
+        if len(keep) != npart:
+            s.nlost += npart - len(keep)
+            for dst, src in enumerate(keep):
+                X[dst] = X[src]
+                XP[dst] = XP[src]
+                Y[dst] = Y[src]
+                YP[dst] = YP[src]
+                fp[dst] = fp[src]
+            if fmap is not None:
+                fmap = [fmap[j] for j in keep]
+            npart = len(keep)
+            s.npart = npart
+
+        if iopt != 1:
+            # action spreads
+            if npart == 0:
+                varx = 0.0
+                vary = 0.0
+            else:
+                s1 = s2 = q1 = q2 = 0.0
+                for j in range(npart):
+                    x = X[j]
+                    y = Y[j]
+                    tx = c_div(alfx * x, betx) + XP[j]
+                    ty = c_div(alfy * y, bety) + YP[j]
+                    wx = c_div(x * x, betx) + betx * (tx * tx)
+                    wy = c_div(y * y, bety) + bety * (ty * ty)
+                    s1 = s1 + wx
+                    s2 = s2 + wy
+                    q1 = q1 + wx * wx
+                    q2 = q2 + wy * wy
+                fn = float(npart)
+                m1 = s1 / fn
+                m2 = s2 / fn
+                q1 = q1 / fn
+                q2 = q2 / fn
+                varx = c_div(c_sqrt(abs(q1 - m1 * m1)), emit)
+                vary = c_div(c_sqrt(abs(q2 - m2 * m2)), emit)
+            # running average
+            r = i % 1000
+            if i == 1:
+                for j in range(1000):
+                    ave1[j] = 0.0
+                    ave2[j] = 0.0
+            ave1[r] = varx
+            ave2[r] = vary
+            if i < 1000:
+                avx = 0.0
+                avy = 0.0
+            else:
+                a1 = 0.0
+                a2 = 0.0
+                for j in range(1000):
+                    a1 = a1 + ave1[j]
+                    a2 = a2 + ave2[j]
+                avx = 0.001 * a1
+                avy = 0.001 * a2
+            if i == 1000:
+                avx0, avy0, iturn0 = avx, avy, i
+            if s.nlost > 0 and i > 2000:
+                avx1, avy1, iturn1 = avx, avy, i
+                break
+            if i == ntrack:
+                avx1, avy1, iturn1 = avx, avy, i
+            if i >= 1000 and i % 100 == 0:
+                io.write_fmt(20, F_DIFF, [i, tnow, avx, avy, s.nlost, npart])
+
+        if iopt == 3:
+            for j in range(npart):
+                xh, pxh, yh, pyh = beta_scaled(X[j], XP[j], Y[j], YP[j])
+                if j == 0:
+                    io.write_fmt(22, F_PHASE, [i, xh, pxh, yh, pyh])
+                g = fp[j]
+                if g is not None:
+                    rec = store.get(g)
+                    if rec is None:
+                        rec = ([0.0] * ntrack, [0.0] * ntrack)
+                        store[g] = rec
+                    rec[0][i - 1] = f32(xh)
+                    rec[1][i - 1] = f32(yh)
+        elif iopt == 1:
+            for j in range(npart):
+                io.write_fmt(22, F_PHASE, [i] + list(beam_units(X[j], XP[j], Y[j], YP[j])))
+        elif iopt == 2:
+            if i + 1 <= ntrack:
+                for j in range(npart):
+                    fmap[j][i] = beam_units(X[j], XP[j], Y[j], YP[j])
+        i += 1
+
+    w(" after tracking loop ", i)
+
+    if iopt == 3:
+        footprint(io, s, store)
+    if iopt == 0:
+        den = float(iturn1 - iturn0)
+        diffx = c_div(avx1 - avx0, den)
+        diffy = c_div(avy1 - avy0, den)
+        io.write_fmt(21, F_RESAV, [s.ampin, diffx, diffy, s.ichoice] + list(s.phase))
+    if iopt == 2:
+        for row in fmap:
+            for smp in row[:max(ntrack, 0)]:
+                io.write_fmt(23, F_FMAP, list(smp))
+    if iopt == 1:
+        io.close(22)
+    else:
+        io.close(20)
+        io.close(21)
+    w(" lost particles = ", s.nlost)
+
+
+def footprint(io, s, store):
+    n = s.ntrack
+    err = c06eaf_check(n)
+    if err:
+        p01abf_hard(io, err)
+    zeros = [0.0] * n
+    for iang in range(14):
+        for iamp in range(14):
+            rec = store.get((iang, iamp))
+            xs, ys = rec if rec is not None else (zeros, zeros)
+            xz = all(v == 0.0 for v in xs)
+            yz = all(v == 0.0 for v in ys)
+            tunes = []
+            if xz and yz:
+                tunes = [QNAN, QNAN]
+            else:
+                fx, fy = hermitian_pair(xs, ys)
+                for zero, f in ((xz, fx), (yz, fy)):
+                    if zero:
+                        tunes.append(QNAN)
+                        continue
+                    mx = 0.0
+                    ipk = -1
+                    for p in range(n):
+                        a = abs(f[p])
+                        if a > mx:
+                            mx = a
+                            ipk = p
+                    if ipk < 0:
+                        tunes.append(QNAN)
+                        continue
+                    t = float(ipk) / float(n)
+                    if t < 0.5:
+                        t = 1.0 - t
+                    tunes.append(t)
+            tx, ty = tunes
+            io.write_ld(6, [iang, iamp, tx, ty])
+            io.write_fmt(24, F_FOOT, [iang, iamp, tx, ty])
+
+
+def run(rundir, env=None):
+    rundir = os.path.abspath(rundir)
+    cwd = os.getcwd()
+    os.chdir(rundir)
+    try:
+        io = TextIO(env)
+        status = 0
+        try:
+            main(io)
+        except RunEnd as e:
+            status = e.status
+        io.close_all()
+        with open("stdout.txt", "w", newline="") as f:
+            f.write("".join(io.stdout))
+        with open("stderr.txt", "w", newline="") as f:
+            f.write("".join(io.stderr))
+        with open("status.txt", "w", newline="") as f:
+            f.write("%d\n" % status)
+    finally:
+        os.chdir(cwd)
+    return status
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 2:
+        sys.stderr.write("usage: refmodel.py RUNDIR\n")
+        sys.exit(2)
+    run(sys.argv[1])

@@ -1,0 +1,65 @@
+"""Tests of tools/make_ring.py, the generator of the example input set.
+
+Run with `python3 -m pytest tests/tools` or `python3 tests/tools/test_make_ring.py`.
+"""
+
+import contextlib
+import filecmp
+import io
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+FILES = ("Matrices.dat", "Sigmas.dat", "excluded.dat", "diff.input", "multdist.dat")
+
+sys.path.insert(0, os.path.join(REPO, "tools"))
+import make_ring  # noqa: E402
+
+
+class MakeRingTest(unittest.TestCase):
+
+    def generate(self, *options):
+        out = tempfile.mkdtemp(prefix="make_ring_")
+        self.addCleanup(shutil.rmtree, out)
+        args = make_ring.parse_args(["--out", out] + list(options))
+        make_ring.generate(args)
+        return args
+
+    def test_bundled_set_is_up_to_date(self):
+        args = self.generate()
+        bundled = os.path.join(REPO, "examples", "ring")
+        for name in FILES:
+            self.assertTrue(
+                filecmp.cmp(os.path.join(args.out, name), os.path.join(bundled, name),
+                            shallow=False),
+                "%s differs from a fresh run of tools/make_ring.py" % name)
+
+    def test_rerun_is_byte_identical(self):
+        a = self.generate()
+        b = self.generate()
+        for name in FILES:
+            self.assertTrue(filecmp.cmp(os.path.join(a.out, name),
+                                        os.path.join(b.out, name), shallow=False), name)
+
+    def test_default_optics(self):
+        args = self.generate()
+        report = make_ring.check(args)
+        self.assertTrue(any(line.startswith("one-turn tunes") for line in report))
+
+    def test_other_layout_and_flat_opposing_beam(self):
+        # IP2 moved, other tunes and a non-round opposing beam.
+        args = self.generate("--ip2", "44", "--qx", "62.71", "--qy", "60.73",
+                             "--crossing1", "y", "--crossing2", "x",
+                             "--opp-emitn-y", "3.2e-6", "--betastar", "0.4")
+        make_ring.check(args)
+
+    def test_tunes_below_half_integer_are_refused(self):
+        with self.assertRaises(SystemExit), contextlib.redirect_stderr(io.StringIO()):
+            make_ring.parse_args(["--qx", "64.31"])
+
+
+if __name__ == "__main__":
+    unittest.main()
