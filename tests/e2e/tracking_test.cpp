@@ -121,6 +121,33 @@ TEST(Tracking, FootprintRun) {
   EXPECT_EQ(count_lines(b.prog_files["phasespace.dat"]), 60);
 }
 
+TEST(Tracking, FootprintOfTheLinearLatticeIsItsTunes) {
+  TempDir d;
+  for (const auto& [n, t] : linear(DiffInput().set(kIopt, "3").set(kNtrack, "1000")))
+    write_file(d.file(n), t);
+  auto r = run_program(d.path());
+  ASSERT_EQ(r.status, 0);
+  auto lines = split_lines(read_file(d.file("footprint.dat")));
+  ASSERT_EQ(lines.size(), 196u);
+  int with_data = 0;
+  for (const auto& l : lines) {
+    const int iang = std::stoi(l.substr(1, 5)), iamp = std::stoi(l.substr(7, 5));
+    const std::string qx = l.substr(13, 10), qy = l.substr(24, 10);
+    // Grid point (iang, iamp) sits in slot 14 iamp + iang + 1; 169 are tracked.
+    const bool tracked = iang < 13 && iamp < 13 && 14 * iamp + iang + 1 <= 169;
+    SCOPED_TRACE(l);
+    if (!tracked) {
+      EXPECT_EQ(qx, "       nan");
+      EXPECT_EQ(qy, "       nan");
+      continue;
+    }
+    ++with_data;
+    EXPECT_NEAR(std::stod(qx), 0.67, 1e-3);
+    EXPECT_NEAR(std::stod(qy), 0.68, 1e-3);
+  }
+  EXPECT_EQ(with_data, 12 * 13 + 1);
+}
+
 TEST(Tracking, FootprintRejectedTurnCountEndsInTheFirstTransform) {
   auto b = run_both(linear(DiffInput().set(kIopt, "3").set(kNtrack, "1009")));
   expect_same(b);
