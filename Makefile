@@ -1,10 +1,24 @@
-# make run   builds the program and runs the bundled example in a fresh folder
-# make test  installs missing packages, builds everything and runs every test
+# make run            builds the program and runs the bundled example in a fresh folder
+# make test           installs missing packages, builds everything and runs every test,
+#                     then the whole suite again under the sanitizers (test-sanitize)
+# make test-sanitize  the suite built with AddressSanitizer + UndefinedBehaviorSanitizer
+# make fuzz           builds the libFuzzer targets with clang and runs each for
+#                     FUZZ_SECONDS seconds (not part of make test)
 BUILD ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 OUT ?= out/example-$(shell date +%Y%m%d-%H%M%S)
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= listread numfmt startup
 
-.PHONY: all deps build run test bench clean
+# Any sanitizer report ends the process with a status of its own, so that
+# an end-to-end test sees it even where an error exit (status 1) is expected.
+SANITIZER_ENV = \
+  ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=87
+
+.PHONY: all deps build run test test-sanitize build-sanitize fuzz fuzz-build bench clean
 
 all: build
 
@@ -25,9 +39,48 @@ run: deps build
 
 test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	$(MAKE) --no-print-directory test-sanitize
+
+$(ASAN_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBBTRACK_SANITIZE=ON \
+	  -DBBTRACK_BENCH=OFF
+
+build-sanitize: $(ASAN_BUILD)/CMakeCache.txt
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+
+test-sanitize: deps build-sanitize
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS)
+
+$(FUZZ_BUILD)/CMakeCache.txt:
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++
+
+fuzz-build: $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	python3 fuzz/make_seeds.py $(FUZZ_BUILD)/seeds
+
+# Each target runs on its growing corpus in $(FUZZ_BUILD)/corpus/<target>,
+# its log in $(FUZZ_BUILD)/fuzz_<target>.log; a crash or mismatch leaves its
+# input in $(FUZZ_BUILD)/crash-* and stops. One thread each: the tracking
+# would otherwise spread over every core.
+FUZZ_MAX_LEN_listread = 8192
+FUZZ_MAX_LEN_numfmt = 512
+fuzz: deps fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  max_len=100000; \
+	  case $$t in listread) max_len=$(FUZZ_MAX_LEN_listread);; \
+	    numfmt) max_len=$(FUZZ_MAX_LEN_numfmt);; esac; \
+	  (cd $(FUZZ_BUILD) && OMP_NUM_THREADS=1 ./fuzz_$$t corpus/$$t seeds/$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -max_len=$$max_len -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
+	    -artifact_prefix=./ > fuzz_$$t.log 2>&1) \
+	    || { tail -n 60 $(FUZZ_BUILD)/fuzz_$$t.log; exit 1; }; \
+	  grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' \
+	    $(FUZZ_BUILD)/fuzz_$$t.log; \
+	done
 
 bench: deps build
 	@for b in $(BUILD)/bench/bench_*; do $$b; done
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

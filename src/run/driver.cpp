@@ -1,8 +1,10 @@
 #include "run/driver.h"
 
+#include <cstdlib>
+
 #include "distrib/distributions.h"
 #include "input/readers.h"
-#include "kicks/transport.h"
+#include "kicks/fast_turn.h"
 #include "run/diagnostics.h"
 #include "run/footprint.h"
 #include "run/normalise.h"
@@ -126,10 +128,13 @@ int32 track(State& st, textio::Io& io, Saved& sv) {
   const int32 iopt = st.readin1.iopt;
   const int32 ntrack = st.readin1.ntrack;
   double varx = 0.0, vary = 0.0, avx = 0.0, avy = 0.0;
+  // BBTRACK_SCALAR=1 computes every turn with the scalar reference routines
+  // instead of the particle blocks; the results are the same bit for bit.
+  FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")));
   int32 i = 1;
   for (; i <= ntrack; ++i) {
     if (i % 500 == 0) io.print(6, {" i = ", i});
-    track_turn(st);
+    turner.turn(st);
     const double tnow = i * st.timec.trev;
     overflow(st);
     if (iopt != 1) {

@@ -190,7 +190,9 @@ void put_f(std::string& out, double value, int w, int d) {
   }
   if (n == 0) neg = false;  // rounds to zero: no minus sign
   const int ilen = (n > 0 && dig.e >= 0) ? dig.e + 1 : 0;  // integer digits
-  if (ilen > w - d - 1) return stars(f, w);
+  // The single 0 of a magnitude below 1 counts as an integer digit here: it
+  // is dropped below only to make room for the sign.
+  if ((ilen > 0 ? ilen : 1) > w - d - 1) return stars(f, w);
   bool lead0 = ilen == 0;
   int len = (neg ? 1 : 0) + (ilen > 0 ? ilen : 1) + 1 + d;
   if (len > w && lead0) {

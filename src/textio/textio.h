@@ -21,7 +21,28 @@
 
 namespace textio {
 
+#if defined(__cpp_lib_source_location)
 using Loc = std::source_location;
+#else
+// A library without std::source_location (libstdc++ 12 under clang 14):
+// the same two values of the failing statement, from the compiler.
+class Loc {
+ public:
+  static constexpr Loc current(const char* file = __builtin_FILE(),
+                               unsigned line = __builtin_LINE()) noexcept {
+    Loc l;
+    l.file_ = file;
+    l.line_ = line;
+    return l;
+  }
+  constexpr const char* file_name() const noexcept { return file_; }
+  constexpr unsigned line() const noexcept { return line_; }
+
+ private:
+  const char* file_ = "";
+  unsigned line_ = 0;
+};
+#endif
 
 // Thrown to end the run (error exit: 1, stop and library hard failure: 0).
 // By the time it is thrown every unit has been flushed.

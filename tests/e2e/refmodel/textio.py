@@ -276,6 +276,10 @@ def convert_token(tok, kind):
     is_int = ("." not in tok) and not any(c in tok for c in "EeDd")
     if kind == "I":
         if is_int:
+            # More than ten digits never fit (and int() refuses very long
+            # digit strings).
+            if len(tok.lstrip("+-").lstrip("0")) > 10:
+                raise ConvError(231)
             v = int(tok)
         else:
             f = _to_float(tok)

@@ -1,0 +1,216 @@
+// The fast tracking path against the scalar routines, side by side in one
+// run: one full turn of the 169 particles of the bundled example's diffusion
+// run through its encounters (particle-encounters per second), computed by
+// track_turn, by the widest particle blocks with one and with two threads,
+// and by the 4-lane blocks. Next to them the machine's division throughput,
+// measured on independent divisions, because the kick is bound by it: the
+// counter useful-div/s counts the divisions each particle's kick needs (the
+// per-encounter ones, which the blocks compute once, not included) so that
+// useful-div/s over the peak of the division benchmarks (times the threads)
+// is the fraction of the dividers' throughput a path reaches.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <immintrin.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "distrib/distributions.h"
+#include "input/readers.h"
+#include "kicks/fast_turn.h"
+#include "kicks/transport.h"
+#include "kicks/turn_plan.h"
+
+namespace {
+
+using bbtrack::FastTurn;
+using bbtrack::State;
+using bbtrack::TurnPath;
+
+// ---- the division throughput of one core ----
+
+constexpr int kChains = 8;  // independent divisions in flight, more than the latency needs
+
+__attribute__((target("avx512f"))) void divide_zmm(benchmark::State& state) {
+  __m512d a[kChains];
+  for (int i = 0; i < kChains; ++i) a[i] = _mm512_set1_pd(1.0 + 0.1 * i);
+  const __m512d d = _mm512_set1_pd(1.2345678901234567);
+  for (auto _ : state) {
+    // a = d / a keeps every value near 1, away from slow subnormals.
+    for (int r = 0; r < 64; ++r)
+      for (int i = 0; i < kChains; ++i) a[i] = _mm512_div_pd(d, a[i]);
+    for (int i = 0; i < kChains; ++i) benchmark::DoNotOptimize(a[i]);
+  }
+  state.counters["div/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 64 * kChains * 8,
+                         benchmark::Counter::kIsRate);
+}
+
+__attribute__((target("avx2"))) void divide_ymm(benchmark::State& state) {
+  __m256d a[kChains];
+  for (int i = 0; i < kChains; ++i) a[i] = _mm256_set1_pd(1.0 + 0.1 * i);
+  const __m256d d = _mm256_set1_pd(1.2345678901234567);
+  for (auto _ : state) {
+    for (int r = 0; r < 64; ++r)
+      for (int i = 0; i < kChains; ++i) a[i] = _mm256_div_pd(d, a[i]);
+    for (int i = 0; i < kChains; ++i) benchmark::DoNotOptimize(a[i]);
+  }
+  state.counters["div/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 64 * kChains * 4,
+                         benchmark::Counter::kIsRate);
+}
+
+// Eight named chains of single divisions (divsd).
+void divide_scalar(benchmark::State& state) {
+  double a0 = 1.0, a1 = 1.1, a2 = 1.2, a3 = 1.3, a4 = 1.4, a5 = 1.5, a6 = 1.6, a7 = 1.7;
+  double d = 1.2345678901234567;
+  benchmark::DoNotOptimize(d);
+  for (auto _ : state) {
+    for (int r = 0; r < 64; ++r) {
+      a0 = d / a0, a1 = d / a1, a2 = d / a2, a3 = d / a3;
+      a4 = d / a4, a5 = d / a5, a6 = d / a6, a7 = d / a7;
+    }
+    benchmark::DoNotOptimize(a0 + a1 + a2 + a3 + a4 + a5 + a6 + a7);
+  }
+  state.counters["div/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 64 * 8,
+                         benchmark::Counter::kIsRate);
+}
+
+void BM_DivisionThroughput_zmm(benchmark::State& state) {
+  if (!FastTurn::supported(TurnPath::avx512)) return state.SkipWithError("no AVX-512");
+  divide_zmm(state);
+}
+void BM_DivisionThroughput_ymm(benchmark::State& state) {
+  if (!FastTurn::supported(TurnPath::avx2)) return state.SkipWithError("no AVX2");
+  divide_ymm(state);
+}
+void BM_DivisionThroughput_scalar(benchmark::State& state) { divide_scalar(state); }
+BENCHMARK(BM_DivisionThroughput_zmm);
+BENCHMARK(BM_DivisionThroughput_ymm);
+BENCHMARK(BM_DivisionThroughput_scalar);
+
+// ---- one turn of the bundled example ----
+
+// The example's inputs in a private temporary folder.
+struct ExampleDir {
+  std::string path;
+  ExampleDir() {
+    char t[] = "/tmp/bbtrack-bench-XXXXXX";
+    path = mkdtemp(t);
+    const std::string src = std::string(BBTRACK_SOURCE_DIR) + "/examples/ring/";
+    for (const char* f : {"diff.input", "Matrices.dat", "Sigmas.dat", "excluded.dat", "multdist.dat"}) {
+      std::ifstream in(src + f, std::ios::binary);
+      std::ofstream out(path + "/" + f, std::ios::binary);
+      out << in.rdbuf();
+    }
+  }
+  ~ExampleDir() { [[maybe_unused]] int rc = std::system(("rm -rf " + path).c_str()); }
+};
+
+// The set-up of the example's diffusion run, as the program does it.
+std::unique_ptr<State> example_state() {
+  ExampleDir dir;
+  const int null_fd = ::open("/dev/null", O_WRONLY);
+  auto st = std::make_unique<State>();
+  {
+    textio::Options o;
+    o.dir = dir.path;
+    o.stdout_fd = null_fd;
+    o.stderr_fd = null_fd;
+    textio::Io io(o);
+    bbtrack::readinwire(*st, io);
+    bbtrack::readinvorn(*st, io);
+    bbtrack::init(*st, io);
+    st->np.npart = 169;
+    st->icoord.ampin = 0.5 * st->readin1.amp;
+    bbtrack::initcoordwire(*st, io);
+  }
+  ::close(null_fd);
+  return st;
+}
+
+// Divisions of one errf call: 2 nu + 3 in the inner region, 18 outside.
+int errf_divisions(double xx, double yy) {
+  const double x = std::fabs(xx), y = std::fabs(yy);
+  if (!(y < 4.29 && x < 5.33)) return 18;
+  const double xr = x * 0.18761726078799248;
+  const double s = (1.0 - y * 0.2331002331002331) * std::sqrt(1.0 - xr * xr);
+  return 2 * (static_cast<int>(21.0 * s) + 10) + 3;
+}
+
+struct TurnWork {
+  double kicks = 0;      // particle-encounters of the turn
+  double divisions = 0;  // divisions the kicks need per particle
+};
+
+// Follows the first turn with the scalar routines and counts its work.
+TurnWork first_turn_work(const State& start) {
+  auto st = std::make_unique<State>(start);
+  bbtrack::TurnPlan plan;
+  bbtrack::fill_kick0(*st);
+  bbtrack::build_plan(*st, plan);
+  TurnWork w;
+  const auto& c = st->coord.coord;
+  for (int k = 1; k <= bbtrack::kSections; ++k) {
+    const auto& p = plan.sec[k - 1];
+    if (p.kick) {
+      for (int i = 1; i <= st->np.npart; ++i) {
+        w.kicks += 1;
+        if (p.round) {
+          w.divisions += 2;  // q / r^2, r^2 / (2 a b)
+          continue;
+        }
+        double u = c(i, 1) - p.x0, v = c(i, 3) - p.y0;
+        if (p.turned) {
+          const double t = u;
+          u = c(i, 3) - p.y0;
+          v = -t;
+        }
+        const double au = std::fabs(u), av = std::fabs(v);
+        // four arguments, the two exponent terms, the two components
+        w.divisions += 8 + errf_divisions(au / p.s, av / p.s) +
+                       errf_divisions(p.rho * au / p.s, av / p.rhos);
+      }
+      bbtrack::bbkickvorn(*st, k);
+    }
+    bbtrack::rotvorn(*st, k);
+  }
+  return w;
+}
+
+void turn_benchmark(benchmark::State& state, TurnPath path, int threads) {
+  if (!FastTurn::supported(path)) return state.SkipWithError("processor lacks the lanes");
+  static const std::unique_ptr<State> start = example_state();
+  static const TurnWork work = first_turn_work(*start);
+  auto st = std::make_unique<State>(*start);
+  FastTurn turner(path, threads);
+  for (auto _ : state) {
+    // Every turn from the same start (the copy costs about 0.1 % of a turn).
+    st->coord = start->coord;
+    turner.turn(*st);
+    benchmark::DoNotOptimize(st->coord.coord(1, 1));
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["particle-encounters/s"] =
+      benchmark::Counter(n * work.kicks, benchmark::Counter::kIsRate);
+  state.counters["useful-div/s"] =
+      benchmark::Counter(n * work.divisions, benchmark::Counter::kIsRate);
+  state.counters["threads"] = turner.threads();
+  state.counters["lanes"] = turner.lanes();
+}
+
+void BM_Turn_scalar(benchmark::State& state) { turn_benchmark(state, TurnPath::scalar, 1); }
+void BM_Turn_fast_1thread(benchmark::State& state) { turn_benchmark(state, TurnPath::best, 1); }
+void BM_Turn_fast_2threads(benchmark::State& state) { turn_benchmark(state, TurnPath::best, 2); }
+void BM_Turn_avx2_1thread(benchmark::State& state) { turn_benchmark(state, TurnPath::avx2, 1); }
+BENCHMARK(BM_Turn_scalar)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Turn_fast_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Turn_fast_2threads)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Turn_avx2_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,79 @@
+#include "kicks/fast_turn.h"
+
+#include <omp.h>
+
+#include <cstring>
+
+#include "kicks/lane_kernels.h"
+#include "kicks/transport.h"
+
+namespace bbtrack {
+
+TurnPath turn_path_for(const char* bbtrack_scalar) {
+  return bbtrack_scalar != nullptr && std::strcmp(bbtrack_scalar, "1") == 0 ? TurnPath::scalar
+                                                                             : TurnPath::best;
+}
+
+bool FastTurn::supported(TurnPath path) {
+  switch (path) {
+    case TurnPath::avx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    case TurnPath::avx2:
+      return __builtin_cpu_supports("avx2");
+    default:
+      return true;
+  }
+}
+
+FastTurn::FastTurn(TurnPath path, int threads) : path_(path) {
+  if (path_ == TurnPath::best || !supported(path_)) {
+    path_ = supported(TurnPath::avx512) ? TurnPath::avx512
+            : supported(TurnPath::avx2) ? TurnPath::avx2
+                                        : TurnPath::scalar;
+  }
+  if (path_ == TurnPath::avx512) {
+    lanes_ = kAvx512Lanes;
+    kernel_ = track_range_avx512;
+  } else if (path_ == TurnPath::avx2) {
+    lanes_ = kAvx2Lanes;
+    kernel_ = track_range_avx2;
+  }
+  if (kernel_ == nullptr) return;  // the scalar routines, in this thread
+  threads_ = threads > 0 ? threads : omp_get_max_threads();
+  if (threads_ > 1) {
+    // Start the thread team now rather than in the first turn.
+#pragma omp parallel num_threads(threads_)
+    {
+    }
+  }
+}
+
+void FastTurn::turn(State& st) {
+  const int n = st.np.npart;
+  if (kernel_ == nullptr || n <= 0) {
+    track_turn(st);
+    return;
+  }
+  // The reference-orbit kicks first, in one thread, as the first kick of
+  // each encounter would compute them; the blocks only read them.
+  fill_kick0(st);
+  build_plan(st, plan_);
+  auto& c = st.coord.coord;
+  const ParticleColumns cols{c.column(1), c.column(2), c.column(3), c.column(4)};
+  // Particles are independent within a turn: each thread takes a run of
+  // whole blocks (as even as blocks allow) and carries it through all
+  // sections; the per-turn diagnostics stay in the calling thread.
+  const int w = lanes_;
+  const int blocks = (n + w - 1) / w;
+  const int parts = threads_ < blocks ? threads_ : blocks;
+  const Kernel kernel = kernel_;
+  const TurnPlan& plan = plan_;
+#pragma omp parallel for schedule(static, 1) num_threads(parts) if (parts > 1)
+  for (int t = 0; t < parts; ++t) {
+    const int first = w * (blocks * t / parts);
+    const int last = t + 1 == parts ? n : w * (blocks * (t + 1) / parts);
+    kernel(plan, cols, first, last - first);
+  }
+}
+
+}  // namespace bbtrack

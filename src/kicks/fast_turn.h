@@ -1,0 +1,51 @@
+#pragma once
+
+#include "kicks/lane_kernels.h"
+#include "kicks/turn_plan.h"
+#include "run/state.h"
+
+namespace bbtrack {
+
+// How a turn is computed. scalar: track_turn, the reference routines one
+// particle at a time. avx2 / avx512: blocks of 4 / 8 particles in the lanes
+// of one register. best: the widest block this processor runs, else scalar.
+enum class TurnPath { scalar, avx2, avx512, best };
+
+// One turn of the ring, computed by blocks of particles spread over the
+// threads, each block through all 73 sections. The coordinates (and kick0
+// with kick0set) come out bit for bit as track_turn leaves them, for any
+// path and thread count; only a NaN, which valid input never produces, may
+// come out with another sign or payload, as the compiler is free to choose
+// which of two NaN operands a sum passes on. Holds its workspace, so nothing
+// is allocated per turn; the threads are started by the constructor.
+class FastTurn {
+ public:
+  // threads: the number of threads of a turn, 0 for OpenMP's default
+  // (OMP_NUM_THREADS, else one per processor); the scalar path uses one. A
+  // path the processor cannot run is replaced by the best one it can.
+  explicit FastTurn(TurnPath path = TurnPath::best, int threads = 0);
+
+  void turn(State& st);
+
+  TurnPath path() const { return path_; }  // never best
+  int lanes() const { return lanes_; }     // 1 for scalar
+  int threads() const { return threads_; }
+
+  // Whether this processor (and the build) can run a path.
+  static bool supported(TurnPath path);
+
+ private:
+  using Kernel = void (*)(const TurnPlan&, const ParticleColumns&, int, int);
+  TurnPath path_;
+  int lanes_ = 1;
+  int threads_ = 1;
+  Kernel kernel_ = nullptr;
+  TurnPlan plan_{};
+};
+
+// The path a run asks for by the value of its BBTRACK_SCALAR setting
+// (nullptr when unset): "1" selects the scalar routines, anything else the
+// best block path.
+TurnPath turn_path_for(const char* bbtrack_scalar);
+
+}  // namespace bbtrack

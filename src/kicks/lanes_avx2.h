@@ -1,0 +1,64 @@
+// Four doubles in one AVX register; a lane mask is a register of all-ones
+// or all-zeros lanes. The same operations as lanes_avx512.h, with the same
+// guarantee: each lane rounds exactly as the scalar code does.
+// Include only in a translation unit compiled with -mavx2; internal linkage
+// throughout (see lanes_avx512.h for why).
+#pragma once
+
+#include <immintrin.h>
+
+namespace bbtrack {
+namespace {
+
+struct Avx2 {
+  static constexpr int kWidth = 4;
+  static constexpr const char* kName = "avx2";
+
+  struct D {
+    __m256d v;
+    friend D operator+(D a, D b) { return {_mm256_add_pd(a.v, b.v)}; }
+    friend D operator-(D a, D b) { return {_mm256_sub_pd(a.v, b.v)}; }
+    friend D operator*(D a, D b) { return {_mm256_mul_pd(a.v, b.v)}; }
+    friend D operator/(D a, D b) { return {_mm256_div_pd(a.v, b.v)}; }
+    // Negation flips the sign bit only, as the scalar -a does.
+    friend D operator-(D a) { return {_mm256_xor_pd(a.v, _mm256_set1_pd(-0.0))}; }
+  };
+  struct M {
+    __m256d m;
+  };
+
+  static D set1(double a) { return {_mm256_set1_pd(a)}; }
+  static D load(const double* p) { return {_mm256_loadu_pd(p)}; }
+  static void store(double* p, D a) { _mm256_storeu_pd(p, a.v); }
+
+  static D sqrt(D a) { return {_mm256_sqrt_pd(a.v)}; }
+
+  static D abs(D a) { return {_mm256_andnot_pd(_mm256_set1_pd(-0.0), a.v)}; }
+  static D signbit(D a) { return {_mm256_and_pd(_mm256_set1_pd(-0.0), a.v)}; }
+  static D sign_one(D a) { return {_mm256_or_pd(_mm256_set1_pd(1.0), signbit(a).v)}; }
+  static D trunc(D a) { return {_mm256_round_pd(a.v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)}; }
+
+  static M lt(D a, D b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_LT_OQ)}; }
+  static M le(D a, D b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_LE_OQ)}; }
+  static M eq(D a, D b) { return {_mm256_cmp_pd(a.v, b.v, _CMP_EQ_OQ)}; }
+  static M land(M a, M b) { return {_mm256_and_pd(a.m, b.m)}; }
+  static M lor(M a, M b) { return {_mm256_or_pd(a.m, b.m)}; }
+  static M lnot(M a) {
+    return {_mm256_xor_pd(a.m, _mm256_castsi256_pd(_mm256_set1_epi64x(-1)))};
+  }
+  static bool any(M a) { return _mm256_movemask_pd(a.m) != 0; }
+  static bool all(M a) { return _mm256_movemask_pd(a.m) == 0xf; }
+  static bool lane(M a, int i) { return (_mm256_movemask_pd(a.m) >> i) & 1; }
+
+  static D select(M m, D a, D b) { return {_mm256_blendv_pd(b.v, a.v, m.m)}; }
+
+  static M bit_set(D whole, int bit) {
+    const __m128i n = _mm256_cvttpd_epi32(whole.v);
+    const __m128i b = _mm_set1_epi32(1 << bit);
+    const __m128i set = _mm_cmpeq_epi32(_mm_and_si128(n, b), b);
+    return {_mm256_castsi256_pd(_mm256_cvtepi32_epi64(set))};
+  }
+};
+
+}  // namespace
+}  // namespace bbtrack

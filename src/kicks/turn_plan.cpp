@@ -1,0 +1,67 @@
+#include "kicks/turn_plan.h"
+
+#include <cmath>
+
+#include "kicks/bbkick.h"
+
+namespace bbtrack {
+
+bool encounter_kicks(const State& st, int k) {
+  const auto& ex = st.excluded;
+  for (int j = 1; j <= ex.nexcl; ++j)
+    if (ex.excl(j) == k) return false;
+  return k != st.qarcavind.cavind;
+}
+
+void fill_kick0(State& st) {
+  const auto& bc = st.bbcoord.bbcoord;
+  for (int k = 1; k <= kSections; ++k) {
+    if (!encounter_kicks(st, k) || st.qarind.kick0set(k) != 0) continue;
+    double gy0, gx0;
+    ffrank(0.0, 0.0, bc(k, 3), bc(k, 4), bc(k, 1), bc(k, 2), gy0, gx0);
+    st.qarkick.kick0(k, 1) = gy0;
+    st.qarkick.kick0(k, 2) = gx0;
+    st.qarind.kick0set(k) = 1;
+  }
+}
+
+void build_plan(const State& st, TurnPlan& plan) {
+  const auto& bc = st.bbcoord.bbcoord;
+  const auto& t = st.qarrot.tmat;
+  const double factor = st.vorn.factor;
+  for (int k = 1; k <= kSections; ++k) {
+    SectionPlan& p = plan.sec[k - 1];
+    p = SectionPlan{};
+    p.kick = encounter_kicks(st, k);
+    const double sigx = bc(k, 1);
+    const double sigy = bc(k, 2);
+    p.x0 = bc(k, 3);
+    p.y0 = bc(k, 4);
+    p.turned = sigx < sigy;
+    const double a = p.turned ? sigy : sigx;
+    const double b = p.turned ? sigx : sigy;
+    p.round = std::fabs(a / b - 1.0) < 0.01;
+    const double pi = 4.0 * std::atan(1.0);
+    p.q = 2.0 / std::sqrt(2.0 * pi);
+    p.ab2 = 2.0 * a * b;
+    p.s = std::sqrt(2.0 * (a * a - b * b));
+    p.rho = b / a;
+    p.rhos = p.rho * p.s;
+    p.a2x2 = 2.0 * (a * a);
+    p.b2x2 = 2.0 * (b * b);
+    p.d = std::sqrt(a * a - b * b);
+    p.factor = factor;
+    p.fk1 = factor * st.qarkick.kick0(k, 1);
+    p.fk2 = factor * st.qarkick.kick0(k, 2);
+    p.r11 = t(k, 1, 1);
+    p.r12 = t(k, 1, 2);
+    p.r21 = t(k, 2, 1);
+    p.r22 = t(k, 2, 2);
+    p.r33 = t(k, 3, 3);
+    p.r34 = t(k, 3, 4);
+    p.r43 = t(k, 4, 3);
+    p.r44 = t(k, 4, 4);
+  }
+}
+
+}  // namespace bbtrack

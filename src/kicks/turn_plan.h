@@ -1,0 +1,42 @@
+#pragma once
+
+#include "run/state.h"
+
+namespace bbtrack {
+
+// What one section does to every particle, with everything that depends only
+// on the encounter worked out once: the same expressions as in ffrank,
+// bbkick and kickvorn, evaluated in the same order, so that a kernel using
+// them rounds exactly as those routines do per particle.
+struct SectionPlan {
+  bool kick;    // the encounter kicks (not excluded, not the point without encounter)
+  bool turned;  // sigx < sigy: the frame is turned by a quarter
+  bool round;   // |a/b - 1| < 0.01: round-beam field
+  double x0, y0;
+  // Round field: q = sqrt(2/pi) and the exponent's denominator 2 a b.
+  double q, ab2;
+  // Elliptical field: S = sqrt(2 (a^2 - b^2)), rho = b/a, rho S, 2 a^2,
+  // 2 b^2 and D = sqrt(a^2 - b^2).
+  double s, rho, rhos, a2x2, b2x2, d;
+  // Angle change = fk - factor G: fk2 = factor kick0(k,2) (horizontal),
+  // fk1 = factor kick0(k,1) (vertical).
+  double factor, fk1, fk2;
+  // The two diagonal 2x2 blocks of the section matrix.
+  double r11, r12, r21, r22, r33, r34, r43, r44;
+};
+
+struct TurnPlan {
+  SectionPlan sec[kSections];  // sec[k - 1] for section k
+};
+
+// True when encounter k kicks: not listed in excl(1 .. nexcl) and not cavind.
+bool encounter_kicks(const State& st, int k);
+
+// The reference-orbit kick of every kicking encounter that does not have one
+// yet, as kickvorn computes it at its first call for that encounter.
+void fill_kick0(State& st);
+
+// The plan of one turn from the current state; kick0 must be filled.
+void build_plan(const State& st, TurnPlan& plan);
+
+}  // namespace bbtrack
