@@ -190,7 +190,7 @@ void turn_benchmark(benchmark::State& state, TurnPath path, int threads) {
   auto st = std::make_unique<State>(*start);
   FastTurn turner(path, threads);
   for (auto _ : state) {
-    // Every turn from the same start (the copy costs about 0.1 % of a turn).
+    // Every turn from the same start (the copy takes a few microseconds).
     st->coord = start->coord;
     turner.turn(*st);
     benchmark::DoNotOptimize(st->coord.coord(1, 1));

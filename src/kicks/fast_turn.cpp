@@ -68,7 +68,13 @@ void FastTurn::turn(State& st) {
   const int parts = threads_ < blocks ? threads_ : blocks;
   const Kernel kernel = kernel_;
   const TurnPlan& plan = plan_;
-#pragma omp parallel for schedule(static, 1) num_threads(parts) if (parts > 1)
+  if (parts == 1) {
+    kernel(plan, cols, 0, n);
+    return;
+  }
+  // Always the team the constructor started (a team of another size would
+  // be allocated); with fewer blocks than threads some threads have none.
+#pragma omp parallel for schedule(static, 1) num_threads(threads_)
   for (int t = 0; t < parts; ++t) {
     const int first = w * (blocks * t / parts);
     const int last = t + 1 == parts ? n : w * (blocks * (t + 1) / parts);

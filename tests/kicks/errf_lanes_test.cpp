@@ -27,7 +27,7 @@ struct Lanes {
 const Lanes kLanes[] = {{"avx512", TurnPath::avx512, errf_array_avx512},
                         {"avx2", TurnPath::avx2, errf_array_avx2}};
 
-std::vector<double> special_values() {
+std::vector<double> edge_values() {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> v = {0.0, -0.0, 1e-300, 5e-324, 0.01, 0.5, 1.0, 2.0, 3.0, 4.0, 4.29, 5.0, 5.33,
@@ -61,8 +61,8 @@ void expect_same_as_scalar(const Lanes& l, const std::vector<double>& xs,
   }
 }
 
-TEST(ErrfLanes, SpecialValuesInEveryPairing) {
-  const auto v = special_values();
+TEST(ErrfLanes, EdgeValuesInEveryPairing) {
+  const auto v = edge_values();
   std::vector<double> xs, ys;
   for (double a : v)
     for (double b : v) {
