@@ -1,0 +1,14 @@
+"""Companion tools of diff2wirenew: readers of its result files, tune
+estimators, figures and parameter scans.
+
+The modules only read what the tracker writes; none of them changes a run.
+
+- ``readers``: result files ("footprint.dat", "diff.dat", "resav.out",
+  "phasespace.dat", "frequencymap.dat") and the standard output of a run.
+- ``params``: the positional layout of "diff.input", reading and editing.
+- ``tunes``: spectral-peak, interpolated and refined tune estimators.
+- ``plots``: the figures of ``bbplot``.
+- ``scan``: parameter scans of ``bbscan`` (local, Slurm, HTCondor).
+"""
+
+__all__ = ["readers", "params", "tunes", "plots", "scan"]

@@ -1,0 +1,33 @@
+"""Start-up of the command-line tools: find the package and an interpreter
+that has numpy and matplotlib.
+
+Debian installs python3-numpy and python3-matplotlib for /usr/bin/python3.
+When the ``python3`` first on PATH is another interpreter without them, the
+tools start themselves again under /usr/bin/python3.
+"""
+
+import os
+import sys
+
+SYSTEM_PYTHON = "/usr/bin/python3"
+
+
+def need(*modules):
+    """Import ``modules`` or re-execute the script under the system Python."""
+    missing = []
+    for m in modules:
+        try:
+            __import__(m)
+        except ImportError:
+            missing.append(m)
+    if not missing:
+        return
+    here = os.path.realpath(sys.executable)
+    if (os.path.exists(SYSTEM_PYTHON) and os.path.realpath(SYSTEM_PYTHON) != here
+            and not os.environ.get("BBTOOLS_REEXEC")):
+        os.environ["BBTOOLS_REEXEC"] = "1"
+        os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
+    sys.stderr.write("%s needs the Python modules %s (Debian: %s)\n" % (
+        os.path.basename(sys.argv[0]), ", ".join(missing),
+        " ".join("python3-" + m for m in missing)))
+    sys.exit(2)

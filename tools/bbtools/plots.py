@@ -1,0 +1,509 @@
+"""Figures of the tracker's result files (``bbplot``).
+
+Subcommands, each writing one PNG file:
+
+  footprint   tune footprint of "footprint.dat" with resonance lines
+  diffusion   running averages avx, avy of "diff.dat" against turn
+  rates       diffusion rates of "resav.out" files or a bbscan CSV against amplitude
+  phasespace  x-px and y-py portraits of "phasespace.dat"
+  spectrum    amplitude spectra of chosen particles of "frequencymap.dat"
+"""
+
+import argparse
+import csv
+import math
+import os
+import sys
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+import numpy as np  # noqa: E402
+
+from . import params, readers, tunes  # noqa: E402
+
+DPI = 130
+
+
+def _save(fig, out):
+    fig.savefig(out, dpi=DPI)
+    plt.close(fig)
+    print("wrote %s" % out)
+
+
+def _diff_input_near(path):
+    """Parameters of the diff.input beside ``path``, or None."""
+    cand = readers.sibling(path, "diff.input")
+    if os.path.exists(cand):
+        try:
+            return params.read_params(cand)
+        except (params.ParamError, OSError):
+            return None
+    return None
+
+
+# ---------------------------------------------------------------- resonances
+
+def resonances(order, window):
+    """Resonance lines m Qx + n Qy = p up to |m| + |n| <= order that cross
+    ``window`` = (qx0, qx1, qy0, qy1). Returns a list of (m, n, p, order,
+    (qx_a, qx_b), (qy_a, qy_b)) segments clipped to the window."""
+    qx0, qx1, qy0, qy1 = window
+    found = []
+    seen = set()
+    for m in range(0, order + 1):
+        for n in range(-order, order + 1):
+            o = abs(m) + abs(n)
+            if o == 0 or o > order or (m == 0 and n < 0):
+                continue
+            corners = [m * a + n * b for a in (qx0, qx1) for b in (qy0, qy1)]
+            for p in range(math.floor(min(corners)), math.ceil(max(corners)) + 1):
+                g = math.gcd(math.gcd(m, abs(n)), abs(p))
+                key = (m // g, n // g, p // g) if g else (m, n, p)
+                if key in seen:
+                    continue
+                seg = _clip_line(m, n, p, window)
+                if seg is None:
+                    continue
+                seen.add(key)
+                found.append((m, n, p, o) + seg)
+    return found
+
+
+def _clip_line(m, n, p, window):
+    qx0, qx1, qy0, qy1 = window
+    pts = []
+    if n != 0:
+        for qx in (qx0, qx1):
+            qy = (p - m * qx) / n
+            if qy0 - 1e-12 <= qy <= qy1 + 1e-12:
+                pts.append((qx, qy))
+    if m != 0:
+        for qy in (qy0, qy1):
+            qx = (p - n * qy) / m
+            if qx0 - 1e-12 <= qx <= qx1 + 1e-12:
+                pts.append((qx, qy))
+    pts = sorted(set((round(a, 12), round(b, 12)) for a, b in pts))
+    if len(pts) < 2:
+        return None
+    (xa, ya), (xb, yb) = pts[0], pts[-1]
+    if abs(xa - xb) < 1e-12 and abs(ya - yb) < 1e-12:
+        return None
+    return ((xa, xb), (ya, yb))
+
+
+def _draw_resonances(ax, order, window):
+    colours = {1: "#d62728", 2: "#ff7f0e", 3: "#2ca02c", 4: "#1f77b4",
+               5: "#9467bd", 6: "#8c564b", 7: "#e377c2", 8: "#7f7f7f"}
+    labelled = set()
+    for m, n, p, o, xs, ys in sorted(resonances(order, window), key=lambda r: -r[3]):
+        lw = max(0.6, 2.4 - 0.35 * o)
+        label = None
+        if o not in labelled:
+            label = "resonance order %d" % o
+            labelled.add(o)
+        ax.plot(xs, ys, color=colours.get(o, "#bbbbbb"), lw=lw, alpha=0.55,
+                zorder=1, label=label)
+
+
+# ---------------------------------------------------------------- footprint
+
+def plot_footprint(path, out, order=5, window=None, lattice=None, title=None,
+                   skip_axes=False):
+    recs = readers.read_footprint(path)
+    nside = readers.FOOTPRINT_NSIDE
+    qx = np.full((nside + 1, nside + 1), np.nan)
+    qy = np.full((nside + 1, nside + 1), np.nan)
+    for r in recs:
+        if 0 <= r["iang"] <= nside and 0 <= r["iamp"] <= nside:
+            qx[r["iang"], r["iamp"]] = r["qx"]
+            qy[r["iang"], r["iamp"]] = r["qy"]
+    nodata = int(np.sum(~(np.isfinite(qx) & np.isfinite(qy))))
+    if skip_axes:  # the pure-plane rows: the other plane's tune is ill-defined
+        qx[0, :] = np.nan
+        qy[0, :] = np.nan
+        qx[nside - 1, :] = np.nan
+        qy[nside - 1, :] = np.nan
+    ok = np.isfinite(qx) & np.isfinite(qy)
+    if not np.any(ok):
+        raise SystemExit("%s: no grid point has finite tunes" % path)
+
+    if lattice is None:
+        p = _diff_input_near(path)
+        if p is not None:
+            lattice = (tunes.fold(p["xfrac"]), tunes.fold(p["yfrac"]))
+
+    if window is None:
+        xs, ys = list(qx[ok]), list(qy[ok])
+        if lattice is not None:
+            xs.append(lattice[0])
+            ys.append(lattice[1])
+        x0, x1, y0, y1 = min(xs), max(xs), min(ys), max(ys)
+        span = max(x1 - x0, y1 - y0, 0.01)
+        cx, cy = 0.5 * (x0 + x1), 0.5 * (y0 + y1)
+        half = 0.5 * span * 1.15
+        window = (cx - half, cx + half, cy - half, cy + half)
+
+    fig, ax = plt.subplots(figsize=(7.6, 6.6))
+    _draw_resonances(ax, order, window)
+    cmap = plt.get_cmap("viridis")
+    amps = np.array([readers.footprint_amplitude(j) for j in range(nside + 1)])
+    # constant angle: along the amplitude index
+    first = True
+    for i in range(nside + 1):
+        ax.plot(qx[i, :], qy[i, :], color="0.55", lw=0.7, zorder=2,
+                label="constant start angle" if first else None)
+        first = False
+    # constant amplitude: along the angle index
+    for j in range(nside + 1):
+        if not np.any(ok[:, j]):
+            continue
+        ax.plot(qx[:, j], qy[:, j], color=cmap(j / (nside - 1)), lw=1.3, zorder=3)
+    ii, jj = np.nonzero(ok)
+    sc = ax.scatter(qx[ok], qy[ok], c=amps[jj], cmap=cmap, vmin=amps[0],
+                    vmax=amps[nside - 1], s=14, zorder=4, edgecolors="none",
+                    label="grid point (constant amplitude joined)")
+    cb = fig.colorbar(sc, ax=ax, pad=0.02)
+    cb.set_label(r"start amplitude $\sqrt{x^2+y^2}$ [$\sigma_x$]")
+    if lattice is not None:
+        ax.plot([lattice[0]], [lattice[1]], marker="*", ms=15, color="k",
+                ls="none", zorder=5,
+                label="lattice tunes (%.4g, %.4g)" % tuple(lattice))
+    ax.plot([], [], ls="none", marker="x", color="0.4",
+            label="%d grid points without tracking data (nan): not drawn" % nodata)
+    if skip_axes:
+        ax.plot([], [], ls="none", label="start angles 0 and $\\pi/2$ left out")
+    ax.set_xlim(window[0], window[1])
+    ax.set_ylim(window[2], window[3])
+    ax.set_xlabel(r"horizontal tune $Q_x$ (fractional, folded into [0.5, 1])")
+    ax.set_ylabel(r"vertical tune $Q_y$ (fractional, folded into [0.5, 1])")
+    ax.set_title(title or "Tune footprint, %s" % _short(path))
+    ax.set_aspect("equal", adjustable="box")
+    ax.grid(alpha=0.25)
+    ax.legend(loc="upper left", fontsize=7.5, framealpha=0.9)
+    fig.tight_layout()
+    _save(fig, out)
+
+
+def _short(path):
+    p = os.path.abspath(path)
+    return os.path.join(os.path.basename(os.path.dirname(p)), os.path.basename(p))
+
+
+# ---------------------------------------------------------------- diffusion
+
+def plot_diffusion(paths, out, title=None):
+    fig, ax = plt.subplots(figsize=(8, 5))
+    any_lost = False
+    ax2 = None
+    for k, path in enumerate(paths):
+        recs = readers.read_diff(path)
+        if not recs:
+            raise SystemExit("%s holds no diffusion records (runs shorter than "
+                             "1000 turns write none)" % path)
+        turn, avx, avy, nlost = readers.columns(recs, "turn", "avx", "avy", "nlost")
+        tag = "" if len(paths) == 1 else " (%s)" % _short(path)
+        line, = ax.plot(turn, avx, "-o", ms=3, label=r"$\langle$avx$\rangle$ horizontal" + tag)
+        ax.plot(turn, avy, "--s", ms=3, color=line.get_color() if len(paths) > 1 else None,
+                label=r"$\langle$avy$\rangle$ vertical" + tag)
+        if np.nanmax(nlost) > 0:
+            any_lost = True
+            if ax2 is None:
+                ax2 = ax.twinx()
+                ax2.set_ylabel("lost particles")
+            ax2.step(turn, nlost, where="post", color="0.4", lw=1,
+                     label="lost particles" + tag)
+    ax.set_xlabel("turn")
+    ax.set_ylabel(r"spread of the actions, 1000-turn running mean [$\varepsilon$]")
+    ax.set_title(title or "Running averages of the action spread, %s" % _short(paths[0]))
+    ax.grid(alpha=0.3)
+    h, lab = ax.get_legend_handles_labels()
+    if any_lost:
+        h2, lab2 = ax2.get_legend_handles_labels()
+        h, lab = h + h2, lab + lab2
+    ax.legend(h, lab, fontsize=8)
+    fig.tight_layout()
+    _save(fig, out)
+
+
+# ---------------------------------------------------------------- rates
+
+def _rates_from_csv(path, xname):
+    with open(path, newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    if not rows:
+        raise SystemExit("%s holds no rows" % path)
+    cols = rows[0].keys()
+    grid = [c[len("grid:"):] for c in cols if c.startswith("grid:")]
+    if xname is None:
+        xname = "ampin" if "ampin" in cols and (not grid or "amp" in grid) else (
+            grid[0] if grid else "ampin")
+    others = [g for g in grid if g != xname and not (xname == "ampin" and g == "amp")]
+    series = {}
+    bad = 0
+    for r in rows:
+        xkey = xname if xname in r else "grid:" + xname
+        try:
+            x = float(r[xkey])
+            dx, dy = float(r["diffx"]), float(r["diffy"])
+        except (KeyError, ValueError, TypeError):
+            bad += 1
+            continue
+        label = ", ".join("%s=%s" % (g, r["grid:" + g]) for g in others)
+        series.setdefault(label, []).append((x, dx, dy))
+    return xname, series, bad
+
+
+def _rates_from_resav(paths):
+    pts = []
+    for p in paths:
+        for r in readers.read_resav(p):
+            pts.append((r["ampin"], r["diffx"], r["diffy"]))
+    return "ampin", {"": pts}, 0
+
+
+def plot_rates(paths, out, xname=None, log=False, title=None):
+    if len(paths) == 1 and paths[0].endswith(".csv"):
+        xname, series, bad = _rates_from_csv(paths[0], xname)
+    else:
+        xname, series, bad = _rates_from_resav(paths)
+    if not any(series.values()):
+        raise SystemExit("no diffusion rates to plot (failed runs or no option-0 runs)")
+    fig, axes = plt.subplots(1, 2, figsize=(11, 4.6), sharex=True)
+    for label, pts in sorted(series.items()):
+        pts.sort()
+        a = np.array(pts)
+        for ax, col, plane in ((axes[0], 1, "horizontal"), (axes[1], 2, "vertical")):
+            y = np.abs(a[:, col]) if log else a[:, col]
+            ax.plot(a[:, 0], y, "-o", ms=4, label=label or None)
+    xlabel = {"ampin": r"start amplitude [$\sigma$]"}.get(
+        xname, "%s (%s)" % (xname, params.PARAMETERS.get(xname, (0, 0, 0, ""))[3])
+        if xname in params.PARAMETERS else xname)
+    for ax, plane, var in ((axes[0], "horizontal", "diffx"), (axes[1], "vertical", "diffy")):
+        ax.set_xlabel(xlabel)
+        ax.set_ylabel(("|%s|" if log else "%s") % var + r" [$\varepsilon$ / turn]")
+        ax.set_title("%s diffusion rate" % plane)
+        if log:
+            ax.set_yscale("log")
+        else:
+            ax.axhline(0.0, color="0.5", lw=0.8)
+            ax.ticklabel_format(axis="y", style="sci", scilimits=(-2, 3))
+        ax.grid(alpha=0.3)
+        if any(series.keys()) and len(series) > 1:
+            ax.legend(fontsize=8)
+    fig.suptitle(title or "Diffusion rates (growth per turn of the action spread)"
+                 + ("" if not bad else "; %d failed runs left out" % bad))
+    fig.tight_layout()
+    _save(fig, out)
+
+
+# ---------------------------------------------------------------- phase space
+
+def plot_phasespace(path, out, units=None, emit=None, title=None, max_particles=None):
+    recs = readers.read_phasespace(path)
+    if not recs:
+        raise SystemExit("%s holds no records" % path)
+    turn, x, px, y, py = readers.columns(recs, "turn", "x", "px", "y", "py")
+    # slot of each record: its place within the records of its turn
+    slot = np.zeros(len(turn), dtype=int)
+    per_turn = 0
+    for k in range(len(turn)):
+        slot[k] = slot[k - 1] + 1 if k and turn[k] == turn[k - 1] else 0
+    per_turn = int(np.sum(turn == turn[0]))
+    nslots = int(slot.max()) + 1
+    if units is None:
+        units = "beta" if per_turn == 1 else "sigma"
+    if units == "beta" and emit:
+        x, px, y, py = (v / math.sqrt(emit) for v in (x, px, y, py))
+        units = "sigma"
+    unit = r"[$\sigma$]" if units == "sigma" else r"[$\sqrt{\mathrm{m}}$]"
+    fig, axes = plt.subplots(1, 2, figsize=(11, 5.2))
+    cmap = plt.get_cmap("tab20" if nslots > 10 else "tab10")
+    show = range(nslots) if max_particles is None else range(min(nslots, max_particles))
+    for s in show:
+        sel = slot == s
+        c = cmap(s % cmap.N)
+        axes[0].plot(x[sel], px[sel], ".", ms=1.6, color=c)
+        axes[1].plot(y[sel], py[sel], ".", ms=1.6, color=c, label="particle %d" % (s + 1))
+    axes[0].set_xlabel(r"$\hat{x}$ " + unit)
+    axes[0].set_ylabel(r"$\hat{p}_x$ " + unit)
+    axes[0].set_title("horizontal")
+    axes[1].set_xlabel(r"$\hat{y}$ " + unit)
+    axes[1].set_ylabel(r"$\hat{p}_y$ " + unit)
+    axes[1].set_title("vertical")
+    for ax in axes:
+        ax.set_aspect("equal", adjustable="datalim")
+        ax.grid(alpha=0.3)
+    if nslots > 1:
+        axes[1].legend(fontsize=7, markerscale=6, loc="center left",
+                       bbox_to_anchor=(1.01, 0.5), frameon=False)
+    nturn = len(np.unique(turn))
+    fig.suptitle(title or "Phase space, %s: %d particle(s), %d turns, normalised "
+                 "coordinates" % (_short(path), nslots, nturn))
+    fig.tight_layout()
+    _save(fig, out)
+
+
+# ---------------------------------------------------------------- spectrum
+
+def frequencymap_ntrack(path, ntrack=None):
+    """Records per particle of a frequencymap.dat: the option value, else
+    the ntrack of the diff.input beside it."""
+    if ntrack:
+        return int(ntrack)
+    p = _diff_input_near(path)
+    if p is None:
+        raise SystemExit("%s: give --ntrack (records per particle); no diff.input "
+                         "beside the file to take it from" % path)
+    return int(p["ntrack"])
+
+
+def first_sample_scale(path, emit=None):
+    """Factor that brings sample 1 of a frequencymap.dat (beta-scaled) to
+    beam-size units: 1/sqrt(emit); None when emit is unknown."""
+    if emit is None:
+        p = _diff_input_near(path)
+        if p is None or not p["gamma"]:
+            return None
+        emit = p["emitn"] / p["gamma"]
+    return 1.0 / math.sqrt(emit) if emit > 0 else None
+
+
+def load_frequencymap(path, ntrack=None, emit=None):
+    """Records as an array (particles, samples, 4) in beam-size units.
+
+    Sample 1, written in beta-scaled units, is rescaled with the emittance
+    when it is known (``emit`` or the diff.input beside the file) and left
+    out otherwise.
+    """
+    n = frequencymap_ntrack(path, ntrack)
+    data = readers.read_frequencymap(path, n)
+    scale = first_sample_scale(path, emit)
+    if scale is None:
+        return data[:, 1:, :], False
+    data = data.copy()
+    data[:, 0, :] *= scale
+    return data, True
+
+
+def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, title=None):
+    data, _ = load_frequencymap(path, ntrack, emit)
+    npart = data.shape[0]
+    bad = [p for p in particles if not 1 <= p <= npart]
+    if bad:
+        raise SystemExit("particles %s not in 1 ... %d (particles in the file)"
+                         % (bad, npart))
+    fig, axes = plt.subplots(2, 1, figsize=(9, 7), sharex=True)
+    for p in particles:
+        rec = data[p - 1]
+        for ax, (ix, ip), plane in ((axes[0], (0, 1), "x"), (axes[1], (2, 3), "y")):
+            z = rec[:, ix] - 1j * rec[:, ip]
+            nz = np.nonzero(z)[0]
+            z = z[:nz[-1] + 1] if len(nz) else z
+            n = len(z)
+            w = tunes.hann(n) if window else np.ones(n)
+            spec = np.abs(np.fft.fft((z - np.mean(z)) * w)) / np.sum(w)
+            freq = np.arange(n) / n
+            q = tunes.tune_naff(z)
+            line, = ax.semilogy(freq, np.maximum(spec, 1e-300), lw=0.9,
+                                label="particle %d, Q%s = %.6f" % (p, plane, q))
+            ax.axvline(q, color=line.get_color(), lw=0.8, ls=":")
+    for ax, plane in ((axes[0], "horizontal"), (axes[1], "vertical")):
+        ax.set_ylabel(r"amplitude of $\hat{%s} - i\,\hat{p}_%s$ [$\sigma$]"
+                      % (plane[0], plane[0]))
+        ax.set_title("%s plane" % plane)
+        ax.grid(alpha=0.3, which="both")
+        ax.legend(fontsize=8, loc="upper left")
+        finite = [ln.get_ydata() for ln in ax.get_lines() if len(ln.get_ydata()) > 2]
+        top = max(np.max(y) for y in finite)
+        ax.set_ylim(top * 1e-9, top * 3)
+    axes[1].set_xlabel("tune (fractional, from the complex signal; lines at 1 - Q "
+                       "would be the opposite sense of rotation)")
+    axes[1].set_xlim(0, 1)
+    fig.suptitle(title or "Amplitude spectrum%s, %s" % (" (Hann window)" if window else "",
+                                                       _short(path)))
+    fig.tight_layout()
+    _save(fig, out)
+
+
+# ---------------------------------------------------------------- command line
+
+def _window(values):
+    if values is None:
+        return None
+    if len(values) != 4:
+        raise SystemExit("--window takes QX0 QX1 QY0 QY1")
+    return tuple(values)
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(prog="bbplot", description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = ap.add_subparsers(dest="cmd", required=True)
+
+    p = sub.add_parser("footprint", help="tune footprint of footprint.dat")
+    p.add_argument("file", nargs="?", default="footprint.dat")
+    p.add_argument("-o", "--out", default="footprint.png")
+    p.add_argument("--order", type=int, default=5, help="highest resonance order (default 5)")
+    p.add_argument("--window", type=float, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"))
+    p.add_argument("--lattice", type=float, nargs=2, metavar=("QX", "QY"),
+                   help="lattice tunes to mark (default: diff.input beside the file)")
+    p.add_argument("--skip-axes", action="store_true",
+                   help="leave out the start angles 0 and pi/2, where the tune of the "
+                        "plane without motion is not defined")
+    p.add_argument("--title")
+
+    p = sub.add_parser("diffusion", help="running averages of diff.dat")
+    p.add_argument("files", nargs="*", default=["diff.dat"])
+    p.add_argument("-o", "--out", default="diffusion.png")
+    p.add_argument("--title")
+
+    p = sub.add_parser("rates", help="diffusion rates against amplitude")
+    p.add_argument("files", nargs="+", help="resav.out files, or one CSV of bbscan")
+    p.add_argument("-o", "--out", default="rates.png")
+    p.add_argument("--x", dest="xname", help="CSV column for the horizontal axis "
+                   "(default: ampin when amp is scanned, else the first grid parameter)")
+    p.add_argument("--log", action="store_true", help="plot |rate| on a log scale")
+    p.add_argument("--title")
+
+    p = sub.add_parser("phasespace", help="portraits of phasespace.dat")
+    p.add_argument("file", nargs="?", default="phasespace.dat")
+    p.add_argument("-o", "--out", default="phasespace.png")
+    p.add_argument("--units", choices=("sigma", "beta"),
+                   help="units of the file: sigma (option 1) or beta-scaled (option 3); "
+                        "default from the records per turn")
+    p.add_argument("--emit", type=float, help="geometric emittance, to show beta-scaled "
+                   "records in beam sizes")
+    p.add_argument("--max-particles", type=int)
+    p.add_argument("--title")
+
+    p = sub.add_parser("spectrum", help="spectra of frequencymap.dat particles")
+    p.add_argument("file", nargs="?", default="frequencymap.dat")
+    p.add_argument("-o", "--out", default="spectrum.png")
+    p.add_argument("--particles", type=int, nargs="+", default=[1],
+                   help="particle numbers (1 = first particle in the file)")
+    p.add_argument("--ntrack", type=int, help="records per particle (default: ntrack of "
+                   "the diff.input beside the file)")
+    p.add_argument("--emit", type=float, help="geometric emittance, to rescale sample 1")
+    p.add_argument("--no-window", action="store_true", help="rectangular window")
+    p.add_argument("--title")
+
+    a = ap.parse_args(argv)
+    try:
+        if a.cmd == "footprint":
+            plot_footprint(a.file, a.out, a.order, _window(a.window),
+                           tuple(a.lattice) if a.lattice else None, a.title, a.skip_axes)
+        elif a.cmd == "diffusion":
+            plot_diffusion(a.files, a.out, a.title)
+        elif a.cmd == "rates":
+            plot_rates(a.files, a.out, a.xname, a.log, a.title)
+        elif a.cmd == "phasespace":
+            plot_phasespace(a.file, a.out, a.units, a.emit, a.title, a.max_particles)
+        elif a.cmd == "spectrum":
+            plot_spectrum(a.file, a.out, a.particles, a.ntrack, a.emit,
+                          not a.no_window, a.title)
+    except (readers.ReaderError, params.ParamError, OSError) as e:
+        print("bbplot: %s" % e, file=sys.stderr)
+        return 1
+    return 0
