@@ -6,7 +6,7 @@ packages=(
   g++ cmake make python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libfftw3-dev            # benchmark reference for the Fourier transform only
-  clang libclang-rt-14-dev  # fuzz targets
+  clang libclang-rt-14-dev libomp-14-dev  # fuzz targets (clang with OpenMP)
   python3-numpy python3-matplotlib python3-pytest  # companion tools
 )
 missing=()
