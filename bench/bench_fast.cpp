@@ -19,8 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "distrib/distributions.h"
-#include "input/readers.h"
+#include "bench/example_ring.h"
 #include "kicks/fast_turn.h"
 #include "kicks/transport.h"
 #include "kicks/turn_plan.h"
@@ -96,44 +95,6 @@ BENCHMARK(BM_DivisionThroughput_scalar);
 
 // ---- one turn of the bundled example ----
 
-// The example's inputs in a private temporary folder.
-struct ExampleDir {
-  std::string path;
-  ExampleDir() {
-    char t[] = "/tmp/bbtrack-bench-XXXXXX";
-    path = mkdtemp(t);
-    const std::string src = std::string(BBTRACK_SOURCE_DIR) + "/examples/ring/";
-    for (const char* f : {"diff.input", "Matrices.dat", "Sigmas.dat", "excluded.dat", "multdist.dat"}) {
-      std::ifstream in(src + f, std::ios::binary);
-      std::ofstream out(path + "/" + f, std::ios::binary);
-      out << in.rdbuf();
-    }
-  }
-  ~ExampleDir() { [[maybe_unused]] int rc = std::system(("rm -rf " + path).c_str()); }
-};
-
-// The set-up of the example's diffusion run, as the program does it.
-std::unique_ptr<State> example_state() {
-  ExampleDir dir;
-  const int null_fd = ::open("/dev/null", O_WRONLY);
-  auto st = std::make_unique<State>();
-  {
-    textio::Options o;
-    o.dir = dir.path;
-    o.stdout_fd = null_fd;
-    o.stderr_fd = null_fd;
-    textio::Io io(o);
-    bbtrack::readinwire(*st, io);
-    bbtrack::readinvorn(*st, io);
-    bbtrack::init(*st, io);
-    st->np.npart = 169;
-    st->icoord.ampin = 0.5 * st->readin1.amp;
-    bbtrack::initcoordwire(*st, io);
-  }
-  ::close(null_fd);
-  return st;
-}
-
 // Divisions of one errf call: 2 nu + 3 in the inner region, 18 outside.
 int errf_divisions(double xx, double yy) {
   const double x = std::fabs(xx), y = std::fabs(yy);
@@ -185,7 +146,7 @@ TurnWork first_turn_work(const State& start) {
 
 void turn_benchmark(benchmark::State& state, TurnPath path, int threads) {
   if (!FastTurn::supported(path)) return state.SkipWithError("processor lacks the lanes");
-  static const std::unique_ptr<State> start = example_state();
+  static const std::unique_ptr<State> start = bench::example_state();
   static const TurnWork work = first_turn_work(*start);
   auto st = std::make_unique<State>(*start);
   FastTurn turner(path, threads);

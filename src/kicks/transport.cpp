@@ -35,20 +35,16 @@ void rotvorn(State& st, int k) {
   }
 }
 
-namespace {
-
-bool kick_skipped(const State& st, int k) {
+bool encounter_kicks(const State& st, int k) {
   const auto& ex = st.excluded;
   for (int j = 1; j <= ex.nexcl; ++j)
-    if (ex.excl(j) == k) return true;
-  return k == st.qarcavind.cavind;
+    if (ex.excl(j) == k) return false;
+  return k != st.qarcavind.cavind;
 }
-
-}  // namespace
 
 void track_turn(State& st) {
   for (int k = 1; k <= kSections; ++k) {
-    if (!kick_skipped(st, k)) bbkickvorn(st, k);
+    if (encounter_kicks(st, k)) bbkickvorn(st, k);
     rotvorn(st, k);
   }
 }

@@ -13,6 +13,10 @@ void bbkickvorn(State& st, int k);
 // longitudinal entries are ignored.
 void rotvorn(State& st, int k);
 
+// True when encounter k kicks: not listed in excl(1 .. nexcl) (the search
+// stops at the first match) and not the point without encounter.
+bool encounter_kicks(const State& st, int k);
+
 // One turn: for k = 1 .. 73 the kick of encounter k, unless k is excluded or
 // is the point without encounter, then always the transport of section k.
 void track_turn(State& st);

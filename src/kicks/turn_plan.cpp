@@ -3,15 +3,9 @@
 #include <cmath>
 
 #include "kicks/bbkick.h"
+#include "kicks/transport.h"
 
 namespace bbtrack {
-
-bool encounter_kicks(const State& st, int k) {
-  const auto& ex = st.excluded;
-  for (int j = 1; j <= ex.nexcl; ++j)
-    if (ex.excl(j) == k) return false;
-  return k != st.qarcavind.cavind;
-}
 
 void fill_kick0(State& st) {
   const auto& bc = st.bbcoord.bbcoord;

@@ -29,9 +29,6 @@ struct TurnPlan {
   SectionPlan sec[kSections];  // sec[k - 1] for section k
 };
 
-// True when encounter k kicks: not listed in excl(1 .. nexcl) and not cavind.
-bool encounter_kicks(const State& st, int k);
-
 // The reference-orbit kick of every kicking encounter that does not have one
 // yet, as kickvorn computes it at its first call for that encounter.
 void fill_kick0(State& st);

@@ -101,7 +101,10 @@ std::string ring_matrices(double qx, double qy, double betx, double bety) {
     r[5][5] = 1.0;
     s += "SEC" + std::to_string(k) + "\n";
     for (auto& row : r) {
-      for (int j = 0; j < 6; ++j) s += (j ? " " : "") + num(row[j]);
+      for (int j = 0; j < 6; ++j) {
+        if (j) s += ' ';
+        s += num(row[j]);
+      }
       s += "\n";
     }
   }

@@ -106,7 +106,7 @@ TEST(FormatFields, FixedPointFields) {
   EXPECT_EQ(F(0.00005, 10, 4), "    0.0001");
   EXPECT_EQ(F(-0.99999, 10, 4), "   -1.0000");
   EXPECT_EQ(F(-0.5, 6, 4), "-.5000");  // leading 0 dropped to fit
-  EXPECT_EQ(F(0.5, 5, 4), "*****");  // the integer part 0 is a digit: 1 > w-d-1
+  EXPECT_EQ(F(0.5, 5, 4), "*****");  // no column left for the 0 before the point
   EXPECT_EQ(F(-0.5, 5, 4), "*****");
   EXPECT_EQ(F(1e20, 30, 2), "      100000000000000000000.00");
   EXPECT_EQ(F(1.0 / 3.0, 24, 20), "  0.33333333333333330000");
