@@ -199,8 +199,8 @@ def read_frequencymap(path, ntrack):
 
     The file holds ``ntrack`` records per surviving particle (lost particles
     are not written), particle after particle. Sample 0 is in beta-scaled
-    units [sqrt(m)], later samples in beam-size units (see ``first_sample``
-    in ``bbtools.tunes``).
+    units [sqrt(m)], later samples in beam-size units (see
+    ``first_sample_scale`` in ``bbtools.tunefile``).
     """
     import numpy as np
 
