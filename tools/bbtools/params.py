@@ -52,7 +52,7 @@ PARAMETERS = {
     "wranerr": (46, 2, "r", "wire random error (echoed only)"),
     "disterr": (47, 0, "r", "wire distance error [%] (echoed only)"),
     "iwswitch": (48, 0, "i", "wire switch (echoed only)"),
-    "wcurrent": (50, 0, "r", "wire current [A]"),
+    "wcurrent": (50, 0, "r", "wire current [A] (enters the printed wire coefficient only)"),
     "wlength": (50, 1, "r", "wire length [m]"),
     "wdist": (51, 0, "r", "wire distance"),
     "wbetax": (51, 1, "r", "horizontal beta at the wire [m]"),

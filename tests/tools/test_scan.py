@@ -1,0 +1,181 @@
+"""bbscan: the grid, and small scans end to end on the local and Slurm back
+ends, with one failing point, reruns and the HTCondor submit file."""
+
+import csv
+import math
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from runs import EXAMPLE, TOOLS, binary_path
+
+if TOOLS not in sys.path:
+    sys.path.insert(0, TOOLS)
+from bbtools import params, readers, scan  # noqa: E402
+
+BBSCAN = os.path.join(TOOLS, "bbscan")
+SYSTEM_PYTHON = "/usr/bin/python3"
+
+
+def test_grid_texts_ranges_and_errors():
+    grid = scan.parse_grid(["amp=0.5:2:0.5", "ntrack=1000,2000", "qx=64.31"])
+    assert grid == [("amp", ["0.5", "1.0", "1.5", "2.0"]),
+                    ("ntrack", ["1000", "2000"]), ("xtune", ["64.31"])]
+    pts = scan.grid_points(grid)
+    assert len(pts) == 8 and pts[1] == {"amp": "0.5", "ntrack": "2000", "xtune": "64.31"}
+    assert scan.point_name(pts[1]) == "amp=0.5_ntrack=2000_xtune=64.31"
+    assert scan.parse_grid(["wcurrent=80:0:-40"]) == [("wcurrent", ["80", "40", "0"])]
+    for bad in (["amp"], ["nosuch=1"], ["ntrack=1000.5"], ["amp=1:2:-1"],
+                ["amp=1,1"], ["amp=1", "amp=2"], [], ["amp=x"]):
+        with pytest.raises((scan.ScanError, params.ParamError)):
+            scan.parse_grid(bad)
+
+
+@pytest.fixture
+def binary():
+    exe = binary_path()
+    if not os.path.isfile(exe):
+        if os.environ.get("CI") == "true":
+            pytest.fail("tracker binary %s not found" % exe, pytrace=False)
+        pytest.skip("tracker binary %s not found" % exe)
+    return exe
+
+
+@pytest.fixture
+def template(tmp_path):
+    """The bundled example without its multipole file: points with itrip=1
+    fail on reading it, points with itrip=0 run."""
+    t = tmp_path / "template"
+    shutil.copytree(EXAMPLE, t)
+    os.remove(t / "multdist.dat")
+    return t
+
+
+def bbscan(*args, env=None):
+    return subprocess.run([SYSTEM_PYTHON, BBSCAN] + [str(a) for a in args],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                          env=env, timeout=600)
+
+
+def results(root):
+    with open(os.path.join(root, "results.csv"), newline="") as fh:
+        return {(r["grid:amp"], r["grid:itrip"]): r for r in csv.DictReader(fh)}
+
+
+def direct_run(binary, template, folder, values):
+    """The tracker run by hand in a folder of its own, for comparison."""
+    os.makedirs(folder)
+    for f in os.listdir(template):
+        shutil.copy(os.path.join(template, f), folder)
+    params.set_values(os.path.join(template, "diff.input"),
+                      os.path.join(folder, "diff.input"), values)
+    with open(os.path.join(folder, "stdout.txt"), "w") as out:
+        subprocess.run([binary], cwd=folder, stdout=out, stderr=subprocess.DEVNULL,
+                       env=dict(os.environ, OMP_NUM_THREADS="1"), check=True)
+
+
+def check_scan(root, binary, template, tmp_path, proc):
+    rows = results(root)
+    assert set(rows) == {(a, i) for a in ("2", "6") for i in ("0", "1")}
+    for (amp, itrip), r in rows.items():
+        folder = os.path.join(root, r["folder"])
+        if itrip == "1":
+            assert (r["state"], r["exit_status"]) == ("failed", "1")
+            assert "multdist.dat" in r["message"]
+            assert "failed: %s (exit status 1)" % folder in proc.stderr
+        else:
+            assert (r["state"], r["exit_status"], r["lost"]) == ("finished", "0", "0")
+            assert float(r["ampin"]) == float(amp) / 2
+            assert math.isfinite(float(r["diffx"])) and math.isfinite(float(r["diffy"]))
+    assert proc.stderr.count("failed: ") == 2
+    assert proc.returncode == 1
+    # a point's results are those of the same run made by hand
+    ref = tmp_path / "direct"
+    direct_run(binary, template, ref, {"amp": "6", "itrip": "0", "ntrack": "2000"})
+    point = os.path.join(root, rows[("6", "0")]["folder"])
+    for name in ("resav.out", "diff.dat", "stdout.txt"):
+        with open(os.path.join(point, name)) as a, open(ref / name) as b:
+            assert a.read() == b.read(), name
+
+
+GRID = ["--set", "amp=2,6", "--set", "itrip=0:1:1", "--set", "ntrack=2000"]
+
+
+def test_local_scan_reports_failures_reruns_and_plots(binary, template, tmp_path):
+    root = tmp_path / "scan"
+    proc = bbscan("run", template, root, "--binary", binary, *GRID)
+    check_scan(str(root), binary, template, tmp_path, proc)
+
+    # a rerun leaves the finished points alone and runs the failed ones again
+    rows = results(root)
+    finished = os.path.join(root, rows[("2", "0")]["folder"], "stdout.txt")
+    failed = os.path.join(root, rows[("2", "1")]["folder"], "stderr.txt")
+    stamp = (os.stat(finished).st_mtime_ns, os.stat(failed).st_mtime_ns)
+    shutil.copy(os.path.join(EXAMPLE, "multdist.dat"), template)
+    proc = bbscan("run", template, root, "--binary", binary, "--plot", *GRID)
+    assert proc.returncode == 0, proc.stderr
+    assert "4 points, 2 finished, 2 to run" in proc.stdout
+    assert os.stat(finished).st_mtime_ns == stamp[0]
+    assert os.stat(failed).st_mtime_ns != stamp[1]
+    assert {r["state"] for r in results(root).values()} == {"finished"}
+    with open(root / "rates.png", "rb") as fh:
+        assert fh.read(8) == b"\x89PNG\r\n\x1a\n"
+    proc = bbscan("run", template, root, "--binary", binary, *GRID)
+    assert "4 points, 4 finished, 0 to run" in proc.stdout and proc.returncode == 0
+
+    # another set of parameters does not reuse the folder
+    proc = bbscan("run", template, root, "--binary", binary, "--set", "amp=1")
+    assert proc.returncode == 2 and "use a new scan folder" in proc.stderr
+
+
+def test_a_killed_point_runs_again(binary, template, tmp_path):
+    root = tmp_path / "scan"
+    assert bbscan("run", template, root, "--binary", binary,
+                  "--set", "amp=2", "--set", "itrip=0", "--set", "ntrack=1000").returncode == 0
+    point = root / "points" / "amp=2_itrip=0_ntrack=1000"
+    os.remove(point / "exit_status")  # as if the job had been killed mid-run
+    os.remove(point / "resav.out")
+    proc = bbscan("collect", root)
+    assert proc.returncode == 1 and "not run: %s" % point in proc.stderr
+    proc = bbscan("run", template, root, "--binary", binary,
+                  "--set", "amp=2", "--set", "itrip=0", "--set", "ntrack=1000")
+    assert proc.returncode == 0 and "1 to run" in proc.stdout
+    assert readers.read_resav(str(point / "resav.out"))
+
+
+def test_condor_submit_file_queues_the_pending_folders(binary, template, tmp_path):
+    root = tmp_path / "scan"
+    proc = bbscan("run", template, root, "--binary", binary, "--backend", "condor", *GRID)
+    assert proc.returncode == 0, proc.stderr
+    with open(root / "scan.sub") as fh:
+        sub = fh.read()
+    assert "queue folder from %s\n" % (root / "pending.txt") in sub
+    assert "executable              = %s\n" % (root / "run_point.sh") in sub
+    with open(root / "pending.txt") as fh:
+        folders = fh.read().split()
+    assert len(folders) == 4 and all(os.path.isdir(f) for f in folders)
+    # what an execute node does with each queued folder
+    for f in folders:
+        subprocess.run([str(root / "run_point.sh"), f], cwd=f)
+    proc = bbscan("collect", root)
+    check_scan(str(root), binary, template, tmp_path, proc)
+
+
+def test_slurm_scan_runs_one_job_array(binary, template, tmp_path, slurm):
+    root = tmp_path / "scan"
+    proc = bbscan("run", template, root, "--binary", binary, "--backend", "slurm", *GRID,
+                  env=slurm.env)
+    assert "array job" in proc.stdout, proc.stdout + proc.stderr
+    check_scan(str(root), binary, template, tmp_path, proc)
+    logs = os.listdir(root / "slurm")
+    assert len(logs) == 4 and len({name.split("_")[0] for name in logs}) == 1
+    # the rerun submits only the two failed points, as an array of two
+    shutil.copy(os.path.join(EXAMPLE, "multdist.dat"), template)
+    proc = bbscan("run", template, root, "--binary", binary, "--backend", "slurm", *GRID,
+                  env=slurm.env)
+    assert proc.returncode == 0, proc.stderr
+    assert "array job" in proc.stdout and "(2 tasks)" in proc.stdout
+    assert {r["state"] for r in results(root).values()} == {"finished"}
