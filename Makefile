@@ -2,6 +2,8 @@
 # make test           installs missing packages, builds everything and runs every test,
 #                     then the whole suite again under the sanitizers (test-sanitize)
 # make test-sanitize  the suite built with AddressSanitizer + UndefinedBehaviorSanitizer
+# make test-tools     the pytest suite of the companion tools (tools/), the reference
+#                     model and the Slurm back end (starts a private one-node cluster)
 # make fuzz           builds the libFuzzer targets with clang and runs each for
 #                     FUZZ_SECONDS seconds (not part of make test)
 BUILD ?= build
@@ -18,7 +20,9 @@ SANITIZER_ENV = \
   ASAN_OPTIONS=halt_on_error=1:abort_on_error=0:exitcode=86:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=87
 
-.PHONY: all deps build run test test-sanitize build-sanitize fuzz fuzz-build bench clean
+PYTHON ?= /usr/bin/python3
+
+.PHONY: all deps build run test test-tools test-sanitize build-sanitize fuzz fuzz-build bench clean
 
 all: build
 
@@ -39,7 +43,12 @@ run: deps build
 
 test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	$(MAKE) --no-print-directory test-tools
 	$(MAKE) --no-print-directory test-sanitize
+
+test-tools: deps build
+	BBTRACK_BINARY=$(CURDIR)/$(BUILD)/diff2wirenew $(PYTHON) -m pytest -q -p no:cacheprovider \
+	  tests/tools tests/e2e/refmodel
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBBTRACK_SANITIZE=ON \

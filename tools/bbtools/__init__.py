@@ -7,8 +7,9 @@ The modules only read what the tracker writes; none of them changes a run.
   "phasespace.dat", "frequencymap.dat") and the standard output of a run.
 - ``params``: the positional layout of "diff.input", reading and editing.
 - ``tunes``: spectral-peak, interpolated and refined tune estimators.
+- ``tunefile``: the tune table of ``bbtune``.
 - ``plots``: the figures of ``bbplot``.
 - ``scan``: parameter scans of ``bbscan`` (local, Slurm, HTCondor).
 """
 
-__all__ = ["readers", "params", "tunes", "plots", "scan"]
+__all__ = ["readers", "params", "tunes", "tunefile", "plots", "scan"]

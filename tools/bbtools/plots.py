@@ -22,6 +22,9 @@ import matplotlib.pyplot as plt  # noqa: E402
 import numpy as np  # noqa: E402
 
 from . import params, readers, tunes  # noqa: E402
+# shared with bbtune, which must not need matplotlib
+from .tunefile import (diff_input_near as _diff_input_near,  # noqa: E402,F401
+                       first_sample_scale, frequencymap_ntrack, load_frequencymap)
 
 DPI = 130
 
@@ -30,17 +33,6 @@ def _save(fig, out):
     fig.savefig(out, dpi=DPI)
     plt.close(fig)
     print("wrote %s" % out)
-
-
-def _diff_input_near(path):
-    """Parameters of the diff.input beside ``path``, or None."""
-    cand = readers.sibling(path, "diff.input")
-    if os.path.exists(cand):
-        try:
-            return params.read_params(cand)
-        except (params.ParamError, OSError):
-            return None
-    return None
 
 
 # ---------------------------------------------------------------- resonances
@@ -109,22 +101,35 @@ def _draw_resonances(ax, order, window):
 
 # ---------------------------------------------------------------- footprint
 
-def plot_footprint(path, out, order=5, window=None, lattice=None, title=None,
-                   skip_axes=False):
-    recs = readers.read_footprint(path)
+def footprint_grid(recs, axes=False):
+    """Tunes of the tracked footprint grid as two nside x nside arrays
+    (indexed [iang, iamp]) and the number of grid points without data.
+
+    The tracked grid is indices 0 .. nside-1; the file also holds the records
+    of index nside, which are never tracked (always nan) and are not counted.
+    Start angle 0 puts y = 0 and start angle pi/2 puts x = 0: on those two
+    rows one plane is not excited, and its spectral peak is whatever the
+    coupling leaves there. They are set to nan unless ``axes`` is true.
+    """
     nside = readers.FOOTPRINT_NSIDE
-    qx = np.full((nside + 1, nside + 1), np.nan)
-    qy = np.full((nside + 1, nside + 1), np.nan)
+    qx = np.full((nside, nside), np.nan)
+    qy = np.full((nside, nside), np.nan)
     for r in recs:
-        if 0 <= r["iang"] <= nside and 0 <= r["iamp"] <= nside:
+        if 0 <= r["iang"] < nside and 0 <= r["iamp"] < nside:
             qx[r["iang"], r["iamp"]] = r["qx"]
             qy[r["iang"], r["iamp"]] = r["qy"]
     nodata = int(np.sum(~(np.isfinite(qx) & np.isfinite(qy))))
-    if skip_axes:  # the pure-plane rows: the other plane's tune is ill-defined
-        qx[0, :] = np.nan
-        qy[0, :] = np.nan
-        qx[nside - 1, :] = np.nan
-        qy[nside - 1, :] = np.nan
+    if not axes:
+        for row in (0, nside - 1):
+            qx[row, :] = np.nan
+            qy[row, :] = np.nan
+    return qx, qy, nodata
+
+
+def plot_footprint(path, out, order=5, window=None, lattice=None, title=None,
+                   axes=False):
+    nside = readers.FOOTPRINT_NSIDE
+    qx, qy, nodata = footprint_grid(readers.read_footprint(path), axes)
     ok = np.isfinite(qx) & np.isfinite(qy)
     if not np.any(ok):
         raise SystemExit("%s: no grid point has finite tunes" % path)
@@ -148,15 +153,15 @@ def plot_footprint(path, out, order=5, window=None, lattice=None, title=None,
     fig, ax = plt.subplots(figsize=(7.6, 6.6))
     _draw_resonances(ax, order, window)
     cmap = plt.get_cmap("viridis")
-    amps = np.array([readers.footprint_amplitude(j) for j in range(nside + 1)])
+    amps = np.array([readers.footprint_amplitude(j) for j in range(nside)])
     # constant angle: along the amplitude index
     first = True
-    for i in range(nside + 1):
+    for i in range(nside):
         ax.plot(qx[i, :], qy[i, :], color="0.55", lw=0.7, zorder=2,
                 label="constant start angle" if first else None)
         first = False
     # constant amplitude: along the angle index
-    for j in range(nside + 1):
+    for j in range(nside):
         if not np.any(ok[:, j]):
             continue
         ax.plot(qx[:, j], qy[:, j], color=cmap(j / (nside - 1)), lw=1.3, zorder=3)
@@ -171,9 +176,11 @@ def plot_footprint(path, out, order=5, window=None, lattice=None, title=None,
                 ls="none", zorder=5,
                 label="lattice tunes (%.4g, %.4g)" % tuple(lattice))
     ax.plot([], [], ls="none", marker="x", color="0.4",
-            label="%d grid points without tracking data (nan): not drawn" % nodata)
-    if skip_axes:
-        ax.plot([], [], ls="none", label="start angles 0 and $\\pi/2$ left out")
+            label="%d of %d grid points without tracking data (nan): not drawn"
+            % (nodata, nside * nside))
+    if not axes:
+        ax.plot([], [], ls="none",
+                label="start angles 0 and $\\pi/2$ left out (one plane not excited)")
     ax.set_xlim(window[0], window[1])
     ax.set_ylim(window[2], window[3])
     ax.set_xlabel(r"horizontal tune $Q_x$ (fractional, folded into [0.5, 1])")
@@ -347,46 +354,6 @@ def plot_phasespace(path, out, units=None, emit=None, title=None, max_particles=
 
 # ---------------------------------------------------------------- spectrum
 
-def frequencymap_ntrack(path, ntrack=None):
-    """Records per particle of a frequencymap.dat: the option value, else
-    the ntrack of the diff.input beside it."""
-    if ntrack:
-        return int(ntrack)
-    p = _diff_input_near(path)
-    if p is None:
-        raise SystemExit("%s: give --ntrack (records per particle); no diff.input "
-                         "beside the file to take it from" % path)
-    return int(p["ntrack"])
-
-
-def first_sample_scale(path, emit=None):
-    """Factor that brings sample 1 of a frequencymap.dat (beta-scaled) to
-    beam-size units: 1/sqrt(emit); None when emit is unknown."""
-    if emit is None:
-        p = _diff_input_near(path)
-        if p is None or not p["gamma"]:
-            return None
-        emit = p["emitn"] / p["gamma"]
-    return 1.0 / math.sqrt(emit) if emit > 0 else None
-
-
-def load_frequencymap(path, ntrack=None, emit=None):
-    """Records as an array (particles, samples, 4) in beam-size units.
-
-    Sample 1, written in beta-scaled units, is rescaled with the emittance
-    when it is known (``emit`` or the diff.input beside the file) and left
-    out otherwise.
-    """
-    n = frequencymap_ntrack(path, ntrack)
-    data = readers.read_frequencymap(path, n)
-    scale = first_sample_scale(path, emit)
-    if scale is None:
-        return data[:, 1:, :], False
-    data = data.copy()
-    data[:, 0, :] *= scale
-    return data, True
-
-
 def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, title=None):
     data, _ = load_frequencymap(path, ntrack, emit)
     npart = data.shape[0]
@@ -449,8 +416,8 @@ def main(argv=None):
     p.add_argument("--window", type=float, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"))
     p.add_argument("--lattice", type=float, nargs=2, metavar=("QX", "QY"),
                    help="lattice tunes to mark (default: diff.input beside the file)")
-    p.add_argument("--skip-axes", action="store_true",
-                   help="leave out the start angles 0 and pi/2, where the tune of the "
+    p.add_argument("--axes", action="store_true",
+                   help="also draw the start angles 0 and pi/2, where the tune of the "
                         "plane without motion is not defined")
     p.add_argument("--title")
 
@@ -493,7 +460,7 @@ def main(argv=None):
     try:
         if a.cmd == "footprint":
             plot_footprint(a.file, a.out, a.order, _window(a.window),
-                           tuple(a.lattice) if a.lattice else None, a.title, a.skip_axes)
+                           tuple(a.lattice) if a.lattice else None, a.title, a.axes)
         elif a.cmd == "diffusion":
             plot_diffusion(a.files, a.out, a.title)
         elif a.cmd == "rates":

@@ -1,0 +1,105 @@
+"""bbplot: the resonance lines, the footprint grid and every subcommand on
+files written by the real tracker."""
+
+import math
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from runs import TOOLS, tracker  # noqa: E402,F401  (tracker: fixture)
+from bbtools import readers  # noqa: E402
+
+plots = pytest.importorskip("bbtools.plots")
+BBPLOT = os.path.join(TOOLS, "bbplot")
+PNG = b"\x89PNG\r\n\x1a\n"
+
+
+def test_resonance_lines_in_a_window():
+    window = (0.60, 0.75, 0.60, 0.75)
+    lines = plots.resonances(5, window)
+    keys = set()
+    for m, n, p, o, (xa, xb), (ya, yb) in lines:
+        assert o == abs(m) + abs(n) <= 5
+        for qx, qy in ((xa, ya), (xb, yb)):  # both ends on the line, in the window
+            assert abs(m * qx + n * qy - p) < 1e-9
+            assert 0.60 - 1e-9 <= qx <= 0.75 + 1e-9 and 0.60 - 1e-9 <= qy <= 0.75 + 1e-9
+        g = math.gcd(math.gcd(m, abs(n)), abs(p))
+        keys.add((m // g, n // g, p // g))
+    assert len(keys) == len(lines)  # 6 Qx = 4 is 3 Qx = 2, drawn once
+    # the third-order lines through (2/3, 2/3) and the coupling diagonal
+    for key in ((3, 0, 2), (0, 3, 2), (1, -1, 0), (2, 1, 2), (1, 2, 2)):
+        assert key in keys, key
+    assert (1, 1, 1) not in keys  # Qx + Qy = 1 runs below the window
+    assert all(o <= 3 for *_, o, _x, _y in plots.resonances(3, window))
+
+
+def test_footprint_grid_leaves_out_untracked_points_and_the_axes(tracker):
+    run = tracker.run(iopt=3, ntrack=200)
+    assert run.returncode == 0, run.stderr
+    recs = readers.read_footprint(run.path("footprint.dat"))
+    nside = readers.FOOTPRINT_NSIDE
+    inside = [r for r in recs if r["iang"] < nside and r["iamp"] < nside]
+    missing = sum(1 for r in inside if not (math.isfinite(r["qx"]) and math.isfinite(r["qy"])))
+    assert len(recs) > len(inside) == nside * nside
+
+    qx, qy, nodata = plots.footprint_grid(recs, axes=True)
+    assert qx.shape == qy.shape == (nside, nside)
+    assert nodata == missing  # the never-tracked records of index nside do not count
+    for r in inside:
+        assert np.array_equal(qx[r["iang"], r["iamp"]], r["qx"], equal_nan=True)
+
+    qx2, qy2, nodata2 = plots.footprint_grid(recs)
+    assert nodata2 == nodata
+    for q, q2 in ((qx, qx2), (qy, qy2)):
+        assert np.all(np.isnan(q2[[0, nside - 1], :]))
+        assert np.array_equal(q2[1:nside - 1], q[1:nside - 1], equal_nan=True)
+
+
+def bbplot(*args, cwd=None):
+    return subprocess.run([BBPLOT] + [str(a) for a in args], cwd=cwd,
+                          capture_output=True, text=True, timeout=120)
+
+
+def test_every_figure_from_real_runs(tracker, tmp_path):
+    runs = {o: tracker.run(iopt=o, ntrack=n) for o, n in ((0, 1500), (1, 100), (2, 200), (3, 200))}
+    for run in runs.values():
+        assert run.returncode == 0, run.stderr
+    jobs = [
+        ("footprint", runs[3].path("footprint.dat"), "--order", 4),
+        ("footprint", runs[3].path("footprint.dat"), "--axes", "--window",
+         0.6, 0.75, 0.6, 0.75),
+        ("diffusion", runs[0].path("diff.dat")),
+        ("rates", runs[0].path("resav.out")),
+        ("phasespace", runs[1].path("phasespace.dat")),
+        ("phasespace", runs[3].path("phasespace.dat")),  # beta-scaled grid point
+        ("spectrum", runs[2].path("frequencymap.dat"), "--particles", 1, 20, 169),
+    ]
+    for k, job in enumerate(jobs):
+        out = tmp_path / ("%d_%s.png" % (k, job[0]))
+        r = bbplot(*job, "-o", out)
+        assert r.returncode == 0, (job, r.stderr)
+        assert out.read_bytes()[:8] == PNG and out.stat().st_size > 10000, job
+
+
+def test_unusable_inputs_are_reported(tracker, tmp_path):
+    run = tracker.run(iopt=3, ntrack=200)
+    lines = open(run.path("footprint.dat")).read().splitlines()
+    out = tmp_path / "f.png"
+    # every tune nan: nothing to draw, said so, no figure
+    nan = "nan".rjust(10)
+    (tmp_path / "footprint.dat").write_text(
+        "".join(ln[:13] + nan + " " + nan + ln[34:] + "\n" for ln in lines))
+    r = bbplot("footprint", tmp_path / "footprint.dat", "-o", out)
+    assert r.returncode != 0 and "no grid point has finite tunes" in r.stderr
+    # a damaged record names its file and line
+    lines[7] = lines[7][:16] + "x" + lines[7][17:]
+    (tmp_path / "footprint.dat").write_text("\n".join(lines) + "\n")
+    r = bbplot("footprint", tmp_path / "footprint.dat", "-o", out)
+    assert r.returncode == 1 and "footprint.dat:8:" in r.stderr
+    r = bbplot("diffusion", tmp_path / "missing.dat", "-o", out)
+    assert r.returncode == 1 and "missing.dat" in r.stderr
+    assert not out.exists()
