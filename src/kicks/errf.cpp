@@ -75,6 +75,12 @@ void errf(double xx, double yy, double& wx, double& wy) {
     wy = cc * ry;
   }
 
+  errf_tail(xx, yy, wx, wy);
+}
+
+void errf_tail(double xx, double yy, double& wx, double& wy) {
+  const double x = std::fabs(xx);
+  const double y = std::fabs(yy);
   // On the real axis the real part is known in closed form.
   if (y == 0.0) wx = std::exp(-(x * x));
 

@@ -11,6 +11,11 @@ namespace bbtrack {
 // exp(yy^2 - xx^2) may overflow; the beam-beam kick only uses yy >= 0.
 void errf(double xx, double yy, double& wx, double& wy);
 
+// The last step of errf: given in wx, wy the value at (|xx|, |yy|), applies
+// the real-axis rule and maps it to the quadrant of (xx, yy). Out of line,
+// so that the vectorised translation units share this one baseline copy.
+void errf_tail(double xx, double yy, double& wx, double& wy);
+
 // x^n for an integer n, by square-and-multiply starting from the lowest bit
 // of |n|; a negative n gives 1/(x^|n|), one division after the products.
 // Kept as a routine of its own so that the sequence of roundings is fixed.

@@ -3,7 +3,7 @@
 // lanes need both, chosen per lane by a mask; the step counts of the inner
 // region per lane, the register looping as often as its longest lane needs
 // while a lane whose count is done keeps its values; the real-axis rule and
-// the other quadrants lane by lane with the scalar library functions.
+// the other quadrants lane by lane through errf_tail, the scalar code itself.
 //
 // Templated on the lane type (lanes_avx2.h, lanes_avx512.h) and included
 // only by the translation unit compiled for that processor; internal linkage
@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cmath>
+
+#include "kicks/errf.h"
 
 namespace bbtrack {
 namespace {
@@ -60,22 +62,6 @@ D<V> ipow_negative(D<V> lambda, D<V> m) {
     y = V::select(V::bit_set(m, bit), y * p, y);
   }
   return V::set1(1.0) / y;
-}
-
-// The real-axis rule and the quadrant mapping of errf for one lane.
-inline void errf_tail(double xx, double yy, double& wx, double& wy) {
-  const double x = std::fabs(xx);
-  const double y = std::fabs(yy);
-  if (y == 0.0) wx = std::exp(-(x * x));
-  if (yy < 0.0) {
-    const double e = std::exp(y * y - x * x);
-    const double arg = 2.0 * x * y;
-    wx = 2.0 * e * std::cos(arg) - wx;
-    wy = -2.0 * e * std::sin(arg) - wy;
-    if (xx > 0.0) wy = -wy;
-  } else if (xx < 0.0) {
-    wy = -wy;
-  }
 }
 
 // errf of K arguments per lane at once; their continued fractions are
