@@ -19,7 +19,7 @@ $py tools/bbscan run examples/ring "$work/amp" --binary "$bin" \
 $py tools/bbplot footprint "$work/short/points/iopt=3_ntrack=4096/footprint.dat" \
     -o "$figs/footprint.png"
 $py tools/bbplot spectrum "$work/short/points/iopt=2_ntrack=4096/frequencymap.dat" \
-    --particles 1 8 15 -o "$figs/spectrum.png"
+    --particles 1 8 15 -o "$figs/frequencymap.png"
 $py tools/bbplot diffusion "$work/long/points/iopt=0/diff.dat" -o "$figs/diffusion.png"
 $py tools/bbplot phasespace "$work/long/points/iopt=1/phasespace.dat" -o "$figs/phasespace.png"
 $py tools/bbplot rates "$work/amp/results.csv" --x ampin -o "$figs/rates.png"

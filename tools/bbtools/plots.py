@@ -314,7 +314,6 @@ def plot_phasespace(path, out, units=None, emit=None, title=None, max_particles=
     turn, x, px, y, py = readers.columns(recs, "turn", "x", "px", "y", "py")
     # slot of each record: its place within the records of its turn
     slot = np.zeros(len(turn), dtype=int)
-    per_turn = 0
     for k in range(len(turn)):
         slot[k] = slot[k - 1] + 1 if k and turn[k] == turn[k - 1] else 0
     per_turn = int(np.sum(turn == turn[0]))
@@ -365,9 +364,7 @@ def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, tit
     for p in particles:
         rec = data[p - 1]
         for ax, (ix, ip), plane in ((axes[0], (0, 1), "x"), (axes[1], (2, 3), "y")):
-            z = rec[:, ix] - 1j * rec[:, ip]
-            nz = np.nonzero(z)[0]
-            z = z[:nz[-1] + 1] if len(nz) else z
+            z = tunes.strip_zero_tail(rec[:, ix] - 1j * rec[:, ip])
             n = len(z)
             w = tunes.hann(n) if window else np.ones(n)
             spec = np.abs(np.fft.fft((z - np.mean(z)) * w)) / np.sum(w)
@@ -395,14 +392,6 @@ def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, tit
 
 
 # ---------------------------------------------------------------- command line
-
-def _window(values):
-    if values is None:
-        return None
-    if len(values) != 4:
-        raise SystemExit("--window takes QX0 QX1 QY0 QY1")
-    return tuple(values)
-
 
 def main(argv=None):
     ap = argparse.ArgumentParser(prog="bbplot", description=__doc__,
@@ -459,7 +448,7 @@ def main(argv=None):
     a = ap.parse_args(argv)
     try:
         if a.cmd == "footprint":
-            plot_footprint(a.file, a.out, a.order, _window(a.window),
+            plot_footprint(a.file, a.out, a.order, tuple(a.window) if a.window else None,
                            tuple(a.lattice) if a.lattice else None, a.title, a.axes)
         elif a.cmd == "diffusion":
             plot_diffusion(a.files, a.out, a.title)

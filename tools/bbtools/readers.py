@@ -12,7 +12,7 @@ output conventions, which a plain ``float()`` does not always accept:
 Fields are cut at their columns, never split at blanks, so that a reader does
 not depend on a blank between two fields.
 
-Only ``read_frequencymap`` and the ``*_arrays`` helpers need numpy; the rest
+Only ``read_frequencymap`` and ``columns`` need numpy; the rest
 uses the standard library, so that ``bbscan`` runs without numpy.
 """
 

@@ -255,7 +255,7 @@ class Scan:
                 log("[%d/%d] %s: %s" % (done, len(folders), os.path.basename(folder),
                                         self.state(folder)[0]))
 
-    def slurm_script(self, pending_file, extra_directives=()):
+    def slurm_script(self, pending_file):
         path = os.path.join(self.root, "scan.sbatch")
         logs = os.path.join(self.root, "slurm")
         os.makedirs(logs, exist_ok=True)
@@ -263,7 +263,6 @@ class Scan:
                  "#SBATCH --job-name=bbscan",
                  "#SBATCH --cpus-per-task=1",
                  "#SBATCH --output=%s" % os.path.join(logs, "%A_%a.out")]
-        lines += ["#SBATCH %s" % d for d in extra_directives]
         lines += ["# task k runs line OFFSET + k + 1 of the list of pending folders",
                   'line=$(( ${BBSCAN_OFFSET:-0} + SLURM_ARRAY_TASK_ID + 1 ))',
                   'folder=$(sed -n "${line}p" %s)' % shlex.quote(pending_file),

@@ -34,7 +34,7 @@ import math
 import numpy as np
 
 __all__ = ["hermitian", "tune_peak", "tune_interp", "tune_naff", "analyse",
-           "fold", "hann"]
+           "strip_zero_tail", "fold", "hann"]
 
 
 def fold(q):
@@ -77,8 +77,10 @@ def hann(n, symmetric=False):
 
 
 def _prepare(z):
+    """The record as a float or complex array and whether it is complex;
+    None for a record too short (under 4 turns) or not finite."""
     z = np.asarray(z)
-    if not np.all(np.isfinite(z)):
+    if len(z) < 4 or not np.all(np.isfinite(z)):
         return None, False
     is_complex = np.iscomplexobj(z)
     return z.astype(complex if is_complex else float), is_complex
@@ -95,8 +97,6 @@ def tune_interp(z):
     if z is None:
         return math.nan
     n = len(z)
-    if n < 4:
-        return math.nan
     w = hann(n)
     zc = z - np.sum(w * z) / np.sum(w)
     mag = np.abs(np.fft.fft(zc * w))
@@ -215,8 +215,6 @@ def tune_naff(z, start=None, maxiter=60, passes=4):
     if z is None:
         return math.nan
     n = len(z)
-    if n < 4:
-        return math.nan
     if start is None:
         start = tune_interp(z)
     if not math.isfinite(start):
@@ -244,6 +242,14 @@ def tune_naff(z, start=None, maxiter=60, passes=4):
     return q if is_complex else fold(q)
 
 
+def strip_zero_tail(z):
+    """The record without its trailing exact zeros (turns after an early end
+    of the tracking loop); a record that is zero throughout is returned as
+    it is."""
+    nz = np.nonzero(z)[0]
+    return z[:nz[-1] + 1] if len(nz) else z
+
+
 def analyse(x, px=None, skip_zero_tail=True):
     """The three tunes of one plane: (q_peak, q_interp, q_naff).
 
@@ -257,8 +263,7 @@ def analyse(x, px=None, skip_zero_tail=True):
     qp = tune_peak(x)
     z = x if px is None else x - 1j * np.asarray(px, dtype=float)
     if skip_zero_tail:
-        nz = np.nonzero(z)[0]
-        z = z[:nz[-1] + 1] if len(nz) else z[:0]
+        z = strip_zero_tail(z)
     if len(z) < 4:
         return qp, math.nan, math.nan
     qi = tune_interp(z)
