@@ -20,9 +20,9 @@
 #include <string>
 
 #include "bench/example_ring.h"
-#include "kicks/fast_turn.h"
+#include "kicks/vector/fast_turn.h"
 #include "kicks/transport.h"
-#include "kicks/turn_plan.h"
+#include "kicks/vector/turn_plan.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "spectral/c06eaf.h"
+#include "spectral/real_fft.h"
 
 #ifdef HAVE_FFTW3
 #include <fftw3.h>

@@ -4,7 +4,7 @@
 
 #include "distrib/distributions.h"
 #include "input/readers.h"
-#include "kicks/fast_turn.h"
+#include "kicks/vector/fast_turn.h"
 #include "run/diagnostics.h"
 #include "run/footprint.h"
 #include "run/normalise.h"

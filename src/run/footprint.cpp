@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "run/normalise.h"
-#include "spectral/c06eaf.h"
+#include "spectral/real_fft.h"
 
 namespace bbtrack {
 namespace {

@@ -1,8 +1,8 @@
 // Radix-3 pass.
 #include <cmath>
 
-#include "spectral/c06ea_internal.h"
-#include "spectral/radix_pass.h"
+#include "spectral/fft_steps.h"
+#include "spectral/radix_pass_frame.h"
 
 namespace bbtrack {
 namespace {

@@ -11,14 +11,14 @@
 //
 // Templated on the lane type and included only by the translation unit
 // compiled for that processor; internal linkage for the reason given in
-// lanes_avx512.h.
+// simd_avx512.h.
 #pragma once
 
 #include <cmath>
 
-#include "kicks/errf_lanes.h"
-#include "kicks/lane_kernels.h"
-#include "kicks/turn_plan.h"
+#include "kicks/vector/errf_lanes.h"
+#include "kicks/vector/block_entry_points.h"
+#include "kicks/vector/turn_plan.h"
 
 namespace bbtrack {
 namespace {

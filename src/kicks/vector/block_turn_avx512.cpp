@@ -1,8 +1,8 @@
 // Compiled with -mavx512f -mavx512dq (CMakeLists.txt); reached only through
 // the run-time check in fast_turn.cpp.
-#include "kicks/lane_kernel.h"
-#include "kicks/lanes_avx2.h"
-#include "kicks/lanes_avx512.h"
+#include "kicks/vector/block_turn.h"
+#include "kicks/vector/simd_avx2.h"
+#include "kicks/vector/simd_avx512.h"
 
 namespace bbtrack {
 

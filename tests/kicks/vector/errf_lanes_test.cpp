@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "kicks/errf.h"
-#include "kicks/fast_turn.h"
-#include "kicks/lane_kernels.h"
+#include "kicks/vector/fast_turn.h"
+#include "kicks/vector/block_entry_points.h"
 
 namespace bbtrack {
 namespace {

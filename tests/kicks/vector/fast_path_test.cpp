@@ -1,7 +1,7 @@
 // The particle blocks of FastTurn against the scalar routines: after many
 // turns every coordinate (and the reference-orbit cache) must be the same
 // bit for bit, for every lane width the processor runs and any thread count.
-#include "kicks/fast_turn.h"
+#include "kicks/vector/fast_turn.h"
 
 #include <gtest/gtest.h>
 

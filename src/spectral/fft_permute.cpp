@@ -12,7 +12,7 @@
 #include <bitset>
 #include <utility>
 
-#include "spectral/c06ea_internal.h"
+#include "spectral/fft_steps.h"
 
 namespace bbtrack {
 namespace {

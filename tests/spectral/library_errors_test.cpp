@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "spectral/c06eaf.h"
-#include "spectral/nag_errors.h"
+#include "spectral/real_fft.h"
+#include "spectral/library_errors.h"
 #include "textio/textio.h"
 
 namespace bbtrack {

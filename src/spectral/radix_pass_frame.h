@@ -21,7 +21,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "spectral/x01aaf.h"
+#include "spectral/machine_pi.h"
 
 namespace bbtrack::c06ea {
 

@@ -1,9 +1,9 @@
 // Radix-5 pass.
 #include <cmath>
 
-#include "spectral/c06ea_internal.h"
-#include "spectral/radix_pass.h"
-#include "spectral/x01aaf.h"
+#include "spectral/fft_steps.h"
+#include "spectral/radix_pass_frame.h"
+#include "spectral/machine_pi.h"
 
 namespace bbtrack {
 namespace {

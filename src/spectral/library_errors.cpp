@@ -1,4 +1,4 @@
-#include "spectral/nag_errors.h"
+#include "spectral/library_errors.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kicks/turn_plan.h"
+#include "kicks/vector/turn_plan.h"
 
 namespace bbtrack {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kicks/lane_kernels.h"
-#include "kicks/turn_plan.h"
+#include "kicks/vector/block_entry_points.h"
+#include "kicks/vector/turn_plan.h"
 #include "run/state.h"
 
 namespace bbtrack {

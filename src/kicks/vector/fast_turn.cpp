@@ -1,10 +1,10 @@
-#include "kicks/fast_turn.h"
+#include "kicks/vector/fast_turn.h"
 
 #include <omp.h>
 
 #include <cstring>
 
-#include "kicks/lane_kernels.h"
+#include "kicks/vector/block_entry_points.h"
 #include "kicks/transport.h"
 
 namespace bbtrack {

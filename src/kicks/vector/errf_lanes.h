@@ -5,9 +5,9 @@
 // while a lane whose count is done keeps its values; the real-axis rule and
 // the other quadrants lane by lane through errf_tail, the scalar code itself.
 //
-// Templated on the lane type (lanes_avx2.h, lanes_avx512.h) and included
+// Templated on the lane type (simd_avx2.h, simd_avx512.h) and included
 // only by the translation unit compiled for that processor; internal linkage
-// for the reason given in lanes_avx512.h.
+// for the reason given in simd_avx512.h.
 #pragma once
 
 #include <cmath>

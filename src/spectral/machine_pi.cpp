@@ -1,4 +1,4 @@
-#include "spectral/x01aaf.h"
+#include "spectral/machine_pi.h"
 
 namespace bbtrack {
 

@@ -2,8 +2,8 @@
 // blocks in 2-bit-reversed order.
 #include <cmath>
 
-#include "spectral/c06ea_internal.h"
-#include "spectral/radix_pass.h"
+#include "spectral/fft_steps.h"
+#include "spectral/radix_pass_frame.h"
 
 namespace bbtrack {
 namespace {

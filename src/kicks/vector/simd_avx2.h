@@ -1,8 +1,8 @@
 // Four doubles in one AVX register; a lane mask is a register of all-ones
-// or all-zeros lanes. The same operations as lanes_avx512.h, with the same
+// or all-zeros lanes. The same operations as simd_avx512.h, with the same
 // guarantee: each lane rounds exactly as the scalar code does.
 // Include only in a translation unit compiled with -mavx2; internal linkage
-// throughout (see lanes_avx512.h for why).
+// throughout (see simd_avx512.h for why).
 #pragma once
 
 #include <immintrin.h>

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "spectral/nag_errors.h"
+#include "spectral/library_errors.h"
 
 namespace bbtrack {
 

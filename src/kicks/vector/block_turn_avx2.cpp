@@ -1,14 +1,14 @@
 // Compiled with -mavx2 (CMakeLists.txt); reached only through the run-time
 // check in fast_turn.cpp.
-#include "kicks/lane_kernel.h"
-#include "kicks/lanes_avx2.h"
+#include "kicks/vector/block_turn.h"
+#include "kicks/vector/simd_avx2.h"
 
 namespace bbtrack {
 
 static_assert(Avx2::kWidth == kAvx2Lanes);
 
 void track_range_avx2(const TurnPlan& plan, const ParticleColumns& c, int first, int count) {
-  // Pairs of blocks (see lane_kernel_avx512.cpp); a rest of up to 4 in one.
+  // Pairs of blocks (see block_turn_avx512.cpp); a rest of up to 4 in one.
   for (; count >= 8; first += 8, count -= 8) track_blocks<Avx2, 2>(plan, c, first, 8);
   if (count > 4) {
     track_blocks<Avx2, 2>(plan, c, first, count);

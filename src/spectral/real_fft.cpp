@@ -1,8 +1,8 @@
-#include "spectral/c06eaf.h"
+#include "spectral/real_fft.h"
 
 #include <cmath>
 
-#include "spectral/c06ea_internal.h"
+#include "spectral/fft_steps.h"
 
 namespace bbtrack {
 

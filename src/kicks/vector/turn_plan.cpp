@@ -1,4 +1,4 @@
-#include "kicks/turn_plan.h"
+#include "kicks/vector/turn_plan.h"
 
 #include <cmath>
 

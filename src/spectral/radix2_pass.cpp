@@ -1,6 +1,6 @@
 // Radix-2 pass.
-#include "spectral/c06ea_internal.h"
-#include "spectral/radix_pass.h"
+#include "spectral/fft_steps.h"
+#include "spectral/radix_pass_frame.h"
 
 namespace bbtrack {
 namespace {

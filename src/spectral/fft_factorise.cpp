@@ -2,7 +2,7 @@
 // square-free lists.
 #include <algorithm>
 
-#include "spectral/c06ea_internal.h"
+#include "spectral/fft_steps.h"
 
 namespace bbtrack {
 namespace {

@@ -1,5 +1,5 @@
 // Pass driver: one radix pass per entry of the pass list.
-#include "spectral/c06ea_internal.h"
+#include "spectral/fft_steps.h"
 
 namespace bbtrack {
 

@@ -1,6 +1,6 @@
 // The transform against its definition, its edge cases and its rejected
 // lengths (soft silent mode, so the code comes back).
-#include "spectral/c06eaf.h"
+#include "spectral/real_fft.h"
 
 #include <gtest/gtest.h>
 

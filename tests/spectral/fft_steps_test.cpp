@@ -5,7 +5,7 @@
 #include <numeric>
 #include <vector>
 
-#include "spectral/c06ea_internal.h"
+#include "spectral/fft_steps.h"
 #include "spectral/dft_reference.h"
 
 namespace bbtrack {
