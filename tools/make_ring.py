@@ -50,7 +50,11 @@ uncoupled.  The phase advances of all sections add up to the total tunes
 --qx / --qy.  The tracker derives the fractional tune as
 1 - acos(trace / 2) / 2 pi, which cannot tell Q from 1 - Q; its beta comes out
 positive only when the fractional tune lies above the half integer, hence
-0.67 / 0.68 rather than their mirror images 0.33 / 0.32.  The longitudinal
+0.69 / 0.70 rather than their mirror images 0.31 / 0.30.  The two beams are
+protons, so the opposing bunch repels: diff.input gives the bunch population
+as a negative number (the tracker's kick attracts for a positive one), and
+the tunes move down from 0.69 / 0.70, away from the third-order resonance
+at 2/3.  The longitudinal
 block is a rotation by 2 pi Qs / 73 per section with longitudinal beta
 --beta-long (the printed longitudinal tune is 1 - Qs).
 
@@ -71,7 +75,8 @@ two as the opposing centre x0, y0 in metres.
 
 Run parameters.  "diff.input" holds the beam, run and wire parameters below,
 one value group per line with comment lines in between; xi, sstar and divstar
-are derived unless given: xi = dnb rp / (4 pi emitn) with rp = 1.5e-18 m,
+are derived unless given: xi = dnb rp / (4 pi emitn) with rp = 1.5e-18 m
+(negative for the negative population of same-charge beams),
 sstar = sqrt(beta* emit), divstar = sqrt(emit / beta*), emit = emitn / gamma.
 
 Triplet errors.  "multdist.dat" holds, for the 16 quadrupoles of the four
@@ -86,8 +91,8 @@ optics), and the random numbers come from a fixed seed, so a rerun with the
 same options reproduces the files byte for byte.
 
 Usage:
-    python3 tools/make_ring.py                 # writes examples/ring/
     python3 tools/make_ring.py --out DIR --check
+    python3 tools/make_ring.py --force         # rewrites examples/ring/
 """
 
 import argparse
@@ -125,15 +130,17 @@ def parse_args(argv=None):
         formatter_class=argparse.ArgumentDefaultsHelpFormatter)
     a = p.add_argument
     a("--out", default=DEFAULT_OUT, help="output folder")
+    a("--force", action="store_true",
+      help="write into an output folder that already holds files")
     a("--check", action="store_true",
       help="read the written files back and verify the optics")
 
     g = p.add_argument_group("ring and optics")
     g.add_argument("--ip2", type=int, default=37,
                    help="point number of IP2 (27 .. 71)")
-    g.add_argument("--qx", type=float, default=64.67,
+    g.add_argument("--qx", type=float, default=64.69,
                    help="total horizontal tune (fractional part above 0.5)")
-    g.add_argument("--qy", type=float, default=59.68,
+    g.add_argument("--qy", type=float, default=59.70,
                    help="total vertical tune (fractional part above 0.5)")
     g.add_argument("--qs", type=float, default=0.0019,
                    help="synchrotron tune")
@@ -175,8 +182,10 @@ def parse_args(argv=None):
                    help="number of particles (the tracker sets its own)")
     g.add_argument("--circumference", type=float, default=26658.883,
                    help="ring circumference [m]")
-    g.add_argument("--dnb", type=float, default=1.15e11,
-                   help="bunch population")
+    g.add_argument("--dnb", type=float, default=-1.15e11,
+                   help="bunch population of the opposing beam; negative for "
+                        "beams of the same charge (two proton beams), positive "
+                        "for opposite charges (write it as --dnb=-1.15e11)")
     g.add_argument("--spacing", type=float, default=7.48,
                    help="bunch spacing [m] (25 ns)")
     g.add_argument("--emitn", type=float, default=3.75e-6,
@@ -459,7 +468,7 @@ def diff_input_lines(args):
     v(real(args.qy), real(round(args.qy % 1.0, 12)))
     c("circumference [m]")
     v(real(args.circumference))
-    c("dnb: bunch population [protons per bunch]")
+    c("dnb: bunch population [particles]; negative: beams of the same charge")
     v(real(args.dnb))
     c("spacing: bunch spacing [m]")
     v(real(args.spacing))
@@ -469,7 +478,7 @@ def diff_input_lines(args):
     v(real(args.emitn))
     c("gamma: Lorentz factor")
     v(real(args.gamma))
-    c("xi: beam-beam parameter per interaction point")
+    c("xi: beam-beam parameter per interaction point (echoed only)")
     v(real(args.xi))
     c("sstar: r.m.s. beam size at the interaction point [m]")
     v(real(args.sstar))
@@ -719,6 +728,10 @@ def check(args, pts=None):
 
 def main(argv=None):
     args = parse_args(argv)
+    if os.path.isdir(args.out) and os.listdir(args.out) and not args.force:
+        print("make_ring.py: %s already holds files; give --force to overwrite "
+              "them, or --out NEW_FOLDER" % args.out, file=sys.stderr)
+        return 2
     pts = generate(args)
     print("wrote Matrices.dat, Sigmas.dat, excluded.dat, diff.input, "
           "multdist.dat to %s" % args.out)
