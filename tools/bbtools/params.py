@@ -14,7 +14,7 @@ import re
 
 from .readers import parse_real
 
-__all__ = ["PARAMETERS", "ALIASES", "NLINES", "canonical", "read_params",
+__all__ = ["PARAMETERS", "NO_RESULT", "ALIASES", "NLINES", "canonical", "read_params",
            "set_values", "format_value", "ParamError"]
 
 NLINES = 51
@@ -58,6 +58,14 @@ PARAMETERS = {
     "wbetax": (51, 1, "r", "horizontal beta at the wire [m]"),
     "wbetay": (51, 2, "r", "vertical beta at the wire [m]"),
 }
+
+# Parameters whose value changes no result file: only its echo, a line of
+# standard output (the wire report) or the label columns of resav.out.
+NO_RESULT = frozenset((
+    "itrip", "ichoice", "npart", "xtune", "xfrac", "ytune", "yfrac", "spacing",
+    "betastar", "xi", "sstar", "divstar", "thetac", "npar", "dpxm", "dpym", "fx",
+    "fy", "iwire", "wstrerr", "werr2", "wranerr", "disterr", "iwswitch",
+    "wcurrent", "wlength", "wdist", "wbetax", "wbetay"))
 
 ALIASES = {"phase1": "xtune", "phase2": "xfrac", "phase3": "ytune", "phase4": "yfrac",
            "qx": "xtune", "qy": "ytune"}
