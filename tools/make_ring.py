@@ -101,6 +101,9 @@ import os
 import random
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bbtools import params  # noqa: E402  (the layout of diff.input)
+
 NPOINTS = 73       # sections (and encounter points) of the tracker
 NOENC = 25         # the point without an encounter
 RP = 1.5e-18       # classical proton radius used by the tracker [m]
@@ -438,69 +441,36 @@ def write_excluded(path, args):
             f.write("%d\n" % k)
 
 
-def diff_input_lines(args):
-    """The 51 lines of diff.input: (text, is_value)."""
+def diff_input_values(args):
+    """Text of every value of diff.input, by the parameter names of
+    bbtools.params."""
     wse, we2, wre = args.wire_errors
-    L = []
+    ints = {"iopt": args.iopt, "itrip": args.itrip, "ichoice": args.ichoice,
+            "ntrack": args.ntrack, "npart": args.npart, "npar": args.npar,
+            "iwire": args.iwire, "iwswitch": args.iwswitch}
+    reals = {"amp": args.amp, "xtune": args.qx, "xfrac": round(args.qx % 1.0, 12),
+             "ytune": args.qy, "yfrac": round(args.qy % 1.0, 12),
+             "circumference": args.circumference, "dnb": args.dnb,
+             "spacing": args.spacing, "betastar": args.betastar, "emitn": args.emitn,
+             "gamma": args.gamma, "xi": args.xi, "sstar": args.sstar,
+             "divstar": args.divstar, "thetac": args.thetac,
+             "dpxm": args.dpm[0], "dpym": args.dpm[1], "fx": args.fmod[0],
+             "fy": args.fmod[1], "wstrerr": wse, "werr2": we2, "wranerr": wre,
+             "disterr": args.disterr, "wcurrent": args.wcurrent,
+             "wlength": args.wlength, "wdist": args.wdist, "wbetax": args.wbetax,
+             "wbetay": args.wbetay}
+    out = {k: "%d" % v for k, v in ints.items()}
+    out.update({k: real(v) for k, v in reals.items()})
+    return out
 
-    def c(text):
-        L.append((text, False))
 
-    def v(*vals):
-        L.append((" ".join(vals), True))
-
-    c("Beam-beam tracking, model two-IP collider, 25 ns. amp [sigma]:")
-    v(real(args.amp))
-    c("Run control")
-    c("iopt: 0 diffusion, 1 phase space, 2 turn by turn, 3 tune footprint")
-    v("%d" % args.iopt)
-    c("itrip: 1 reads the triplet multipole errors of multdist.dat")
-    v("%d" % args.itrip)
-    c("ichoice: choice number")
-    v("%d" % args.ichoice)
-    c("ntrack: number of turns")
-    v("%d" % args.ntrack)
-    c("npart: number of particles (the tracker fixes its own count)")
-    v("%d" % args.npart)
-    c("x tunes: total and fractional horizontal tune")
-    v(real(args.qx), real(round(args.qx % 1.0, 12)))
-    c("y tunes: total and fractional vertical tune")
-    v(real(args.qy), real(round(args.qy % 1.0, 12)))
-    c("circumference [m]")
-    v(real(args.circumference))
-    c("dnb: bunch population [particles]; negative: beams of the same charge")
-    v(real(args.dnb))
-    c("spacing: bunch spacing [m]")
-    v(real(args.spacing))
-    c("betastar: beta function at the interaction points [m]")
-    v(real(args.betastar))
-    c("emitn: normalised emittance [m rad]")
-    v(real(args.emitn))
-    c("gamma: Lorentz factor")
-    v(real(args.gamma))
-    c("xi: beam-beam parameter per interaction point (echoed only)")
-    v(real(args.xi))
-    c("sstar: r.m.s. beam size at the interaction point [m]")
-    v(real(args.sstar))
-    c("divstar: r.m.s. beam divergence at the interaction point [rad]")
-    v(real(args.divstar))
-    c("thetac: full crossing angle [rad]")
-    v(real(args.thetac))
-    c("npar: number of long-range encounters the wire compensates")
-    v("%d" % args.npar)
-    c("dpxm dpym: tune modulation depths; next line fx fy: frequencies")
-    v(real(args.dpm[0]), real(args.dpm[1]))
-    v(real(args.fmod[0]), real(args.fmod[1]))
-    c("iwire: 1 evaluates the wire compensator")
-    v("%d" % args.iwire)
-    c("wire errors: strength [%], angle [mrad], random; distance [%]; iwswitch")
-    v(real(wse), real(we2), real(wre))
-    v(real(args.disterr))
-    v("%d" % args.iwswitch)
-    c("wire current [A], length [m]; next line distance [sigma], betx, bety [m]")
-    v(real(args.wcurrent), real(args.wlength))
-    v(real(args.wdist), real(args.wbetax), real(args.wbetay))
-    return L
+def diff_input_lines(args):
+    """The 51 lines of diff.input: (text, is_value), laid out by the table of
+    bbtools.params that bbscan and bbrun edit the file with."""
+    values = diff_input_values(args)
+    return [(comment, False) if comment is not None
+            else (" ".join(values[n] for n in names), True)
+            for _, comment, names in params.layout()]
 
 
 def write_diff_input(path, args):

@@ -447,9 +447,8 @@ def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, tit
             line, = ax.semilogy(freq, np.maximum(spec, 1e-300), lw=0.9,
                                 label="particle %d, Q%s = %.6f" % (p, plane, q))
             ax.axvline(q, color=line.get_color(), lw=0.8, ls=":")
-    for ax, plane in ((axes[0], "horizontal"), (axes[1], "vertical")):
-        ax.set_ylabel(r"amplitude of $\hat{%s} - i\,\hat{p}_%s$ [$\sigma$]"
-                      % (plane[0], plane[0]))
+    for ax, plane, c in ((axes[0], "horizontal", "x"), (axes[1], "vertical", "y")):
+        ax.set_ylabel(r"amplitude of $\hat{%s} - i\,\hat{p}_%s$ [$\sigma$]" % (c, c))
         ax.set_title("%s plane" % plane)
         ax.grid(alpha=0.3, which="both")
         freq = ax.get_lines()[0].get_xdata()

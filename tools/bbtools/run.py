@@ -220,8 +220,15 @@ def summary_status(folder):
 # ---------------------------------------------------------------- running
 
 def default_binary():
+    """$BBTRACK_BINARY, else build/diff2wirenew of the source tree the tools
+    sit in, else diff2wirenew on PATH (an installed program)."""
+    if os.environ.get("BBTRACK_BINARY"):
+        return os.environ["BBTRACK_BINARY"]
     here = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    return os.environ.get("BBTRACK_BINARY", os.path.join(here, "build", "diff2wirenew"))
+    built = os.path.join(here, "build", "diff2wirenew")
+    if os.path.exists(built):
+        return built
+    return shutil.which("diff2wirenew") or built
 
 
 def _turns(folder):

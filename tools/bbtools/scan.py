@@ -442,9 +442,7 @@ def report(rows, root, out=sys.stderr):
 
 # ---------------------------------------------------------------- command line
 
-def default_binary():
-    here = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    return os.environ.get("BBTRACK_BINARY", os.path.join(here, "build", "diff2wirenew"))
+from .run import default_binary  # noqa: E402  (one rule for bbrun and bbscan)
 
 
 def _positive(text):
