@@ -200,7 +200,13 @@ def summary(folder):
             first = None
         if first:
             out.append("standard error: %s" % first)
-    if rc is None:
+    if rc is None and text is not None:
+        f = _facts(text)
+        out.append("exit status: not recorded (%s)" % (
+            "the run was refused: nothing tracked" if f["refused"] else
+            "the run reached its end" if f["lost"] is not None else
+            "the run did not reach its end"))
+    elif rc is None:
         out.append("exit status: not recorded (state: %s)" % state)
     else:
         out.append("exit status: %d (%s)" % (rc, state))
