@@ -460,24 +460,32 @@ def main(argv=None):
         prog="bbscan", description="Parameter scans of diff2wirenew: one run folder per "
         "grid point of named diff.input values, run locally, on Slurm or by HTCondor, "
         "collected into results.csv.",
-        epilog="Parameters: " + ", ".join(sorted(params.PARAMETERS)))
+        epilog="Parameters: " + ", ".join(sorted(params.PARAMETERS)) + ". Those that "
+        "change results: " + ", ".join(sorted(set(params.PARAMETERS) - params.NO_RESULT))
+        + " (docs/inputs.md). Exit status: 0 every point finished, 1 a point did not, "
+        "2 usage or a scan that cannot be made.")
     sub = ap.add_subparsers(dest="cmd", required=True)
     p = sub.add_parser("run", help="make the scan folder and run the points not yet finished")
     p.add_argument("template", help="run folder with diff.input and the optics files")
     p.add_argument("scan", help="scan folder (made if missing)")
     p.add_argument("--set", dest="grid", action="append", default=[], metavar="NAME=VALUES",
                    help="grid of one parameter: v1,v2,... or start:stop:step (repeatable)")
-    p.add_argument("--backend", choices=("local", "slurm", "condor"), default="local")
+    p.add_argument("--backend", choices=("local", "slurm", "condor"), default="local",
+                   help="local: one worker per core here; slurm: one job array, waited "
+                        "for; condor: write a submit file (default: local)")
     p.add_argument("--workers", type=_positive, help="local workers (default: one per core)")
-    p.add_argument("--binary", default=default_binary(), help="tracker binary")
+    p.add_argument("--binary", default=default_binary(),
+                   help="tracker binary (default: $BBTRACK_BINARY, build/diff2wirenew or "
+                        "diff2wirenew on PATH)")
     p.add_argument("--sbatch-arg", action="append", default=[], metavar="ARG",
                    help="extra sbatch option, e.g. --sbatch-arg=--partition=short")
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
     p = sub.add_parser("collect", help="write results.csv of a scan folder")
-    p.add_argument("scan")
+    p.add_argument("scan", help="scan folder")
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
-    p = sub.add_parser("status", help="count the points by state")
-    p.add_argument("scan")
+    p = sub.add_parser("status", help="count the points by state (finished, refused, "
+                       "failed, not run)")
+    p.add_argument("scan", help="scan folder")
     a = ap.parse_args(argv)
 
     try:
