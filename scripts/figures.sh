@@ -14,7 +14,7 @@ mkdir -p "$work" "$figs"
 $py tools/bbscan run examples/ring "$work/short" --binary "$bin" --set iopt=2,3 --set ntrack=4096
 $py tools/bbscan run examples/ring "$work/long" --binary "$bin" --set iopt=0,1
 $py tools/bbscan run examples/ring "$work/amp" --binary "$bin" \
-    --set amp=4:16:2 --set dnb=0.6E+11,1.15E+11
+    --set amp=4:16:2 --set dnb=-0.6E+11,-1.15E+11
 
 $py tools/bbplot footprint "$work/short/points/iopt=3_ntrack=4096/footprint.dat" \
     -o "$figs/footprint.png"

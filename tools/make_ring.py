@@ -50,7 +50,11 @@ uncoupled.  The phase advances of all sections add up to the total tunes
 --qx / --qy.  The tracker derives the fractional tune as
 1 - acos(trace / 2) / 2 pi, which cannot tell Q from 1 - Q; its beta comes out
 positive only when the fractional tune lies above the half integer, hence
-0.67 / 0.68 rather than their mirror images 0.33 / 0.32.  The longitudinal
+0.69 / 0.70 rather than their mirror images 0.31 / 0.30.  The two beams are
+protons, so the opposing bunch repels: diff.input gives the bunch population
+as a negative number (the tracker's kick attracts for a positive one), and
+the tunes move down from 0.69 / 0.70, away from the third-order resonance
+at 2/3.  The longitudinal
 block is a rotation by 2 pi Qs / 73 per section with longitudinal beta
 --beta-long (the printed longitudinal tune is 1 - Qs).
 
@@ -71,7 +75,8 @@ two as the opposing centre x0, y0 in metres.
 
 Run parameters.  "diff.input" holds the beam, run and wire parameters below,
 one value group per line with comment lines in between; xi, sstar and divstar
-are derived unless given: xi = dnb rp / (4 pi emitn) with rp = 1.5e-18 m,
+are derived unless given: xi = dnb rp / (4 pi emitn) with rp = 1.5e-18 m
+(negative for the negative population of same-charge beams),
 sstar = sqrt(beta* emit), divstar = sqrt(emit / beta*), emit = emitn / gamma.
 
 Triplet errors.  "multdist.dat" holds, for the 16 quadrupoles of the four
@@ -86,8 +91,8 @@ optics), and the random numbers come from a fixed seed, so a rerun with the
 same options reproduces the files byte for byte.
 
 Usage:
-    python3 tools/make_ring.py                 # writes examples/ring/
     python3 tools/make_ring.py --out DIR --check
+    python3 tools/make_ring.py --force         # rewrites examples/ring/
 """
 
 import argparse
@@ -95,6 +100,9 @@ import math
 import os
 import random
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bbtools import params  # noqa: E402  (the layout of diff.input)
 
 NPOINTS = 73       # sections (and encounter points) of the tracker
 NOENC = 25         # the point without an encounter
@@ -125,15 +133,17 @@ def parse_args(argv=None):
         formatter_class=argparse.ArgumentDefaultsHelpFormatter)
     a = p.add_argument
     a("--out", default=DEFAULT_OUT, help="output folder")
+    a("--force", action="store_true",
+      help="write into an output folder that already holds files")
     a("--check", action="store_true",
       help="read the written files back and verify the optics")
 
     g = p.add_argument_group("ring and optics")
     g.add_argument("--ip2", type=int, default=37,
                    help="point number of IP2 (27 .. 71)")
-    g.add_argument("--qx", type=float, default=64.67,
+    g.add_argument("--qx", type=float, default=64.69,
                    help="total horizontal tune (fractional part above 0.5)")
-    g.add_argument("--qy", type=float, default=59.68,
+    g.add_argument("--qy", type=float, default=59.70,
                    help="total vertical tune (fractional part above 0.5)")
     g.add_argument("--qs", type=float, default=0.0019,
                    help="synchrotron tune")
@@ -175,8 +185,10 @@ def parse_args(argv=None):
                    help="number of particles (the tracker sets its own)")
     g.add_argument("--circumference", type=float, default=26658.883,
                    help="ring circumference [m]")
-    g.add_argument("--dnb", type=float, default=1.15e11,
-                   help="bunch population")
+    g.add_argument("--dnb", type=float, default=-1.15e11,
+                   help="bunch population of the opposing beam; negative for "
+                        "beams of the same charge (two proton beams), positive "
+                        "for opposite charges (write it as --dnb=-1.15e11)")
     g.add_argument("--spacing", type=float, default=7.48,
                    help="bunch spacing [m] (25 ns)")
     g.add_argument("--emitn", type=float, default=3.75e-6,
@@ -429,69 +441,36 @@ def write_excluded(path, args):
             f.write("%d\n" % k)
 
 
-def diff_input_lines(args):
-    """The 51 lines of diff.input: (text, is_value)."""
+def diff_input_values(args):
+    """Text of every value of diff.input, by the parameter names of
+    bbtools.params."""
     wse, we2, wre = args.wire_errors
-    L = []
+    ints = {"iopt": args.iopt, "itrip": args.itrip, "ichoice": args.ichoice,
+            "ntrack": args.ntrack, "npart": args.npart, "npar": args.npar,
+            "iwire": args.iwire, "iwswitch": args.iwswitch}
+    reals = {"amp": args.amp, "xtune": args.qx, "xfrac": round(args.qx % 1.0, 12),
+             "ytune": args.qy, "yfrac": round(args.qy % 1.0, 12),
+             "circumference": args.circumference, "dnb": args.dnb,
+             "spacing": args.spacing, "betastar": args.betastar, "emitn": args.emitn,
+             "gamma": args.gamma, "xi": args.xi, "sstar": args.sstar,
+             "divstar": args.divstar, "thetac": args.thetac,
+             "dpxm": args.dpm[0], "dpym": args.dpm[1], "fx": args.fmod[0],
+             "fy": args.fmod[1], "wstrerr": wse, "werr2": we2, "wranerr": wre,
+             "disterr": args.disterr, "wcurrent": args.wcurrent,
+             "wlength": args.wlength, "wdist": args.wdist, "wbetax": args.wbetax,
+             "wbetay": args.wbetay}
+    out = {k: "%d" % v for k, v in ints.items()}
+    out.update({k: real(v) for k, v in reals.items()})
+    return out
 
-    def c(text):
-        L.append((text, False))
 
-    def v(*vals):
-        L.append((" ".join(vals), True))
-
-    c("Beam-beam tracking, model two-IP collider, 25 ns. amp [sigma]:")
-    v(real(args.amp))
-    c("Run control")
-    c("iopt: 0 diffusion, 1 phase space, 2 turn by turn, 3 tune footprint")
-    v("%d" % args.iopt)
-    c("itrip: 1 reads the triplet multipole errors of multdist.dat")
-    v("%d" % args.itrip)
-    c("ichoice: choice number")
-    v("%d" % args.ichoice)
-    c("ntrack: number of turns")
-    v("%d" % args.ntrack)
-    c("npart: number of particles (the tracker fixes its own count)")
-    v("%d" % args.npart)
-    c("x tunes: total and fractional horizontal tune")
-    v(real(args.qx), real(round(args.qx % 1.0, 12)))
-    c("y tunes: total and fractional vertical tune")
-    v(real(args.qy), real(round(args.qy % 1.0, 12)))
-    c("circumference [m]")
-    v(real(args.circumference))
-    c("dnb: bunch population [protons per bunch]")
-    v(real(args.dnb))
-    c("spacing: bunch spacing [m]")
-    v(real(args.spacing))
-    c("betastar: beta function at the interaction points [m]")
-    v(real(args.betastar))
-    c("emitn: normalised emittance [m rad]")
-    v(real(args.emitn))
-    c("gamma: Lorentz factor")
-    v(real(args.gamma))
-    c("xi: beam-beam parameter per interaction point")
-    v(real(args.xi))
-    c("sstar: r.m.s. beam size at the interaction point [m]")
-    v(real(args.sstar))
-    c("divstar: r.m.s. beam divergence at the interaction point [rad]")
-    v(real(args.divstar))
-    c("thetac: full crossing angle [rad]")
-    v(real(args.thetac))
-    c("npar: number of long-range encounters the wire compensates")
-    v("%d" % args.npar)
-    c("dpxm dpym: tune modulation depths; next line fx fy: frequencies")
-    v(real(args.dpm[0]), real(args.dpm[1]))
-    v(real(args.fmod[0]), real(args.fmod[1]))
-    c("iwire: 1 evaluates the wire compensator")
-    v("%d" % args.iwire)
-    c("wire errors: strength [%], angle [mrad], random; distance [%]; iwswitch")
-    v(real(wse), real(we2), real(wre))
-    v(real(args.disterr))
-    v("%d" % args.iwswitch)
-    c("wire current [A], length [m]; next line distance [sigma], betx, bety [m]")
-    v(real(args.wcurrent), real(args.wlength))
-    v(real(args.wdist), real(args.wbetax), real(args.wbetay))
-    return L
+def diff_input_lines(args):
+    """The 51 lines of diff.input: (text, is_value), laid out by the table of
+    bbtools.params that bbscan and bbrun edit the file with."""
+    values = diff_input_values(args)
+    return [(comment, False) if comment is not None
+            else (" ".join(values[n] for n in names), True)
+            for _, comment, names in params.layout()]
 
 
 def write_diff_input(path, args):
@@ -719,6 +698,10 @@ def check(args, pts=None):
 
 def main(argv=None):
     args = parse_args(argv)
+    if os.path.isdir(args.out) and os.listdir(args.out) and not args.force:
+        print("make_ring.py: %s already holds files; give --force to overwrite "
+              "them, or --out NEW_FOLDER" % args.out, file=sys.stderr)
+        return 2
     pts = generate(args)
     print("wrote Matrices.dat, Sigmas.dat, excluded.dat, diff.input, "
           "multdist.dat to %s" % args.out)

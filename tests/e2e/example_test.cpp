@@ -12,9 +12,9 @@ TEST(Example, DiffusionStartAndFirstTurns) {
   expect_same(b);
   EXPECT_EQ(b.prog.status, 0);
   EXPECT_EQ(b.prog.err, "");
-  // The optics of the generator: tunes 0.67 / 0.68, beta* 0.55 m.
-  EXPECT_NE(b.prog.out.find("  tunes \n   0.67000000000"), std::string::npos);
-  EXPECT_NE(b.prog.out.find("  betas \n   0.54999999999"), std::string::npos);
+  // The optics of the generator: tunes 0.69 / 0.70, beta* 0.55 m.
+  EXPECT_NE(b.prog.out.find("  tunes \n   0.69000000000"), std::string::npos);
+  EXPECT_NE(b.prog.out.find("  betas \n   0.55000000000"), std::string::npos);
   EXPECT_EQ(count_lines(b.prog_files["imageoflrbb.dat"]), 72);
 }
 

@@ -43,6 +43,12 @@ class MakeRingTest(unittest.TestCase):
         for name in FILES:
             self.assertTrue(filecmp.cmp(os.path.join(a.out, name),
                                         os.path.join(b.out, name), shallow=False), name)
+        # a folder that holds files is not overwritten unless asked
+        with contextlib.redirect_stderr(io.StringIO()) as err:
+            self.assertEqual(make_ring.main(["--out", a.out, "--qx", "64.71"]), 2)
+        self.assertIn("--force", err.getvalue())
+        self.assertTrue(filecmp.cmp(os.path.join(a.out, "Matrices.dat"),
+                                    os.path.join(b.out, "Matrices.dat"), shallow=False))
 
     def test_default_optics(self):
         args = self.generate()

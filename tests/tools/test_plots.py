@@ -77,6 +77,8 @@ def test_every_figure_from_real_runs(tracker, tmp_path):
         ("phasespace", runs[1].path("phasespace.dat")),
         ("phasespace", runs[3].path("phasespace.dat")),  # beta-scaled grid point
         ("spectrum", runs[2].path("frequencymap.dat"), "--particles", 1, 20, 169),
+        ("spectrum", runs[2].path("frequencymap.dat"), "--qrange", 0.6, 0.75),
+        ("rates", runs[0].path("resav.out"), "--log"),  # negative rates marked
     ]
     for k, job in enumerate(jobs):
         out = tmp_path / ("%d_%s.png" % (k, job[0]))
@@ -102,4 +104,18 @@ def test_unusable_inputs_are_reported(tracker, tmp_path):
     assert r.returncode == 1 and "footprint.dat:8:" in r.stderr
     r = bbplot("diffusion", tmp_path / "missing.dat", "-o", out)
     assert r.returncode == 1 and "missing.dat" in r.stderr
+    # another file than the subcommand reads: what was expected, what was found
+    r = bbplot("footprint", run.path("phasespace.dat"), "-o", out)
+    assert r.returncode == 1 and "expected footprint.dat of a footprint run" in r.stderr
+    # usage (status 2): a reversed window, an unknown column
+    r = bbplot("footprint", run.path("footprint.dat"), "--window", 0.7, 0.6, 0.6, 0.7,
+               "-o", out)
+    assert r.returncode == 2 and "QX0 < QX1" in r.stderr
+    csv_path = tmp_path / "results.csv"
+    csv_path.write_text("grid:amp,state,ampin,diffx,diffy\n4,finished,2.0,nan,nan\n")
+    r = bbplot("rates", csv_path, "--x", "foo", "-o", out)
+    assert r.returncode == 2 and "use one of ampin, amp" in r.stderr
+    # only nan rates: nothing to draw (status 1)
+    r = bbplot("rates", csv_path, "-o", out)
+    assert r.returncode == 1 and "no finite diffusion rates" in r.stderr
     assert not out.exists()

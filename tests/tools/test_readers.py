@@ -7,6 +7,7 @@ for the binary and when these tests are skipped.
 import io
 import math
 import os
+import shutil
 import subprocess
 import sys
 
@@ -15,7 +16,7 @@ import pytest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from runs import TOOLS, tracker  # noqa: E402,F401  (tracker: fixture)
-from bbtools import readers, tunefile, tunes  # noqa: E402
+from bbtools import params, readers, tunefile, tunes  # noqa: E402
 
 BBTUNE = os.path.join(TOOLS, "bbtune")
 NTRACK = 200  # turn-by-turn and footprint runs
@@ -174,9 +175,13 @@ def test_bbtune_command(fmap_run, tmp_path):
     assert np.allclose(table, expect, rtol=0, atol=1e-15, equal_nan=True)
     # CSV keeps every digit
     r = bbtune("--csv", fmap_run.path("frequencymap.dat"))
-    assert r.returncode == 0 and r.stdout.startswith(",".join(tunefile.COLUMNS) + "\n")
-    assert np.array_equal(np.loadtxt(io.StringIO(r.stdout), delimiter=",", skiprows=1),
-                          expect, equal_nan=True)
+    assert r.returncode == 0
+    assert r.stdout.startswith(",".join(tunefile.COLUMNS + ("moved",)) + "\n")
+    csv_rows = np.loadtxt(io.StringIO(r.stdout), delimiter=",", skiprows=1)
+    assert np.array_equal(csv_rows[:, :7], expect, equal_nan=True)
+    # the 24 particles that start at the origin never move, and are marked
+    assert list(np.nonzero(csv_rows[:, 7] == 0)[0] + 1) == list(range(146, 170))
+    assert text.count("# never moved") == 24
 
     # a particle with a record that is not finite: nan in its plane only
     lines = open(fmap_run.path("frequencymap.dat")).read().split("\n")
@@ -189,10 +194,20 @@ def test_bbtune_command(fmap_run, tmp_path):
     assert row[0] == "2" and row[1:4] == ["nan"] * 3
     assert np.allclose([float(v) for v in row[4:]], expect[1, 4:], rtol=0, atol=1e-15)
 
+    # a record count that does not fit the file is refused, whatever the
+    # diff.input beside it says; without --ntrack the file's own count is used
     for args, msg in (([str(tmp_path / "missing.dat")], "no such file"),
-                      (["--ntrack", str(NTRACK + 1)], "not a multiple of ntrack")):
+                      (["--ntrack", str(NTRACK + 1)], "not a multiple of ntrack"),
+                      (["--ntrack", str(NTRACK // 2)], "written with ntrack = %d" % NTRACK)):
         r = bbtune(*args, cwd=fmap_run.dir)
-        assert r.returncode == 2 and msg in r.stderr and not r.stdout
+        assert r.returncode == 1 and msg in r.stderr and not r.stdout
+    shutil.copy(fmap_run.path("frequencymap.dat"), tmp_path / "frequencymap.dat")
+    params.set_values(fmap_run.path("diff.input"), tmp_path / "diff.input",
+                      {"ntrack": NTRACK // 2})
+    r = bbtune(str(tmp_path / "frequencymap.dat"))
+    assert r.returncode == 0 and "using %d" % NTRACK in r.stderr
+    assert np.allclose(np.loadtxt(io.StringIO(r.stdout)), expect, atol=1e-15, equal_nan=True)
+    assert bbtune("--ntrack").returncode == 2
 
 
 def test_bbtune_needs_no_matplotlib():

@@ -32,6 +32,12 @@ def test_grid_texts_ranges_and_errors():
                 ["amp=1,1"], ["amp=1", "amp=2"], [], ["amp=x"]):
         with pytest.raises((scan.ScanError, params.ParamError)):
             scan.parse_grid(bad)
+    for bad in ("amp=a:b:c", "amp=4:8:2,10", "amp=x", "amp", "amp=", "ntrack=1.5"):
+        with pytest.raises(scan.ScanError, match="name=start:stop:step"):
+            scan.parse_grid([bad])
+    assert scan.no_result_warnings(scan.parse_grid(["xi=1,2", "amp=1,2", "ntrack=9"])) == [
+        "warning: xi changes no result file (only its echo, standard output or a label "
+        "column; see docs/inputs.md): every point gives the same results"]
 
 
 @pytest.fixture
@@ -104,6 +110,17 @@ def check_scan(root, binary, template, tmp_path, proc):
 GRID = ["--set", "amp=2,6", "--set", "itrip=0:1:1", "--set", "ntrack=2000"]
 
 
+def mending_binary(tmp_path, binary):
+    """The tracker behind a wrapper that supplies the multipole file the
+    template lacks: the failed points succeed on a rerun while the template
+    (which the scan guards) stays as it was."""
+    path = tmp_path / "mended.sh"
+    path.write_text("#!/bin/sh\ncp %s . && exec %s\n"
+                    % (os.path.join(EXAMPLE, "multdist.dat"), binary))
+    path.chmod(0o755)
+    return path
+
+
 def test_local_scan_reports_failures_reruns_and_plots(binary, template, tmp_path):
     root = tmp_path / "scan"
     proc = bbscan("run", template, root, "--binary", binary, *GRID)
@@ -114,8 +131,8 @@ def test_local_scan_reports_failures_reruns_and_plots(binary, template, tmp_path
     finished = os.path.join(root, rows[("2", "0")]["folder"], "stdout.txt")
     failed = os.path.join(root, rows[("2", "1")]["folder"], "stderr.txt")
     stamp = (os.stat(finished).st_mtime_ns, os.stat(failed).st_mtime_ns)
-    shutil.copy(os.path.join(EXAMPLE, "multdist.dat"), template)
-    proc = bbscan("run", template, root, "--binary", binary, "--plot", *GRID)
+    proc = bbscan("run", template, root, "--binary", mending_binary(tmp_path, binary),
+                  "--plot", *GRID)
     assert proc.returncode == 0, proc.stderr
     assert "4 points, 2 finished, 2 to run" in proc.stdout
     assert os.stat(finished).st_mtime_ns == stamp[0]
@@ -126,9 +143,30 @@ def test_local_scan_reports_failures_reruns_and_plots(binary, template, tmp_path
     proc = bbscan("run", template, root, "--binary", binary, *GRID)
     assert "4 points, 4 finished, 0 to run" in proc.stdout and proc.returncode == 0
 
-    # another set of parameters does not reuse the folder
+    # another set of parameters, or a changed template, does not reuse the folder
     proc = bbscan("run", template, root, "--binary", binary, "--set", "amp=1")
     assert proc.returncode == 2 and "use a new scan folder" in proc.stderr
+    params.set_values(template / "diff.input", template / "diff.input", {"ntrack": 2500})
+    proc = bbscan("run", template, root, "--binary", binary, *GRID)
+    assert proc.returncode == 2 and "the template %s has changed" % template in proc.stderr
+    assert "start a new scan in a new folder" in proc.stderr
+
+
+def test_states_agree_on_console_status_and_results(binary, tmp_path):
+    root = tmp_path / "scan"
+    proc = bbscan("run", EXAMPLE, root, "--binary", binary,
+                  "--set", "iopt=2", "--set", "ntrack=1000,5000")
+    assert proc.returncode == 1
+    assert ": finished" in proc.stdout and ": refused" in proc.stdout
+    assert "refused: %s" % (root / "points" / "iopt=2_ntrack=5000") in proc.stderr
+    assert "(2 rows: 1 finished, 1 refused)" in proc.stdout
+    assert bbscan("status", root).stdout == "1 finished, 1 refused\n"
+    with open(root / "results.csv", newline="") as fh:
+        assert [r["state"] for r in csv.DictReader(fh)] == ["finished", "refused"]
+    proc = bbscan("status", tmp_path)
+    assert proc.returncode == 2 and "is not a scan folder" in proc.stderr
+    proc = bbscan("run", EXAMPLE, root, "--workers", "0", "--set", "iopt=2")
+    assert proc.returncode == 2 and "at least 1" in proc.stderr
 
 
 def test_a_killed_point_runs_again(binary, template, tmp_path):
@@ -173,9 +211,8 @@ def test_slurm_scan_runs_one_job_array(binary, template, tmp_path, slurm):
     logs = os.listdir(root / "slurm")
     assert len(logs) == 4 and len({name.split("_")[0] for name in logs}) == 1
     # the rerun submits only the two failed points, as an array of two
-    shutil.copy(os.path.join(EXAMPLE, "multdist.dat"), template)
-    proc = bbscan("run", template, root, "--binary", binary, "--backend", "slurm", *GRID,
-                  env=slurm.env)
+    proc = bbscan("run", template, root, "--binary", mending_binary(tmp_path, binary),
+                  "--backend", "slurm", *GRID, env=slurm.env)
     assert proc.returncode == 0, proc.stderr
     assert "array job" in proc.stdout and "(2 tasks)" in proc.stdout
     assert {r["state"] for r in results(root).values()} == {"finished"}

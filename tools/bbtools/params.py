@@ -14,7 +14,7 @@ import re
 
 from .readers import parse_real
 
-__all__ = ["PARAMETERS", "ALIASES", "NLINES", "canonical", "read_params",
+__all__ = ["PARAMETERS", "COMMENTS", "layout", "line_names", "NO_RESULT", "ALIASES", "NLINES", "canonical", "read_params",
            "set_values", "format_value", "ParamError"]
 
 NLINES = 51
@@ -58,6 +58,56 @@ PARAMETERS = {
     "wbetax": (51, 1, "r", "horizontal beta at the wire [m]"),
     "wbetay": (51, 2, "r", "vertical beta at the wire [m]"),
 }
+
+# The comment lines of the file, as tools/make_ring.py writes them; every
+# other line of the 51 holds the values of PARAMETERS on that line.
+COMMENTS = {
+    1: "Beam-beam tracking, model two-IP collider, 25 ns. amp [sigma]:",
+    3: "Run control",
+    4: "iopt: 0 diffusion, 1 phase space, 2 turn by turn, 3 tune footprint",
+    6: "itrip: 1 reads the triplet multipole errors of multdist.dat",
+    8: "ichoice: choice number",
+    10: "ntrack: number of turns",
+    12: "npart: number of particles (the tracker fixes its own count)",
+    14: "x tunes: total and fractional horizontal tune",
+    16: "y tunes: total and fractional vertical tune",
+    18: "circumference [m]",
+    20: "dnb: bunch population [particles]; negative: beams of the same charge",
+    22: "spacing: bunch spacing [m]",
+    24: "betastar: beta function at the interaction points [m]",
+    26: "emitn: normalised emittance [m rad]",
+    28: "gamma: Lorentz factor",
+    30: "xi: beam-beam parameter per interaction point (echoed only)",
+    32: "sstar: r.m.s. beam size at the interaction point [m]",
+    34: "divstar: r.m.s. beam divergence at the interaction point [rad]",
+    36: "thetac: full crossing angle [rad]",
+    38: "npar: number of long-range encounters the wire compensates",
+    40: "dpxm dpym: tune modulation depths; next line fx fy: frequencies",
+    43: "iwire: 1 evaluates the wire compensator",
+    45: "wire errors: strength [%], angle [mrad], random; distance [%]; iwswitch",
+    49: "wire current [A], length [m]; next line distance [sigma], betx, bety [m]",
+}
+
+
+def line_names(lineno):
+    """Names of the values of line ``lineno``, in their order on the line."""
+    return [n for n, (ln, pos, _, _) in sorted(PARAMETERS.items(), key=lambda kv: kv[1][1])
+            if ln == lineno]
+
+
+def layout():
+    """The 51 lines: (line, comment text or None, names of its values)."""
+    return [(no, COMMENTS.get(no), [] if no in COMMENTS else line_names(no))
+            for no in range(1, NLINES + 1)]
+
+
+# Parameters whose value changes no result file: only its echo, a line of
+# standard output (the wire report) or the label columns of resav.out.
+NO_RESULT = frozenset((
+    "itrip", "ichoice", "npart", "xtune", "xfrac", "ytune", "yfrac", "spacing",
+    "betastar", "xi", "sstar", "divstar", "thetac", "npar", "dpxm", "dpym", "fx",
+    "fy", "iwire", "wstrerr", "werr2", "wranerr", "disterr", "iwswitch",
+    "wcurrent", "wlength", "wdist", "wbetax", "wbetay"))
 
 ALIASES = {"phase1": "xtune", "phase2": "xfrac", "phase3": "ytune", "phase4": "yfrac",
            "qx": "xtune", "qy": "ytune"}

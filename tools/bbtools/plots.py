@@ -29,10 +29,50 @@ from .tunefile import (diff_input_near as _diff_input_near,  # noqa: E402,F401
 DPI = 130
 
 
+class DataError(ValueError):
+    """A file that holds nothing to draw (status 1)."""
+
+
+class UsageError(ValueError):
+    """Options that cannot be used together or with this file (status 2)."""
+
+
+# What each subcommand expects to find, for the messages about a wrong file.
+EXPECTED = {
+    "footprint": "footprint.dat of a footprint run (iopt 3): records of iang, iamp, Qx, Qy",
+    "diffusion": "diff.dat or fort.20: records of turn, time, avx, avy, lost, particles",
+    "rates": "resav.out of a diffusion run (iopt 0): ampin, diffx, diffy, ichoice, 4 tunes",
+    "phasespace": "phasespace.dat (iopt 1 or 3): records of turn, x, px, y, py",
+    "spectrum": "frequencymap.dat of a turn-by-turn run (iopt 2): records of x, px, y, py",
+}
+
+
+def _read(kind, reader, path):
+    """Records of ``path`` read by ``reader``; a file of another layout is
+    reported with what was expected and what its first line holds."""
+    try:
+        return reader(path)
+    except readers.ReaderError as e:
+        try:
+            with open(path, errors="replace") as fh:
+                first = fh.readline().rstrip("\n")
+        except OSError:
+            first = ""
+        raise DataError("%s is not what `bbplot %s` reads: expected %s; found %r on its "
+                        "first line (%s)" % (path, kind, EXPECTED[kind], first[:60], e)) \
+            from None
+
+
 def _save(fig, out):
-    fig.savefig(out, dpi=DPI)
+    fig.savefig(out, dpi=DPI, bbox_inches="tight")
     plt.close(fig)
     print("wrote %s" % out)
+
+
+def _legend_below(ax, ncol=2, **kw):
+    """A legend under the axes, where it hides no data."""
+    ax.legend(loc="upper center", bbox_to_anchor=(0.5, -0.13), ncol=ncol,
+              fontsize=8, frameon=False, **kw)
 
 
 # ---------------------------------------------------------------- resonances
@@ -129,10 +169,13 @@ def footprint_grid(recs, axes=False):
 def plot_footprint(path, out, order=5, window=None, lattice=None, title=None,
                    axes=False):
     nside = readers.FOOTPRINT_NSIDE
-    qx, qy, nodata = footprint_grid(readers.read_footprint(path), axes)
+    if window is not None and not (window[0] < window[1] and window[2] < window[3]):
+        raise UsageError("--window QX0 QX1 QY0 QY1 needs QX0 < QX1 and QY0 < QY1, got %s"
+                         % " ".join("%g" % w for w in window))
+    qx, qy, nodata = footprint_grid(_read("footprint", readers.read_footprint, path), axes)
     ok = np.isfinite(qx) & np.isfinite(qy)
     if not np.any(ok):
-        raise SystemExit("%s: no grid point has finite tunes" % path)
+        raise DataError("%s: no grid point has finite tunes: nothing to draw" % path)
 
     if lattice is None:
         p = _diff_input_near(path)
@@ -188,8 +231,7 @@ def plot_footprint(path, out, order=5, window=None, lattice=None, title=None,
     ax.set_title(title or "Tune footprint, %s" % _short(path))
     ax.set_aspect("equal", adjustable="box")
     ax.grid(alpha=0.25)
-    ax.legend(loc="upper left", fontsize=7.5, framealpha=0.9)
-    fig.tight_layout()
+    _legend_below(ax)
     _save(fig, out)
 
 
@@ -205,10 +247,10 @@ def plot_diffusion(paths, out, title=None):
     any_lost = False
     ax2 = None
     for k, path in enumerate(paths):
-        recs = readers.read_diff(path)
+        recs = _read("diffusion", readers.read_diff, path)
         if not recs:
-            raise SystemExit("%s holds no diffusion records (runs shorter than "
-                             "1000 turns write none)" % path)
+            raise DataError("%s holds no diffusion records (runs shorter than "
+                            "1000 turns write none): nothing to draw" % path)
         turn, avx, avy, nlost = readers.columns(recs, "turn", "avx", "avy", "nlost")
         tag = "" if len(paths) == 1 else " (%s)" % _short(path)
         line, = ax.plot(turn, avx, "-o", ms=3, label=r"$\langle$avx$\rangle$ horizontal" + tag)
@@ -229,8 +271,8 @@ def plot_diffusion(paths, out, title=None):
     if any_lost:
         h2, lab2 = ax2.get_legend_handles_labels()
         h, lab = h + h2, lab + lab2
-    ax.legend(h, lab, fontsize=8)
-    fig.tight_layout()
+    ax.legend(h, lab, loc="upper center", bbox_to_anchor=(0.5, -0.13), ncol=2,
+              fontsize=8, frameon=False)
     _save(fig, out)
 
 
@@ -240,12 +282,20 @@ def _rates_from_csv(path, xname):
     with open(path, newline="") as fh:
         rows = list(csv.DictReader(fh))
     if not rows:
-        raise SystemExit("%s holds no rows" % path)
+        raise DataError("%s holds no rows: nothing to draw" % path)
     cols = rows[0].keys()
+    if "diffx" not in cols:
+        raise DataError("%s is not what `bbplot rates` reads: expected the results.csv "
+                        "of bbscan (columns grid:..., diffx, diffy) or resav.out files; "
+                        "found the columns %s" % (path, ", ".join(cols)))
     grid = [c[len("grid:"):] for c in cols if c.startswith("grid:")]
     if xname is None:
         xname = "ampin" if "ampin" in cols and (not grid or "amp" in grid) else (
             grid[0] if grid else "ampin")
+    usable = ["ampin"] + grid
+    if xname not in usable:
+        raise UsageError("--x %s: not a column of %s; use one of %s"
+                         % (xname, path, ", ".join(usable)))
     others = [g for g in grid if g != xname and not (xname == "ampin" and g == "amp")]
     series = {}
     bad = 0
@@ -257,6 +307,9 @@ def _rates_from_csv(path, xname):
         except (KeyError, ValueError, TypeError):
             bad += 1
             continue
+        if not all(math.isfinite(v) for v in (x, dx, dy)):
+            bad += 1
+            continue
         label = ", ".join("%s=%s" % (g, r["grid:" + g]) for g in others)
         series.setdefault(label, []).append((x, dx, dy))
     return xname, series, bad
@@ -264,10 +317,15 @@ def _rates_from_csv(path, xname):
 
 def _rates_from_resav(paths):
     pts = []
+    bad = 0
     for p in paths:
-        for r in readers.read_resav(p):
-            pts.append((r["ampin"], r["diffx"], r["diffy"]))
-    return "ampin", {"": pts}, 0
+        for r in _read("rates", readers.read_resav, p):
+            v = (r["ampin"], r["diffx"], r["diffy"])
+            if all(x is not None and math.isfinite(x) for x in v):
+                pts.append(v)
+            else:
+                bad += 1
+    return "ampin", {"": pts}, bad
 
 
 def plot_rates(paths, out, xname=None, log=False, title=None):
@@ -276,14 +334,23 @@ def plot_rates(paths, out, xname=None, log=False, title=None):
     else:
         xname, series, bad = _rates_from_resav(paths)
     if not any(series.values()):
-        raise SystemExit("no diffusion rates to plot (failed runs or no option-0 runs)")
+        raise DataError("no finite diffusion rates to plot in %s (%d rows without one: "
+                        "failed runs, runs of another option, or nan rates of runs of "
+                        "1000 turns or fewer)" % (", ".join(paths), bad))
     fig, axes = plt.subplots(1, 2, figsize=(11, 4.6), sharex=True)
+    negative_marked = set()
     for label, pts in sorted(series.items()):
         pts.sort()
         a = np.array(pts)
         for ax, col, plane in ((axes[0], 1, "horizontal"), (axes[1], 2, "vertical")):
             y = np.abs(a[:, col]) if log else a[:, col]
-            ax.plot(a[:, 0], y, "-o", ms=4, label=label or None)
+            line, = ax.plot(a[:, 0], y, "-o", ms=4, label=label or None)
+            neg = a[:, col] < 0
+            if log and np.any(neg):
+                ax.plot(a[neg, 0], y[neg], "o", ms=9, mfc="none", color=line.get_color(),
+                        label=None if ax in negative_marked else
+                        "negative rate (|rate| drawn, open circle)")
+                negative_marked.add(ax)
     xlabel = {"ampin": r"start amplitude [$\sigma$]"}.get(
         xname, "%s (%s)" % (xname, params.PARAMETERS.get(xname, (0, 0, 0, ""))[3])
         if xname in params.PARAMETERS else xname)
@@ -297,10 +364,10 @@ def plot_rates(paths, out, xname=None, log=False, title=None):
             ax.axhline(0.0, color="0.5", lw=0.8)
             ax.ticklabel_format(axis="y", style="sci", scilimits=(-2, 3))
         ax.grid(alpha=0.3)
-        if any(series.keys()) and len(series) > 1:
-            ax.legend(fontsize=8)
+        if (any(series.keys()) and len(series) > 1) or ax in negative_marked:
+            _legend_below(ax, ncol=1)
     fig.suptitle(title or "Diffusion rates (growth per turn of the action spread)"
-                 + ("" if not bad else "; %d failed runs left out" % bad))
+                 + ("" if not bad else "; %d rows without a finite rate left out" % bad))
     fig.tight_layout()
     _save(fig, out)
 
@@ -308,9 +375,9 @@ def plot_rates(paths, out, xname=None, log=False, title=None):
 # ---------------------------------------------------------------- phase space
 
 def plot_phasespace(path, out, units=None, emit=None, title=None, max_particles=None):
-    recs = readers.read_phasespace(path)
+    recs = _read("phasespace", readers.read_phasespace, path)
     if not recs:
-        raise SystemExit("%s holds no records" % path)
+        raise DataError("%s holds no records: nothing to draw" % path)
     turn, x, px, y, py = readers.columns(recs, "turn", "x", "px", "y", "py")
     # slot of each record: its place within the records of its turn
     slot = np.zeros(len(turn), dtype=int)
@@ -353,12 +420,19 @@ def plot_phasespace(path, out, units=None, emit=None, title=None, max_particles=
 
 # ---------------------------------------------------------------- spectrum
 
-def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, title=None):
-    data, _ = load_frequencymap(path, ntrack, emit)
+def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, title=None,
+                  qrange=(0.0, 1.0)):
+    if not qrange[0] < qrange[1]:
+        raise UsageError("--qrange Q0 Q1 needs Q0 < Q1, got %g %g" % tuple(qrange))
+    try:
+        data, _ = load_frequencymap(path, ntrack, emit)
+    except readers.ReaderError as e:
+        raise DataError("%s is not what `bbplot spectrum` reads: expected %s (%s)"
+                        % (path, EXPECTED["spectrum"], e)) from None
     npart = data.shape[0]
     bad = [p for p in particles if not 1 <= p <= npart]
     if bad:
-        raise SystemExit("particles %s not in 1 ... %d (particles in the file)"
+        raise UsageError("particles %s not in 1 ... %d (particles in the file)"
                          % (bad, npart))
     fig, axes = plt.subplots(2, 1, figsize=(9, 7), sharex=True)
     for p in particles:
@@ -373,18 +447,22 @@ def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, tit
             line, = ax.semilogy(freq, np.maximum(spec, 1e-300), lw=0.9,
                                 label="particle %d, Q%s = %.6f" % (p, plane, q))
             ax.axvline(q, color=line.get_color(), lw=0.8, ls=":")
-    for ax, plane in ((axes[0], "horizontal"), (axes[1], "vertical")):
-        ax.set_ylabel(r"amplitude of $\hat{%s} - i\,\hat{p}_%s$ [$\sigma$]"
-                      % (plane[0], plane[0]))
+    for ax, plane, c in ((axes[0], "horizontal", "x"), (axes[1], "vertical", "y")):
+        ax.set_ylabel(r"amplitude of $\hat{%s} - i\,\hat{p}_%s$ [$\sigma$]" % (c, c))
         ax.set_title("%s plane" % plane)
         ax.grid(alpha=0.3, which="both")
-        ax.legend(fontsize=8, loc="upper left")
-        finite = [ln.get_ydata() for ln in ax.get_lines() if len(ln.get_ydata()) > 2]
-        top = max(np.max(y) for y in finite)
-        ax.set_ylim(top * 1e-9, top * 3)
+        freq = ax.get_lines()[0].get_xdata()
+        inside = (freq >= qrange[0]) & (freq <= qrange[1])
+        tops = [np.max(ln.get_ydata()[inside]) for ln in ax.get_lines()
+                if len(ln.get_ydata()) > 2 and np.any(inside)]
+        if tops:
+            top = max(tops)
+            ax.set_ylim(top * 1e-9, top * 3)
+    for ax in axes:
+        ax.legend(fontsize=8, loc="center left", bbox_to_anchor=(1.01, 0.5), frameon=False)
     axes[1].set_xlabel("tune (fractional, from the complex signal; lines at 1 - Q "
                        "would be the opposite sense of rotation)")
-    axes[1].set_xlim(0, 1)
+    axes[1].set_xlim(*qrange)
     fig.suptitle(title or "Amplitude spectrum%s, %s" % (" (Hann window)" if window else "",
                                                        _short(path)))
     fig.tight_layout()
@@ -393,57 +471,75 @@ def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, tit
 
 # ---------------------------------------------------------------- command line
 
+class _Help(argparse.ArgumentDefaultsHelpFormatter, argparse.RawDescriptionHelpFormatter):
+    """Help with the description as written and every default shown."""
+
+
 def main(argv=None):
-    ap = argparse.ArgumentParser(prog="bbplot", description=__doc__,
-                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap = argparse.ArgumentParser(prog="bbplot", description=__doc__, formatter_class=_Help,
+                                 epilog="Exit status: 0 figure written, 1 a file with "
+                                 "nothing to draw or of another layout, 2 usage.")
     sub = ap.add_subparsers(dest="cmd", required=True)
 
-    p = sub.add_parser("footprint", help="tune footprint of footprint.dat")
-    p.add_argument("file", nargs="?", default="footprint.dat")
-    p.add_argument("-o", "--out", default="footprint.png")
-    p.add_argument("--order", type=int, default=5, help="highest resonance order (default 5)")
-    p.add_argument("--window", type=float, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"))
+    def cmd(name, help_text):
+        q = sub.add_parser(name, help=help_text, description=help_text, formatter_class=_Help)
+        q.add_argument("--title", help="figure title (default: what and which file)")
+        return q
+
+    p = cmd("footprint", "tune footprint of footprint.dat with resonance lines")
+    p.add_argument("file", nargs="?", default="footprint.dat", help="footprint file")
+    p.add_argument("-o", "--out", default="footprint.png", help="PNG file to write")
+    p.add_argument("--order", type=int, default=5,
+                   help="highest resonance order |m| + |n| drawn")
+    p.add_argument("--window", type=float, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"),
+                   help="tune window (fractional tunes, QX0 < QX1, QY0 < QY1; default: "
+                        "the footprint and the lattice tunes with a margin)")
     p.add_argument("--lattice", type=float, nargs=2, metavar=("QX", "QY"),
-                   help="lattice tunes to mark (default: diff.input beside the file)")
+                   help="fractional lattice tunes to mark (default: the x and y tunes "
+                        "lines of the diff.input beside the file)")
     p.add_argument("--axes", action="store_true",
                    help="also draw the start angles 0 and pi/2, where the tune of the "
                         "plane without motion is not defined")
-    p.add_argument("--title")
 
-    p = sub.add_parser("diffusion", help="running averages of diff.dat")
-    p.add_argument("files", nargs="*", default=["diff.dat"])
-    p.add_argument("-o", "--out", default="diffusion.png")
-    p.add_argument("--title")
+    p = cmd("diffusion", "running averages avx, avy of diff.dat against turn")
+    p.add_argument("files", nargs="*", default=["diff.dat"], help="diff.dat or fort.20 files")
+    p.add_argument("-o", "--out", default="diffusion.png", help="PNG file to write")
 
-    p = sub.add_parser("rates", help="diffusion rates against amplitude")
-    p.add_argument("files", nargs="+", help="resav.out files, or one CSV of bbscan")
-    p.add_argument("-o", "--out", default="rates.png")
-    p.add_argument("--x", dest="xname", help="CSV column for the horizontal axis "
-                   "(default: ampin when amp is scanned, else the first grid parameter)")
-    p.add_argument("--log", action="store_true", help="plot |rate| on a log scale")
-    p.add_argument("--title")
+    p = cmd("rates", "diffusion rates [emittances per turn] against amplitude or a "
+            "scanned parameter")
+    p.add_argument("files", nargs="+", help="resav.out files, or one results.csv of bbscan")
+    p.add_argument("-o", "--out", default="rates.png", help="PNG file to write")
+    p.add_argument("--x", dest="xname", help="CSV column for the horizontal axis: ampin "
+                   "[sigma] or a scanned parameter (default: ampin when amp is scanned, "
+                   "else the first grid parameter)")
+    p.add_argument("--log", action="store_true",
+                   help="plot |rate| on a log scale; negative rates get an open circle")
 
-    p = sub.add_parser("phasespace", help="portraits of phasespace.dat")
-    p.add_argument("file", nargs="?", default="phasespace.dat")
-    p.add_argument("-o", "--out", default="phasespace.png")
+    p = cmd("phasespace", "x-px and y-py portraits of phasespace.dat")
+    p.add_argument("file", nargs="?", default="phasespace.dat", help="phase-space file")
+    p.add_argument("-o", "--out", default="phasespace.png", help="PNG file to write")
     p.add_argument("--units", choices=("sigma", "beta"),
-                   help="units of the file: sigma (option 1) or beta-scaled (option 3); "
-                        "default from the records per turn")
-    p.add_argument("--emit", type=float, help="geometric emittance, to show beta-scaled "
-                   "records in beam sizes")
-    p.add_argument("--max-particles", type=int)
-    p.add_argument("--title")
+                   help="units of the file: sigma (option 1) or beta-scaled [sqrt(m)] "
+                        "(option 3); default from the records per turn")
+    p.add_argument("--emit", type=float, help="geometric emittance [m rad], to show "
+                   "beta-scaled records in beam sizes (default: not rescaled)")
+    p.add_argument("--max-particles", type=int,
+                   help="draw only the first N particles (default: all)")
 
-    p = sub.add_parser("spectrum", help="spectra of frequencymap.dat particles")
-    p.add_argument("file", nargs="?", default="frequencymap.dat")
-    p.add_argument("-o", "--out", default="spectrum.png")
+    p = cmd("spectrum", "amplitude spectra of chosen particles of frequencymap.dat")
+    p.add_argument("file", nargs="?", default="frequencymap.dat", help="turn-by-turn file")
+    p.add_argument("-o", "--out", default="spectrum.png", help="PNG file to write")
     p.add_argument("--particles", type=int, nargs="+", default=[1],
                    help="particle numbers (1 = first particle in the file)")
-    p.add_argument("--ntrack", type=int, help="records per particle (default: ntrack of "
-                   "the diff.input beside the file)")
-    p.add_argument("--emit", type=float, help="geometric emittance, to rescale sample 1")
-    p.add_argument("--no-window", action="store_true", help="rectangular window")
-    p.add_argument("--title")
+    p.add_argument("--ntrack", type=int, help="records per particle [turns] (default: "
+                   "read from the file, checked against the diff.input beside it)")
+    p.add_argument("--emit", type=float, help="geometric emittance [m rad], to rescale "
+                   "the beta-scaled first sample (default: emitn/gamma of diff.input; "
+                   "without either the first sample is left out)")
+    p.add_argument("--qrange", type=float, nargs=2, metavar=("Q0", "Q1"), default=(0.0, 1.0),
+                   help="range of fractional tunes shown, Q0 < Q1")
+    p.add_argument("--no-window", action="store_true",
+                   help="rectangular window instead of the Hann window")
 
     a = ap.parse_args(argv)
     try:
@@ -458,8 +554,11 @@ def main(argv=None):
             plot_phasespace(a.file, a.out, a.units, a.emit, a.title, a.max_particles)
         elif a.cmd == "spectrum":
             plot_spectrum(a.file, a.out, a.particles, a.ntrack, a.emit,
-                          not a.no_window, a.title)
-    except (readers.ReaderError, params.ParamError, OSError) as e:
-        print("bbplot: %s" % e, file=sys.stderr)
+                          not a.no_window, a.title, tuple(a.qrange))
+    except UsageError as e:
+        print("bbplot %s: %s" % (a.cmd, e), file=sys.stderr)
+        return 2
+    except (DataError, readers.ReaderError, params.ParamError, OSError) as e:
+        print("bbplot %s: %s" % (a.cmd, e), file=sys.stderr)
         return 1
     return 0

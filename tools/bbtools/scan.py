@@ -25,6 +25,7 @@ Only the standard library is needed, except for ``--plot``.
 import argparse
 import concurrent.futures
 import csv
+import hashlib
 import itertools
 import json
 import math
@@ -36,6 +37,7 @@ import subprocess
 import sys
 
 from . import params, readers
+from .run import STATES, run_state
 
 __all__ = ["parse_grid", "grid_points", "point_name", "Scan", "main"]
 
@@ -56,10 +58,18 @@ class ScanError(RuntimeError):
 _RANGE = re.compile(r"^([^:]+):([^:]+):([^:]+)$")
 
 
+FORMS = ("name=v1,v2,... (a list of values) or name=start:stop:step (a range, "
+         "stop included when the steps reach it), e.g. amp=4,6,8 or amp=4:16:2")
+
+
 def _range_values(text):
     """Values of start:stop:step, stop included when the steps reach it."""
     m = _RANGE.match(text)
-    start, stop, step = (readers.parse_real(g) for g in m.groups())
+    try:
+        start, stop, step = (readers.parse_real(g) for g in m.groups())
+    except ValueError:
+        raise ScanError("range %r: start, stop and step must be numbers; write %s"
+                        % (text, FORMS)) from None
     if step == 0 or (stop - start) * step < 0:
         raise ScanError("range %r: the step does not lead from start to stop" % text)
     n = int(math.floor((stop - start) / step + 1e-9)) + 1
@@ -86,18 +96,25 @@ def parse_grid(specs):
     seen = set()
     for spec in specs:
         if "=" not in spec:
-            raise ScanError("grid %r: write name=v1,v2,... or name=start:stop:step" % spec)
+            raise ScanError("--set %r: write %s" % (spec, FORMS))
         name, _, rhs = spec.partition("=")
         key = params.canonical(name)
         if key in seen:
             raise ScanError("parameter %s appears twice in the grid" % key)
         seen.add(key)
         rhs = rhs.strip()
-        values = _range_values(rhs) if _RANGE.match(rhs) else [
-            v.strip() for v in rhs.split(",") if v.strip()]
+        if _RANGE.match(rhs):
+            values = _range_values(rhs)
+        elif ":" in rhs:
+            raise ScanError("--set %r mixes a range and a list; write %s" % (spec, FORMS))
+        else:
+            values = [v.strip() for v in rhs.split(",") if v.strip()]
         if not values:
-            raise ScanError("grid %r holds no values" % spec)
-        texts = [params.format_value(key, v) for v in values]
+            raise ScanError("--set %r holds no values; write %s" % (spec, FORMS))
+        try:
+            texts = [params.format_value(key, v) for v in values]
+        except params.ParamError as e:
+            raise ScanError("--set %r: %s; write %s" % (spec, e, FORMS)) from None
         if len(set(texts)) != len(texts):
             raise ScanError("grid %r repeats a value" % spec)
         grid.append((key, texts))
@@ -129,6 +146,25 @@ rc=$?
 echo "$rc" > exit_status.tmp && mv exit_status.tmp exit_status
 exit "$rc"
 """
+
+
+def template_hash(template):
+    """Content hash of the files a scan copies from its template folder."""
+    h = hashlib.sha256()
+    for f in sorted(os.listdir(template)):
+        src = os.path.join(template, f)
+        if os.path.isfile(src) and f not in RESULT_FILES and not f.startswith("fort."):
+            with open(src, "rb") as fh:
+                data = fh.read()
+            h.update(b"%d:%s:%d:" % (len(f), f.encode(), len(data)) + data)
+    return h.hexdigest()
+
+
+def no_result_warnings(grid):
+    """Warnings for scanned parameters that change no result file."""
+    return ["warning: %s changes no result file (only its echo, standard output or "
+            "a label column; see docs/inputs.md): every point gives the same results"
+            % name for name, vals in grid if name in params.NO_RESULT and len(vals) > 1]
 
 
 class Scan:
@@ -164,12 +200,19 @@ class Scan:
         if old is not None and old["template"] != template:
             raise ScanError("%s was made from the template %s, not %s"
                             % (self.root, old["template"], template))
+        digest = template_hash(template)
+        if old is not None and old.get("template_sha256", digest) != digest:
+            raise ScanError("the template %s has changed since the scan %s was made "
+                            "(its files no longer match the recorded content hash), so "
+                            "new points would not be comparable with the finished ones; "
+                            "start a new scan in a new folder, or restore the template"
+                            % (template, self.root))
         if old is not None:  # an extended grid keeps the points it had
             merged = []
             for (name, vals), (_, new) in zip(old["grid"], grid):
                 merged.append((name, vals + [v for v in new if v not in vals]))
             grid = merged
-        data = {"template": template, "binary": binary,
+        data = {"template": template, "template_sha256": digest, "binary": binary,
                 "grid": [[n, v] for n, v in grid]}
         with open(self.manifest + ".tmp", "w") as fh:
             json.dump(data, fh, indent=1)
@@ -212,18 +255,10 @@ class Scan:
 
     @staticmethod
     def state(folder):
-        """(state, exit status): "finished", "failed", "not run" (no exit
-        status yet: never run, still running or killed)."""
-        try:
-            with open(os.path.join(folder, "exit_status")) as fh:
-                text = fh.read().strip()
-        except OSError:
-            return "not run", None
-        try:
-            rc = int(text)
-        except ValueError:
-            return "failed", None
-        return ("finished" if rc == 0 else "failed"), rc
+        """(state, exit status), the states of ``bbtools.run``: "finished",
+        "refused" (nothing tracked), "failed", "not run" (no exit status yet:
+        never run, still running or killed)."""
+        return run_state(folder)
 
     def pending(self):
         """Folders of the points that have not finished, in grid order."""
@@ -346,9 +381,8 @@ class Scan:
                 facts = readers.read_stdout(out)
                 if facts["lost"] is not None:
                     row["lost"] = facts["lost"]
-                if state == "finished" and facts["ntrack_stop"]:
-                    row["state"] = "stopped"
-                    row["message"] = "ntrack beyond the turn-by-turn store: nothing tracked"
+            if state == "refused":
+                row["message"] = "run refused (ntrack above 4096 for options 2 and 3): nothing tracked"
             resav = os.path.join(folder, "resav.out")
             if state == "finished" and os.path.exists(resav):
                 try:
@@ -390,14 +424,17 @@ def stderr_tail(folder, lines=5):
 
 
 def report(rows, root, out=sys.stderr):
-    """Tells of every point that failed or did not run; returns their count."""
-    bad = [r for r in rows if r["state"] in ("failed", "not run")]
+    """Tells of every point that did not finish; returns their count."""
+    bad = [r for r in rows if r["state"] != "finished"]
     for r in bad:
         folder = os.path.join(root, r["folder"])
         if r["state"] == "failed":
             out.write("failed: %s (exit status %s)\n" % (folder, r["exit_status"]))
             for ln in stderr_tail(folder).split("\n"):
                 out.write("    %s\n" % ln)
+        elif r["state"] == "refused":
+            out.write("refused: %s (exit status %s): %s\n" % (folder, r["exit_status"],
+                                                              r["message"]))
         else:
             out.write("not run: %s (no exit status)\n" % folder)
     return len(bad)
@@ -405,9 +442,17 @@ def report(rows, root, out=sys.stderr):
 
 # ---------------------------------------------------------------- command line
 
-def default_binary():
-    here = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    return os.environ.get("BBTRACK_BINARY", os.path.join(here, "build", "diff2wirenew"))
+from .run import default_binary  # noqa: E402  (one rule for bbrun and bbscan)
+
+
+def _positive(text):
+    try:
+        n = int(text)
+    except ValueError:
+        n = 0
+    if n < 1:
+        raise argparse.ArgumentTypeError("%r is not a whole number of at least 1" % text)
+    return n
 
 
 def main(argv=None):
@@ -415,37 +460,51 @@ def main(argv=None):
         prog="bbscan", description="Parameter scans of diff2wirenew: one run folder per "
         "grid point of named diff.input values, run locally, on Slurm or by HTCondor, "
         "collected into results.csv.",
-        epilog="Parameters: " + ", ".join(sorted(params.PARAMETERS)))
+        epilog="Parameters: " + ", ".join(sorted(params.PARAMETERS)) + ". Those that "
+        "change results: " + ", ".join(sorted(set(params.PARAMETERS) - params.NO_RESULT))
+        + " (docs/inputs.md). Exit status: 0 every point finished, 1 a point did not, "
+        "2 usage or a scan that cannot be made.")
     sub = ap.add_subparsers(dest="cmd", required=True)
     p = sub.add_parser("run", help="make the scan folder and run the points not yet finished")
     p.add_argument("template", help="run folder with diff.input and the optics files")
     p.add_argument("scan", help="scan folder (made if missing)")
     p.add_argument("--set", dest="grid", action="append", default=[], metavar="NAME=VALUES",
                    help="grid of one parameter: v1,v2,... or start:stop:step (repeatable)")
-    p.add_argument("--backend", choices=("local", "slurm", "condor"), default="local")
-    p.add_argument("--workers", type=int, help="local workers (default: one per core)")
-    p.add_argument("--binary", default=default_binary(), help="tracker binary")
+    p.add_argument("--backend", choices=("local", "slurm", "condor"), default="local",
+                   help="local: one worker per core here; slurm: one job array, waited "
+                        "for; condor: write a submit file (default: local)")
+    p.add_argument("--workers", type=_positive, help="local workers (default: one per core)")
+    p.add_argument("--binary", default=default_binary(),
+                   help="tracker binary (default: $BBTRACK_BINARY, build/diff2wirenew or "
+                        "diff2wirenew on PATH)")
     p.add_argument("--sbatch-arg", action="append", default=[], metavar="ARG",
                    help="extra sbatch option, e.g. --sbatch-arg=--partition=short")
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
     p = sub.add_parser("collect", help="write results.csv of a scan folder")
-    p.add_argument("scan")
+    p.add_argument("scan", help="scan folder")
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
-    p = sub.add_parser("status", help="count the points by state")
-    p.add_argument("scan")
+    p = sub.add_parser("status", help="count the points by state (finished, refused, "
+                       "failed, not run)")
+    p.add_argument("scan", help="scan folder")
     a = ap.parse_args(argv)
 
     try:
         scan = Scan(a.scan)
+        if a.cmd != "run" and not os.path.exists(scan.manifest):
+            raise ScanError("%s is not a scan folder (no scan.json); make one with "
+                            "bbscan run TEMPLATE %s --set NAME=VALUES" % (scan.root, a.scan))
         if a.cmd == "status":
             counts = {}
             for pt in scan.points():
                 s = scan.state(scan.folder(pt))[0]
                 counts[s] = counts.get(s, 0) + 1
-            print(", ".join("%d %s" % (v, k) for k, v in sorted(counts.items())))
+            print(", ".join("%d %s" % (counts[k], k) for k in STATES if k in counts))
             return 0
         if a.cmd == "run":
-            points = scan.create(a.template, parse_grid(a.grid), a.binary)
+            grid = parse_grid(a.grid)
+            for w in no_result_warnings(grid):
+                sys.stderr.write("bbscan: %s\n" % w)
+            points = scan.create(a.template, grid, a.binary)
             todo = scan.pending()
             print("%s: %d points, %d finished, %d to run (%s)"
                   % (scan.root, len(points), len(points) - len(todo), len(todo), a.backend))
@@ -464,12 +523,11 @@ def main(argv=None):
                 problems = scan.run_slurm(todo, sbatch_args=a.sbatch_arg)
                 for what, msg in problems:
                     sys.stderr.write("slurm: %s: %s\n" % (what, msg))
-        elif not os.path.exists(scan.manifest):
-            raise ScanError("%s is not a scan folder (no scan.json)" % scan.root)
         rows, path = scan.collect()
         nbad = report(rows, scan.root)
-        print("wrote %s (%d rows, %d finished)"
-              % (path, len(rows), sum(r["state"] in ("finished", "stopped") for r in rows)))
+        print("wrote %s (%d rows: %s)" % (path, len(rows), ", ".join(
+            "%d %s" % (n, k) for k in STATES
+            for n in [sum(r["state"] == k for r in rows)] if n)))
         if a.plot:
             from . import _launch
             _launch.need("numpy", "matplotlib")
