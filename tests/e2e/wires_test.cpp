@@ -170,7 +170,7 @@ TEST(Wires, CompensatingWireCancelsTheTuneShiftOfALongRangeEncounter) {
   const DiffInput d = DiffInput()
                           .set(kIopt, "2")
                           .set(kNtrack, std::to_string(nturn))
-                          .set(kDnb, "1.15e12")
+                          .set(kDnb, "1.15e11")
                           .set(kNpar, "1")
                           .set(kIwire, "1");
   Inputs in = {{"diff.input", d.text()},
