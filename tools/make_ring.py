@@ -86,6 +86,16 @@ coefficients a_n, b_n of orders n = 1 .. 10 in units of 1e-4 of the main
 field, drawn as mean + rms * gauss from a fixed seed; then the beta function
 and the weight (relative magnetic length) of each magnet.
 
+Wires (--wires npar or --wires side).  "wires.dat" gets one wire per side of
+each IP (four), at that side's kicking long-range encounter of largest beta
+function, on the opposing bunch's centre (the position written as minus the
+offsets of "Sigmas.dat", which are the numbers the tracker's kick uses), of
+length 1 m, with the compensating current: minus the current the tracker's
+start-up wire evaluation prints for npar encounters (--wires npar), or for the
+number of kicking encounters of the wire's side (--wires side).  The current
+carries the sign of the bunch population dnb.  Without --wires no wire file
+is written.
+
 Every number is written with a fixed format (17 significant digits for the
 optics), and the random numbers come from a fixed seed, so a rerun with the
 same options reproduces the files byte for byte.
@@ -229,6 +239,9 @@ def parse_args(argv=None):
                    help="horizontal beta at the wire [m]")
     g.add_argument("--wbetay", type=float, default=1000.0,
                    help="vertical beta at the wire [m]")
+    g.add_argument("--wires", choices=("none", "npar", "side"), default="none",
+                   help="write wires.dat: a compensating wire per side of each "
+                        "IP, for npar encounters or for that side's count")
 
     g = p.add_argument_group("triplet errors (multdist.dat)")
     g.add_argument("--mult-seed", type=int, default=1973,
@@ -435,6 +448,45 @@ def write_sigmas(path, args, pts):
                 e17(1000.0 * math.sqrt(by * emy)), e17(x0), e17(y0)))
 
 
+# Single-precision literals of the tracker's wire evaluation, widened.
+MU0_SCALE = 1.0000000116860974e-07   # 1e-7
+RIGIDITY = 3.3559999465942383        # 3.356: Brho = 3.356 * 0.938 * gamma T m
+PROTON_MASS = 0.9380000233650208     # 0.938
+
+
+def wire_current(dnb, n, length=1.0):
+    """The current the tracker's wire evaluation prints for n encounters
+    (same operations, same order)."""
+    pi = 4.0 * math.atan(1.0)
+    mu0 = 4.0 * pi * MU0_SCALE
+    return 2.0 * RP * dnb * n * 2.0 * pi * RIGIDITY * PROTON_MASS / (mu0 * length)
+
+
+def wire_sites(args, pts):
+    """Per side of each IP (IP1 right, IP2 left, IP2 right, IP1 left, in
+    point order): (point of largest beta, number of kicking encounters)."""
+    sides = {}
+    for pt in pts:
+        if pt.kind == "lr" and pt.number not in args.excluded:
+            sides.setdefault((pt.ip, pt.s > 0), []).append(pt)
+    out = []
+    for group in sides.values():
+        best = max(group, key=lambda q: (q.twiss[0], q.twiss[2]))
+        out.append((best, len(group)))
+    return sorted(out, key=lambda t: t[0].number)
+
+
+def write_wires(path, args, pts):
+    with open(path, "w", newline="\n") as f:
+        for pt, count in wire_sites(args, pts):
+            plane = args.crossing1 if pt.ip == 1 else args.crossing2
+            sep = 1000.0 * args.thetac * pt.s
+            x0, y0 = (sep, 0.0) if plane == "x" else (0.0, sep)
+            n = args.npar if args.wires == "npar" else count
+            f.write("%2d %s %s %s %s\n" % (pt.number, e17(-x0), e17(-y0),
+                                          repr(-wire_current(args.dnb, n)), "1.0"))
+
+
 def write_excluded(path, args):
     with open(path, "w", newline="\n") as f:
         for k in args.excluded:
@@ -521,6 +573,8 @@ def generate(args):
     write_excluded(os.path.join(args.out, "excluded.dat"), args)
     write_diff_input(os.path.join(args.out, "diff.input"), args)
     write_multdist(os.path.join(args.out, "multdist.dat"), args)
+    if args.wires != "none":
+        write_wires(os.path.join(args.out, "wires.dat"), args, pts)
     return pts
 
 
@@ -693,6 +747,20 @@ def check(args, pts=None):
     assert all(len(r) == 1 for r in recs[160:])
     [float(x) for r in recs for x in r]
     rep.append("multdist.dat: 160 multipole records, 16 betas, 16 weights")
+
+    if args.wires != "none":
+        sig = {int(r[0]): r for r in rows}
+        with open(os.path.join(args.out, "wires.dat")) as f:
+            wrecs = [ln.split() for ln in f.read().splitlines()]
+        assert len(wrecs) == 4, "wires.dat: %d records" % len(wrecs)
+        for w in wrecs:
+            k = int(w[0])
+            assert k not in excl and pts[k - 1].kind == "lr", "wire at point %d" % k
+            # on the opposing centre: the negated offsets, digit for digit
+            assert float(w[1]) == -float(sig[k][3]) and float(w[2]) == -float(sig[k][4])
+            assert (float(w[3]) < 0) == (args.dnb > 0), "current sign at %d" % k
+        rep.append("wires.dat: wires at points %s, currents %s A"
+                   % (" ".join(w[0] for w in wrecs), " ".join(w[3] for w in wrecs)))
     return rep
 
 
@@ -704,7 +772,8 @@ def main(argv=None):
         return 2
     pts = generate(args)
     print("wrote Matrices.dat, Sigmas.dat, excluded.dat, diff.input, "
-          "multdist.dat to %s" % args.out)
+          "multdist.dat%s to %s" % ("" if args.wires == "none" else ", wires.dat",
+                                     args.out))
     if args.check:
         for line in check(args, pts):
             print("check: " + line)

@@ -13,6 +13,9 @@ void readinwire(State& st, textio::Io& io);
 void readinvorn(State& st, textio::Io& io);
 // Physical constants, beam-beam strength, the wire report, kick cache reset.
 void init(State& st, textio::Io& io);
+// "wires.dat" on unit 480, when present: the wire compensators, each echoed;
+// a bad record ends the run (status 1) before tracking.
+void wiresin(State& st, textio::Io& io);
 // "multdist.dat" on unit 25: triplet multipole errors, betas and weights.
 void tripletin(State& st, textio::Io& io);
 

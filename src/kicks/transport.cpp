@@ -1,6 +1,7 @@
 #include "kicks/transport.h"
 
 #include "kicks/bbkick.h"
+#include "kicks/wire.h"
 
 namespace bbtrack {
 
@@ -45,6 +46,7 @@ bool encounter_kicks(const State& st, int k) {
 void track_turn(State& st) {
   for (int k = 1; k <= kSections; ++k) {
     if (encounter_kicks(st, k)) bbkickvorn(st, k);
+    if (has_wires(st, k)) wirekicks(st, k);
     rotvorn(st, k);
   }
 }

@@ -18,7 +18,8 @@ void rotvorn(State& st, int k);
 bool encounter_kicks(const State& st, int k);
 
 // One turn: for k = 1 .. 73 the kick of encounter k, unless k is excluded or
-// is the point without encounter, then always the transport of section k.
+// is the point without encounter, then the kicks of the wires at point k, then
+// always the transport of section k.
 void track_turn(State& st);
 
 }  // namespace bbtrack

@@ -38,6 +38,7 @@ void start_up(State& st, textio::Io& io) {
   st.wire3.wirecoef =
       2.0 * st.bb.rp * st.wire3b.wcurrent * st.wire3b.wlength / (st.bb.gamma * q * v);
   io.print(6, {" wirecoef = ", st.wire3.wirecoef});
+  wiresin(st, io);
   st.np.npart = 169;
   st.np.nlost = 0;
   st.icoord.ampin = 0.5 * st.readin1.amp;

@@ -178,6 +178,22 @@ struct Triplet2 {
   FArray<double, 16> trw;
 };
 
+// ---- wire compensators (read from "wires.dat", when present) ----
+inline constexpr int kMaxWires = 100;
+// One wire as the kick uses it: point k, position (xw, yw) in m, current (A),
+// length (m), strength kw (m), and kw times the kick function on the
+// reference orbit (fk1 vertical, fk2 horizontal).
+struct WireKick {
+  int32 k;
+  double xw, yw, current, length, kw, fk1, fk2;
+};
+struct Wires {
+  int32 nwire;                    // wires of the run, 0 without "wires.dat"
+  WireKick w[kMaxWires];          // by point, in file order within a point
+  FArray<int32, kSections> first; // w[first(k)] .. w[first(k) + count(k) - 1] act at point k
+  FArray<int32, kSections> count;
+};
+
 struct State {
   Readin1 readin1{};
   Readin2 readin2{};
@@ -211,6 +227,7 @@ struct State {
   Ave ave{};
   Triplet triplet{};
   Triplet2 triplet2{};
+  Wires wires{};
 };
 
 }  // namespace bbtrack

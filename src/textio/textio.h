@@ -157,6 +157,10 @@ class Io {
   // Flush every connected unit (standard output included).
   void flush();
 
+  // Whether a file of that name exists (names resolved as by open), for an
+  // optional input that is opened only when present; nothing is created.
+  bool exists(std::string_view name) const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

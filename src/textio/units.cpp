@@ -286,4 +286,16 @@ void Io::flush() { impl_->flush_all(true); }
 
 void Io::finish() { impl_->close_all(true); }
 
+bool Io::exists(std::string_view given) const {
+  std::string_view name = trim(given);
+  if (name.empty()) return false;
+  if (name.size() > kMaxName) name = name.substr(0, kMaxName);
+  const Options& opt = impl_->opt;
+  const std::string path = (opt.dir.empty() || name.front() == '/')
+                               ? std::string(name)
+                               : opt.dir + "/" + std::string(name);
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
 }  // namespace textio

@@ -62,6 +62,25 @@ class MakeRingTest(unittest.TestCase):
                              "--opp-emitn-y", "3.2e-6", "--betastar", "0.4")
         make_ring.check(args)
 
+    def test_compensating_wires_follow_the_bunch_population(self):
+        # no wire file unless asked; with --wires, four wires on the opposing
+        # centres (checked by check), the current of the tracker's evaluation
+        # with the opposite sign of dnb
+        self.assertFalse(os.path.exists(os.path.join(self.generate().out, "wires.dat")))
+        for dnb, sign in (("1.15e11", -1.0), ("-1.15e11", 1.0)):
+            args = self.generate("--wires", "npar", "--dnb=" + dnb)
+            make_ring.check(args)
+            with open(os.path.join(args.out, "wires.dat")) as f:
+                currents = [float(ln.split()[3]) for ln in f]
+            self.assertEqual(currents, [sign * 86.88281256626694] * 4)
+        args = self.generate("--wires", "side")
+        with open(os.path.join(args.out, "wires.dat")) as f:
+            recs = [ln.split() for ln in f]
+        self.assertEqual([r[0] for r in recs], ["22", "26", "55", "56"])
+        # 21, 11, 18 and 18 kicking encounters on the four sides
+        self.assertEqual([round(float(r[3]) / -86.88281256626694 * 16, 9) for r in recs],
+                         [21, 11, 18, 18])
+
     def test_tunes_below_half_integer_are_refused(self):
         with self.assertRaises(SystemExit), contextlib.redirect_stderr(io.StringIO()):
             make_ring.parse_args(["--qx", "64.31"])

@@ -14,7 +14,7 @@ from runs import EXAMPLE, TOOLS, binary_path
 
 if TOOLS not in sys.path:
     sys.path.insert(0, TOOLS)
-from bbtools import params, readers, scan  # noqa: E402
+from bbtools import params, readers, scan, wires  # noqa: E402
 
 BBSCAN = os.path.join(TOOLS, "bbscan")
 SYSTEM_PYTHON = "/usr/bin/python3"
@@ -38,6 +38,35 @@ def test_grid_texts_ranges_and_errors():
     assert scan.no_result_warnings(scan.parse_grid(["xi=1,2", "amp=1,2", "ntrack=9"])) == [
         "warning: xi changes no result file (only its echo, standard output or a label "
         "column; see docs/inputs.md): every point gives the same results"]
+
+
+def test_wire_values_in_grid_and_wire_file(binary, tmp_path):
+    grid = scan.parse_grid(["wire1.current=-90:-80:10", "wire*.length=1.5", "amp=4"])
+    assert grid == [("wire1.current", ["-90", "-80"]), ("wire*.length", ["1.5"]),
+                    ("amp", ["4"])]
+    assert scan.point_name(scan.grid_points(grid)[0]) == \
+        "wire1.current=-90_wireall.length=1.5_amp=4"
+    for bad in (["wire1.nosuch=1"], ["wire0.xw=1"], ["wire1.k=2.5"], ["wire1.xw=x"]):
+        with pytest.raises(wires.WireError):
+            scan.parse_grid(bad)
+    # a scan edits only the named values of the template's wire file
+    t = tmp_path / "template"
+    shutil.copytree(EXAMPLE, t)
+    with open(t / "wires.dat", "w") as fh:
+        fh.write("9 -8.5272 0.0 -86.9 1.0  ! IP1 right\n\n40, 0.0, -9.5931, -86.9, 1.0\n")
+    root = tmp_path / "scan"
+    proc = bbscan("run", t, root, "--binary", binary, "--set", "wire2.current=-50,-20",
+                  "--set", "wire*.length=2.0", "--set", "ntrack=20", "--set", "itrip=0")
+    assert proc.returncode == 0, proc.stderr
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert [r["grid:wire2.current"] for r in rows] == ["-50", "-20"]
+    with open(root / rows[0]["folder"] / "wires.dat") as fh:
+        assert fh.read() == "9 -8.5272 0.0 -86.9 2.0  ! IP1 right\n\n40, 0.0, -9.5931, -50, 2.0\n"
+    assert wires.read_wires(str(root / rows[1]["folder"] / "wires.dat"))[1] == {
+        "k": 40, "xw": 0.0, "yw": -9.5931, "current": -20.0, "length": 2.0}
+    proc = bbscan("run", t, tmp_path / "scan3", "--binary", binary, "--set", "wire3.xw=1")
+    assert proc.returncode == 2 and "holds 2 wire record(s)" in proc.stderr
 
 
 @pytest.fixture

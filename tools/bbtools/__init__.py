@@ -6,10 +6,11 @@ The modules only read what the tracker writes; none of them changes a run.
 - ``readers``: result files ("footprint.dat", "diff.dat", "resav.out",
   "phasespace.dat", "frequencymap.dat") and the standard output of a run.
 - ``params``: the positional layout of "diff.input", reading and editing.
+- ``wires``: the wire file "wires.dat" and the names of its values.
 - ``tunes``: spectral-peak, interpolated and refined tune estimators.
 - ``tunefile``: the tune table of ``bbtune``.
 - ``plots``: the figures of ``bbplot``.
 - ``scan``: parameter scans of ``bbscan`` (local, Slurm, HTCondor).
 """
 
-__all__ = ["readers", "params", "tunes", "tunefile", "plots", "scan"]
+__all__ = ["readers", "params", "wires", "tunes", "tunefile", "plots", "scan"]

@@ -21,7 +21,7 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 import numpy as np  # noqa: E402
 
-from . import params, readers, tunes  # noqa: E402
+from . import params, readers, tunes, wires  # noqa: E402
 # shared with bbtune, which must not need matplotlib
 from .tunefile import (diff_input_near as _diff_input_near,  # noqa: E402,F401
                        first_sample_scale, frequencymap_ntrack, load_frequencymap)
@@ -328,7 +328,7 @@ def _rates_from_resav(paths):
     return "ampin", {"": pts}, bad
 
 
-def plot_rates(paths, out, xname=None, log=False, title=None):
+def plot_rates(paths, out, xname=None, log=False, title=None, mark=None, mark_label=None):
     if len(paths) == 1 and paths[0].endswith(".csv"):
         xname, series, bad = _rates_from_csv(paths[0], xname)
     else:
@@ -354,6 +354,8 @@ def plot_rates(paths, out, xname=None, log=False, title=None):
     xlabel = {"ampin": r"start amplitude [$\sigma$]"}.get(
         xname, "%s (%s)" % (xname, params.PARAMETERS.get(xname, (0, 0, 0, ""))[3])
         if xname in params.PARAMETERS else xname)
+    if wires.is_wire_name(xname):
+        xlabel = "%s (%s)" % (xname, wires.FIELDS[xname.split(".")[1]][2])
     for ax, plane, var in ((axes[0], "horizontal", "diffx"), (axes[1], "vertical", "diffy")):
         ax.set_xlabel(xlabel)
         ax.set_ylabel(("|%s|" if log else "%s") % var + r" [$\varepsilon$ / turn]")
@@ -364,7 +366,11 @@ def plot_rates(paths, out, xname=None, log=False, title=None):
             ax.axhline(0.0, color="0.5", lw=0.8)
             ax.ticklabel_format(axis="y", style="sci", scilimits=(-2, 3))
         ax.grid(alpha=0.3)
-        if (any(series.keys()) and len(series) > 1) or ax in negative_marked:
+        if mark is not None:
+            ax.axvline(mark, color="C3", ls="--", lw=1.0,
+                       label=mark_label or "%s = %g" % (xname, mark))
+        if (any(series.keys()) and len(series) > 1) or ax in negative_marked \
+                or mark is not None:
             _legend_below(ax, ncol=1)
     fig.suptitle(title or "Diffusion rates (growth per turn of the action spread)"
                  + ("" if not bad else "; %d rows without a finite rate left out" % bad))
@@ -514,6 +520,9 @@ def main(argv=None):
                    "else the first grid parameter)")
     p.add_argument("--log", action="store_true",
                    help="plot |rate| on a log scale; negative rates get an open circle")
+    p.add_argument("--mark", type=float, help="draw a vertical line at this x value "
+                   "(e.g. the wire current printed at start-up) [unit of --x]")
+    p.add_argument("--mark-label", help="legend text of the --mark line (default: x = value)")
 
     p = cmd("phasespace", "x-px and y-py portraits of phasespace.dat")
     p.add_argument("file", nargs="?", default="phasespace.dat", help="phase-space file")
@@ -549,7 +558,7 @@ def main(argv=None):
         elif a.cmd == "diffusion":
             plot_diffusion(a.files, a.out, a.title)
         elif a.cmd == "rates":
-            plot_rates(a.files, a.out, a.xname, a.log, a.title)
+            plot_rates(a.files, a.out, a.xname, a.log, a.title, a.mark, a.mark_label)
         elif a.cmd == "phasespace":
             plot_phasespace(a.file, a.out, a.units, a.emit, a.title, a.max_particles)
         elif a.cmd == "spectrum":

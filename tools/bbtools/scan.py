@@ -1,7 +1,8 @@
 """Parameter scans of diff2wirenew (``bbscan``).
 
 A scan is a folder made from a template run folder and a grid over named
-values of "diff.input":
+values of "diff.input" and of the wire file "wires.dat" (``wire1.current``,
+``wire2.xw``, ``wire*.current`` for every wire; see ``wires``):
 
     SCAN/scan.json        the grid, the template and the binary
     SCAN/run_point.sh     runs one point in its folder (every back end uses it)
@@ -36,7 +37,7 @@ import shutil
 import subprocess
 import sys
 
-from . import params, readers
+from . import params, readers, wires
 from .run import STATES, run_state
 
 __all__ = ["parse_grid", "grid_points", "point_name", "Scan", "main"]
@@ -98,7 +99,8 @@ def parse_grid(specs):
         if "=" not in spec:
             raise ScanError("--set %r: write %s" % (spec, FORMS))
         name, _, rhs = spec.partition("=")
-        key = params.canonical(name)
+        wire = wires.is_wire_name(name)
+        key = wires.canonical(name) if wire else params.canonical(name)
         if key in seen:
             raise ScanError("parameter %s appears twice in the grid" % key)
         seen.add(key)
@@ -111,9 +113,10 @@ def parse_grid(specs):
             values = [v.strip() for v in rhs.split(",") if v.strip()]
         if not values:
             raise ScanError("--set %r holds no values; write %s" % (spec, FORMS))
+        fmt = wires.format_value if wire else params.format_value
         try:
-            texts = [params.format_value(key, v) for v in values]
-        except params.ParamError as e:
+            texts = [fmt(key, v) for v in values]
+        except (params.ParamError, ValueError) as e:
             raise ScanError("--set %r: %s; write %s" % (spec, e, FORMS)) from None
         if len(set(texts)) != len(texts):
             raise ScanError("grid %r repeats a value" % spec)
@@ -131,7 +134,7 @@ def grid_points(grid):
 
 def point_name(point):
     """Folder name of a grid point: amp=2_wcurrent=80."""
-    return "_".join("%s=%s" % (k, v) for k, v in point.items())
+    return "_".join("%s=%s" % (k.replace("*", "all"), v) for k, v in point.items())
 
 
 # ---------------------------------------------------------------- the scan
@@ -186,6 +189,17 @@ class Scan:
         if not os.path.isfile(tfile):
             raise ScanError("template folder %s holds no diff.input" % template)
         params.read_params(tfile)  # the template must be readable as it is
+        wire_names = [n for n, _ in grid if wires.is_wire_name(n)]
+        if wire_names:
+            wfile = os.path.join(template, "wires.dat")
+            if not os.path.isfile(wfile):
+                raise ScanError("the grid sets %s, but template folder %s holds no wires.dat"
+                                % (", ".join(wire_names), template))
+            nwire = len(wires.read_wires(wfile))
+            for n in wire_names:
+                num = n[4:n.index(".")]
+                if num != "*" and int(num) > nwire:
+                    raise ScanError("%s: %s holds %d wire record(s)" % (n, wfile, nwire))
         binary = os.path.abspath(binary)
         if not (os.path.isfile(binary) and os.access(binary, os.X_OK)):
             raise ScanError("tracker binary %s not found or not executable "
@@ -231,13 +245,19 @@ class Scan:
         if os.path.isdir(folder):
             shutil.rmtree(folder)
         os.makedirs(folder)
+        wire_values = {k: v for k, v in point.items() if wires.is_wire_name(k)}
+        run_values = {k: v for k, v in point.items() if k not in wire_values}
+        edited = {"diff.input"} | ({"wires.dat"} if wire_values else set())
         for f in sorted(os.listdir(template)):
             src = os.path.join(template, f)
             if (os.path.isfile(src) and f not in RESULT_FILES
-                    and not f.startswith("fort.") and f != "diff.input"):
+                    and not f.startswith("fort.") and f not in edited):
                 shutil.copy2(src, folder)
         params.set_values(os.path.join(template, "diff.input"),
-                          os.path.join(folder, "diff.input"), point)
+                          os.path.join(folder, "diff.input"), run_values)
+        if wire_values:
+            wires.set_values(os.path.join(template, "wires.dat"),
+                             os.path.join(folder, "wires.dat"), wire_values)
         with open(os.path.join(folder, "point.json"), "w") as fh:
             json.dump(point, fh)
 
@@ -462,8 +482,9 @@ def main(argv=None):
         "collected into results.csv.",
         epilog="Parameters: " + ", ".join(sorted(params.PARAMETERS)) + ". Those that "
         "change results: " + ", ".join(sorted(set(params.PARAMETERS) - params.NO_RESULT))
-        + " (docs/inputs.md). Exit status: 0 every point finished, 1 a point did not, "
-        "2 usage or a scan that cannot be made.")
+        + " (docs/inputs.md); wire values of wires.dat: wire<n>.<field> or wire*.<field> "
+        "(every wire), field one of " + ", ".join(wires.FIELDS) + ". Exit status: 0 every "
+        "point finished, 1 a point did not, 2 usage or a scan that cannot be made.")
     sub = ap.add_subparsers(dest="cmd", required=True)
     p = sub.add_parser("run", help="make the scan folder and run the points not yet finished")
     p.add_argument("template", help="run folder with diff.input and the optics files")
@@ -534,6 +555,6 @@ def main(argv=None):
             from . import plots
             plots.plot_rates([path], os.path.join(scan.root, "rates.png"))
         return 1 if nbad else 0
-    except (ScanError, params.ParamError, OSError) as e:
+    except (ScanError, params.ParamError, wires.WireError, OSError) as e:
         sys.stderr.write("bbscan: %s\n" % e)
         return 2

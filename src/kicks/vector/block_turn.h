@@ -19,6 +19,7 @@
 #include "kicks/vector/errf_lanes.h"
 #include "kicks/vector/block_entry_points.h"
 #include "kicks/vector/turn_plan.h"
+#include "kicks/vector/wire_lanes.h"
 
 namespace bbtrack {
 namespace {
@@ -145,6 +146,7 @@ void track_blocks(const TurnPlan& plan, const ParticleColumns& c, int first, int
   }
   for (const SectionPlan& p : plan.sec) {
     if (p.kick) kick<V, B>(p, b);
+    if (p.nwire != 0) wire_kicks<V, B>(p.wire, p.nwire, b.x, b.xp, b.y, b.yp);
     rotate<V, B>(p, b);
   }
   for (int m = 0; m < 4; ++m) {

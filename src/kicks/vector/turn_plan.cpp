@@ -55,6 +55,8 @@ void build_plan(const State& st, TurnPlan& plan) {
     p.r34 = t(k, 3, 4);
     p.r43 = t(k, 4, 3);
     p.r44 = t(k, 4, 4);
+    p.nwire = st.wires.count(k);
+    p.wire = st.wires.w + st.wires.first(k);
   }
 }
 

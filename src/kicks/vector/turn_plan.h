@@ -23,6 +23,9 @@ struct SectionPlan {
   double factor, fk1, fk2;
   // The two diagonal 2x2 blocks of the section matrix.
   double r11, r12, r21, r22, r33, r34, r43, r44;
+  // The wires of the point, in their order (st.wires.w, read only).
+  int nwire;
+  const WireKick* wire;
 };
 
 struct TurnPlan {
