@@ -6,6 +6,7 @@
 
 #include "run/normalise.h"
 #include "spectral/real_fft.h"
+#include "run/unit_numbers.h"
 
 namespace bbtrack {
 namespace {
@@ -66,8 +67,8 @@ void footprint_analysis(State& st, textio::Io& io) {
       C06EAF(ffty.data(), n, ifail, lib);
       const double tunex = folded_tune(peak(fftx, n), n);
       const double tuney = folded_tune(peak(ffty, n), n);
-      io.print(6, {iang, iamp, tunex, tuney});
-      io.write(24, kFootprintRecord, {iang, iamp, tunex, tuney});
+      io.print(kStdout, {iang, iamp, tunex, tuney});
+      io.write(kFootprintFile.unit, kFootprintRecord, {iang, iamp, tunex, tuney});
     }
   }
 }

@@ -21,6 +21,11 @@
 
 namespace textio {
 
+// The units connected from the start.
+inline constexpr int kStderrUnit = 0;
+inline constexpr int kStdinUnit = 5;
+inline constexpr int kStdoutUnit = 6;
+
 #if defined(__cpp_lib_source_location)
 using Loc = std::source_location;
 #else

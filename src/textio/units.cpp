@@ -84,10 +84,10 @@ Io::Impl::Impl(Options o) : opt(std::move(o)) {
     u->obuf.reserve(flush_at + 256);
     units.push_back(std::move(u));
   };
-  pre(0, opt.stderr_fd, "stderr", 0);
+  pre(kStderrUnit, opt.stderr_fd, "stderr", 0);
   units.back()->is_stderr = true;
-  pre(5, opt.stdin_fd, "stdin", 0);
-  pre(6, opt.stdout_fd, "stdout", ::isatty(opt.stdout_fd) ? 0 : kStdoutBuffer);
+  pre(kStdinUnit, opt.stdin_fd, "stdin", 0);
+  pre(kStdoutUnit, opt.stdout_fd, "stdout", ::isatty(opt.stdout_fd) ? 0 : kStdoutBuffer);
 }
 
 const char* Io::Impl::env(const char* name) const {
