@@ -10,8 +10,8 @@ namespace {
 
 using Mat6 = double[6][6];
 
-const textio::Format kMatrixRow("(6(1X,E12.5))");
-const textio::Format kImageRecord("(I5,9(1X,F10.4))");
+constexpr auto kMatrixRow = textio::fixed_format<"(6(1X,E12.5))">;
+constexpr auto kImageRecord = textio::fixed_format<"(I5,9(1X,F10.4))">;
 
 // Stability of one transverse plane of the one-turn matrix. Every number
 // derived from an unstable or below-half-integer matrix is meaningless, so

@@ -13,10 +13,10 @@
 namespace bbtrack {
 namespace {
 
-const textio::Format kDiffRecord("(I6,3(1X,E10.3),1X,I3,1X,I3)");
-const textio::Format kPhaseRecord("(1X,I5,4(1X,E10.4))");
-const textio::Format kSummaryRecord("(1X,3(1X,E10.4),1X,I2,1X,4(1X,E10.4))");
-const textio::Format kFmapRecord("(4(1X,E18.12))");
+constexpr auto kDiffRecord = textio::fixed_format<"(I6,3(1X,E10.3),1X,I3,1X,I3)">;
+constexpr auto kPhaseRecord = textio::fixed_format<"(1X,I5,4(1X,E10.4))">;
+constexpr auto kSummaryRecord = textio::fixed_format<"(1X,3(1X,E10.4),1X,I2,1X,4(1X,E10.4))">;
+constexpr auto kFmapRecord = textio::fixed_format<"(4(1X,E18.12))">;
 
 // What the turn loop leaves for the end of the run.
 struct Saved {

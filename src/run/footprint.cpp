@@ -11,7 +11,7 @@
 namespace bbtrack {
 namespace {
 
-const textio::Format kFootprintRecord("(2(1X,I5),2(1X,E10.4))");
+constexpr auto kFootprintRecord = textio::fixed_format<"(2(1X,I5),2(1X,E10.4))">;
 
 // Index of the largest magnitude, the lowest index winning a tie; -1 when
 // nothing is above zero (a record without data has no tune).
