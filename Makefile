@@ -1,9 +1,11 @@
 # make run            builds the program and runs the bundled example in a fresh folder
+# make check          quick loop: builds the unit test programs and runs them (ctest -L unit)
 # make test           installs missing packages, builds everything and runs every test,
 #                     then the whole suite again under the sanitizers (test-sanitize)
 # make test-sanitize  the suite built with AddressSanitizer + UndefinedBehaviorSanitizer
 # make test-tools     the pytest suite of the companion tools (tools/), the reference
-#                     model and the Slurm back end (starts a private one-node cluster)
+#                     model and the Slurm back end (starts a private one-node cluster);
+#                     the CTest test `tools` (ctest -C tools -L tools)
 # make fuzz           builds the libFuzzer targets with clang and runs each for
 #                     FUZZ_SECONDS seconds (not part of make test)
 BUILD ?= build
@@ -22,7 +24,7 @@ SANITIZER_ENV = \
 
 PYTHON ?= /usr/bin/python3
 
-.PHONY: all deps build run test test-tools test-sanitize build-sanitize fuzz fuzz-build bench clean
+.PHONY: all deps build run check test test-tools test-sanitize build-sanitize fuzz fuzz-build bench clean
 
 all: build
 
@@ -30,7 +32,7 @@ deps:
 	@scripts/deps.sh
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBBTRACK_PYTHON=$(PYTHON)
 
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS)
@@ -41,14 +43,20 @@ run: deps build
 	@cd $(OUT) && ../../$(BUILD)/diff2wirenew > stdout.txt; echo "exit status $$?"
 	@echo "results in $(OUT) (standard output in $(OUT)/stdout.txt)"
 
+# One test program per folder of src/; the end-to-end tests (label e2e) and
+# the tools' tests (label tools) are left to make test.
+UNIT_TESTS = test_textio test_run test_input test_distrib test_kicks test_spectral
+check: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS) --target $(UNIT_TESTS)
+	cd $(BUILD) && ctest -L unit --output-on-failure -j$(JOBS)
+
 test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	$(MAKE) --no-print-directory test-tools
 	$(MAKE) --no-print-directory test-sanitize
 
 test-tools: deps build
-	BBTRACK_BINARY=$(CURDIR)/$(BUILD)/diff2wirenew $(PYTHON) -m pytest -q -p no:cacheprovider \
-	  tests/tools tests/e2e/refmodel
+	cd $(BUILD) && ctest -C tools -L tools --output-on-failure
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBBTRACK_SANITIZE=ON \
