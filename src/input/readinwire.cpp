@@ -1,4 +1,5 @@
 #include "input/readers.h"
+#include "run/messages.h"
 
 namespace bbtrack {
 
@@ -11,6 +12,7 @@ void readinwire(State& st, textio::Io& io) {
   auto& w = st.wire;
   double disterr = 0.0;  // wire distance error, percent, echoed only
 
+  require_input(io, "diff.input");
   io.open(u, "diff.input");
   io.read_line(u, skip);
   io.read(u, {r1.amp});

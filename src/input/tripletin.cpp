@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "input/readers.h"
+#include "run/messages.h"
 
 namespace bbtrack {
 
@@ -13,6 +14,7 @@ void tripletin(State& st, textio::Io& io) {
   // the line shows zero. Kept for the layout of the standard output.
   const double unset = 0.0;
 
+  require_input(io, "multdist.dat");
   io.open(u, "multdist.dat");
   for (int j = 1; j <= kMagnets; ++j) {
     for (int n = 1; n <= kOrders; ++n) {
