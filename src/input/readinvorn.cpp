@@ -3,6 +3,7 @@
 #include <string>
 
 #include "input/readers.h"
+#include "run/messages.h"
 #include "run/unit_numbers.h"
 
 namespace bbtrack {
@@ -16,14 +17,19 @@ constexpr auto kImageRecord = textio::fixed_format<"(I5,9(1X,F10.4))">;
 // Stability of one transverse plane of the one-turn matrix. Every number
 // derived from an unstable or below-half-integer matrix is meaningless, so
 // say so on standard error instead of failing silently.
-void warn_plane(textio::Io& io, const char* plane, double trace, double beta) {
+void warn_plane(textio::Io& io, const char* plane, const char* beta_name, double trace,
+                double beta) {
   if (!(std::fabs(trace) < 2.0)) {
-    io.write_record(kStderr, std::string("warning: ") + plane +
-                           " one-turn matrix is unstable (|trace| >= 2)");
+    warn(io,
+         std::string("the ") + plane +
+             " one-turn matrix of Matrices.dat is unstable (|trace| = " + num(std::fabs(trace)) +
+             ", limit 2): its tune, Twiss functions and every"
+             " result derived from them are meaningless");
   } else if (!(beta > 0.0)) {
-    io.write_record(kStderr, std::string("warning: ") + plane +
-                           " beta function at the observation point is not positive"
-                           " (tune below the half integer)");
+    warn(io, std::string("the ") + plane +
+                 " beta function at the observation point is not positive (" + beta_name + " = " +
+                 num(beta) +
+                 "): the tune of the one-turn matrix of Matrices.dat is below the half integer");
   }
 }
 
@@ -39,6 +45,7 @@ void readinvorn(State& st, textio::Io& io) {
   static_assert(kSections == 73);
   auto cummat = std::make_unique<Mat6[]>(kSections + 1);
 
+  require_input(io, kMatricesFile.name);
   io.open(kMatricesFile.unit, kMatricesFile.name);
   io.open(kImageFile.unit, kImageFile.name);
   st.qarcavind.cavind = 25;
@@ -98,11 +105,12 @@ void readinvorn(State& st, textio::Io& io) {
   io.print(kStdout, {" alfas "});
   io.print(kStdout, {tw.alfx, " ", tw.alfy});
   io.print(kStdout, {" "});
-  warn_plane(io, "horizontal", t[0][0] + t[1][1], tw.betx);
-  warn_plane(io, "vertical", t[2][2] + t[3][3], tw.bety);
+  warn_plane(io, "horizontal", "betx", t[0][0] + t[1][1], tw.betx);
+  warn_plane(io, "vertical", "bety", t[2][2] + t[3][3], tw.bety);
 
   // Opposing beam at each encounter, and the image of its centre mapped
   // back to the observation point in normalised coordinates.
+  require_input(io, kSigmasFile.name);
   io.open(kSigmasFile.unit, kSigmasFile.name);
   st.qarcavind.cavind = 25;
   const int cavind = st.qarcavind.cavind;
@@ -162,6 +170,7 @@ void readinvorn(State& st, textio::Io& io) {
     }
   }
 
+  optional_input(io, kExcludedFile.name, "no encounter is excluded");
   io.open(kExcludedFile.unit, kExcludedFile.name);
   std::int32_t n = 0;
   while (n < kSections) {

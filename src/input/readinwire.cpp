@@ -1,4 +1,5 @@
 #include "input/readers.h"
+#include "run/messages.h"
 #include "run/unit_numbers.h"
 
 namespace bbtrack {
@@ -12,6 +13,7 @@ void readinwire(State& st, textio::Io& io) {
   auto& w = st.wire;
   double disterr = 0.0;  // wire distance error, percent, echoed only
 
+  require_input(io, kParamsFile.name);
   io.open(u, kParamsFile.name);
   io.read_line(u, skip);
   io.read(u, {r1.amp});

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "input/readers.h"
+#include "run/messages.h"
 #include "run/unit_numbers.h"
 
 namespace bbtrack {
@@ -14,6 +15,7 @@ void tripletin(State& st, textio::Io& io) {
   // the line shows zero. Kept for the layout of the standard output.
   const double unset = 0.0;
 
+  require_input(io, kMultipolesFile.name);
   io.open(u, kMultipolesFile.name);
   for (int j = 1; j <= kMagnets; ++j) {
     for (int n = 1; n <= kOrders; ++n) {

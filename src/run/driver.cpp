@@ -7,7 +7,9 @@
 #include "kicks/vector/fast_turn.h"
 #include "run/diagnostics.h"
 #include "run/footprint.h"
+#include "run/messages.h"
 #include "run/normalise.h"
+#include "run/stop_signals.h"
 #include "run/unit_numbers.h"
 
 namespace bbtrack {
@@ -49,14 +51,14 @@ void start_up(State& st, textio::Io& io) {
     initcoordfp(st, io);
     if (st.readin1.ntrack > kNtmapm) {
       io.print(kStdout, {" ntrack>ntmapm - abunai! "});
-      io.stop();
+      refuse_turn_limit(st, io);
     }
     st.tbt.size_for(st.readin1.ntrack > 0 ? st.readin1.ntrack : 0);
   } else if (iopt == 2) {
     initcoorduni(st, io);
     if (st.readin1.ntrack > kNtmapm) {
       io.print(kStdout, {" ntrack>ntmapm - abunai! "});
-      io.stop();
+      refuse_turn_limit(st, io);
     }
     // Sample 1 is the start; the store holds at least that one sample.
     st.fmap.size_for(st.np.npart, st.readin1.ntrack > 1 ? st.readin1.ntrack : 1);
@@ -97,6 +99,7 @@ void start_up(State& st, textio::Io& io) {
   io.print(kStdout, {"  "});
   io.print(kStdout, {" srparam = ", st.bb.srparam});
   io.print(kStdout, {" npar = ", st.crossing.npar});
+  io.flush(kStdout);  // a person following the output sees the start-up at once
 }
 
 // The records of one turn of option 1, 2 or 3.
@@ -134,7 +137,10 @@ int32 track(State& st, textio::Io& io, Saved& sv) {
   FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")));
   int32 i = 1;
   for (; i <= ntrack; ++i) {
-    if (i % 500 == 0) io.print(kStdout, {" i = ", i});
+    if (i % 500 == 0) {
+      io.print(kStdout, {" i = ", i});
+      io.flush(kStdout);
+    }
     turner.turn(st);
     const double tnow = i * st.timec.trev;
     overflow(st);
@@ -161,6 +167,7 @@ int32 track(State& st, textio::Io& io, Saved& sv) {
         io.write(kDiffFile.unit, kDiffRecord, {i, tnow, avx, avy, st.np.nlost, st.np.npart});
     }
     record_turn(st, io, i);
+    stop_if_signalled(io, i, ntrack);
   }
   return i;
 }
@@ -175,6 +182,7 @@ void end_of_run(State& st, textio::Io& io, const Saved& sv) {
     const auto& ph = st.phase.phase;
     io.write(kSummaryFile.unit, kSummaryRecord,
              {st.icoord.ampin, diffx, diffy, st.readin2.ichoice, ph[0], ph[1], ph[2], ph[3]});
+    warn_short_diffusion(st, io);
   }
   if (iopt == 2) {
     for (int32 i = 1; i <= st.np.npart; ++i)

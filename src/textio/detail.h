@@ -68,6 +68,8 @@ struct Io::Impl {
   std::string token;                         // scratch of the list-directed reader
 
   const char* env(const char* name) const;
+  // Where a (trimmed) file name is looked for: relative names in opt.dir.
+  std::string path_of(std::string_view name) const;
   Unit* find(int unit);
   Unit* find_name(std::string_view name);
 

@@ -152,8 +152,8 @@ class Io {
   void read_line(int unit, std::string& line, Loc loc = Loc::current());
 
   // STOP: the stop notice on standard error (unless NO_STOP_MESSAGE is
-  // defined), every unit closed, then Exit{0}.
-  [[noreturn]] void stop();
+  // defined), every unit closed, then Exit{status}.
+  [[noreturn]] void stop(int status = 0);
   // End the run at once with the given status after flushing every unit,
   // without a message of its own (library hard failure).
   [[noreturn]] void terminate(int status);
@@ -162,6 +162,14 @@ class Io {
 
   // Flush every connected unit (standard output included).
   void flush();
+  // Flush one unit (e.g. 6, so that a person following the output sees a
+  // line as soon as it is written); an unconnected unit is left alone.
+  void flush(int unit, Loc loc = Loc::current());
+
+  // Whether a file of this name exists where open would look for it, and
+  // the absolute path of the folder in which relative names are resolved.
+  bool exists(std::string_view name) const;
+  std::string folder() const;
 
  private:
   struct Impl;
