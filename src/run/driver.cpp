@@ -28,8 +28,8 @@ struct Saved {
   int32 iturn1 = 0;
 };
 
-// Start-up: readers, constants, distribution, result files. Ends the run
-// (stop) when a stored run asks for more turns than can be stored.
+}  // namespace
+
 void start_up(State& st, textio::Io& io) {
   readinwire(st, io);
   readinvorn(st, io);
@@ -101,6 +101,8 @@ void start_up(State& st, textio::Io& io) {
   io.print(kStdout, {" npar = ", st.crossing.npar});
   io.flush(kStdout);  // a person following the output sees the start-up at once
 }
+
+namespace {
 
 // The records of one turn of option 1, 2 or 3.
 void record_turn(State& st, textio::Io& io, int32 i) {
