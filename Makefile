@@ -1,4 +1,5 @@
-# make run            builds the program and runs the bundled example in a fresh folder
+# make run            builds only the program and runs the bundled example in a fresh
+#                     folder OUT (default out/example-<date>), then prints its key lines
 # make test           installs missing packages, builds everything and runs every test,
 #                     then the whole suite again under the sanitizers (test-sanitize)
 # make test-sanitize  the suite built with AddressSanitizer + UndefinedBehaviorSanitizer
@@ -10,7 +11,16 @@ BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
-OUT ?= out/example-$(shell date +%Y%m%d-%H%M%S)
+# Fixed once per make call (a plain ?= would ask for the date at every use).
+ifeq ($(origin OUT),undefined)
+OUT := out/example-$(shell date +%Y%m%d-%H%M%S)
+endif
+# CI=true builds with warnings as errors.
+CMAKE_FLAGS ?=
+ifeq ($(CI),true)
+CMAKE_FLAGS += -DBBTRACK_WERROR=ON
+endif
+PROGRAM = $(abspath $(BUILD))/diff2wirenew
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= listread numfmt startup
 
@@ -29,17 +39,27 @@ all: build
 deps:
 	@scripts/deps.sh
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-
-build: $(BUILD)/CMakeCache.txt
+# The full build: tests and benchmarks on (a folder first made by `make run`
+# has neither).
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBBTRACK_TESTS=ON -DBBTRACK_BENCH=ON \
+	  $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: deps build
+# The bundled example: only the program is built, only the packages of
+# building and running are installed; make fails when the program fails.
+run:
+	@scripts/deps.sh run
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DBBTRACK_TESTS=OFF -DBBTRACK_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD) --target diff2wirenew -j$(JOBS)
 	@mkdir -p $(OUT)
 	@cp examples/ring/* $(OUT)/
-	@cd $(OUT) && ../../$(BUILD)/diff2wirenew > stdout.txt; echo "exit status $$?"
-	@echo "results in $(OUT) (standard output in $(OUT)/stdout.txt)"
+	@echo "running the bundled example in $(OUT) (standard output to $(OUT)/stdout.txt)"
+	@cd $(OUT) && $(PROGRAM) > stdout.txt || { status=$$?; \
+	  echo "make run: diff2wirenew failed with exit status $$status in $(OUT)" >&2; \
+	  exit $$status; }
+	@if [ -x tools/bbrun ]; then tools/bbrun --summary $(OUT); else scripts/run_summary.sh $(OUT); fi
 
 test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
@@ -47,7 +67,7 @@ test: deps build
 	$(MAKE) --no-print-directory test-sanitize
 
 test-tools: deps build
-	BBTRACK_BINARY=$(CURDIR)/$(BUILD)/diff2wirenew $(PYTHON) -m pytest -q -p no:cacheprovider \
+	BBTRACK_BINARY=$(PROGRAM) $(PYTHON) -m pytest -q -p no:cacheprovider \
 	  tests/tools tests/e2e/refmodel
 
 $(ASAN_BUILD)/CMakeCache.txt:
