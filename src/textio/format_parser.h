@@ -24,7 +24,7 @@ struct FormatOp {
 // What a formatted write walks: the text (named in messages), the expanded
 // descriptors and where the walk resumes when items remain at the end of
 // the format (the start of the last top-level group, or of the whole format
-// without one).
+// without one). A view: the format it was taken from must outlive it.
 struct FormatRef {
   std::string_view text;
   std::span<const FormatOp> ops;
