@@ -1,16 +1,28 @@
-# make run            builds the program and runs the bundled example in a fresh folder
+# make run            builds only the program and runs the bundled example in a fresh
+#                     folder OUT (default out/example-<date>), then prints its key lines
+# make check          quick loop: builds the unit test programs and runs them (ctest -L unit)
 # make test           installs missing packages, builds everything and runs every test,
 #                     then the whole suite again under the sanitizers (test-sanitize)
 # make test-sanitize  the suite built with AddressSanitizer + UndefinedBehaviorSanitizer
 # make test-tools     the pytest suite of the companion tools (tools/), the reference
-#                     model and the Slurm back end (starts a private one-node cluster)
+#                     model and the Slurm back end (starts a private one-node cluster);
+#                     the CTest test `tools` (ctest -C tools -L tools)
 # make fuzz           builds the libFuzzer targets with clang and runs each for
 #                     FUZZ_SECONDS seconds (not part of make test)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
-OUT ?= out/example-$(shell date +%Y%m%d-%H%M%S)
+# Fixed once per make call (a plain ?= would ask for the date at every use).
+ifeq ($(origin OUT),undefined)
+OUT := out/example-$(shell date +%Y%m%d-%H%M%S)
+endif
+# CI=true builds with warnings as errors.
+CMAKE_FLAGS ?=
+ifeq ($(CI),true)
+CMAKE_FLAGS += -DBBTRACK_WERROR=ON
+endif
+PROGRAM = $(abspath $(BUILD))/diff2wirenew
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= listread numfmt startup
 
@@ -22,24 +34,47 @@ SANITIZER_ENV = \
 
 PYTHON ?= /usr/bin/python3
 
-.PHONY: all deps build run test test-tools test-sanitize build-sanitize fuzz fuzz-build bench clean
+.PHONY: all deps build run check test test-tools test-sanitize build-sanitize fuzz fuzz-build bench clean
 
 all: build
 
 deps:
 	@scripts/deps.sh
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
-
-build: $(BUILD)/CMakeCache.txt
+# The full build: tests and benchmarks on (a folder first made by `make run`
+# has neither).
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBBTRACK_TESTS=ON \
+  -DBBTRACK_BENCH=ON -DBBTRACK_PYTHON=$(PYTHON) $(CMAKE_FLAGS)
+build:
+	$(CONFIGURE)
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: deps build
+# The bundled example: only the program is built, only the packages of
+# building and running are installed; make fails when the program fails.
+# The run folder gets stdout.txt, stderr.txt and exit_status, as bbrun and
+# bbscan leave them.
+run:
+	@scripts/deps.sh run
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release \
+	  -DBBTRACK_TESTS=OFF -DBBTRACK_BENCH=OFF $(CMAKE_FLAGS)
+	@MAKEFLAGS= MAKELEVEL= cmake --build $(BUILD) --target diff2wirenew -j$(JOBS)
 	@mkdir -p $(OUT)
 	@cp examples/ring/* $(OUT)/
-	@cd $(OUT) && ../../$(BUILD)/diff2wirenew > stdout.txt; echo "exit status $$?"
-	@echo "results in $(OUT) (standard output in $(OUT)/stdout.txt)"
+	@echo "running the bundled example in $(OUT)"
+	@cd $(OUT) && { $(PROGRAM) > stdout.txt 2> stderr.txt; echo $$? > exit_status; \
+	  cat stderr.txt >&2; }
+	@if [ -x tools/bbrun ]; then tools/bbrun --summary $(OUT) || true; \
+	  else scripts/run_summary.sh $(OUT); fi
+	@status=$$(cat $(OUT)/exit_status); [ "$$status" = 0 ] || { \
+	  echo "make run: diff2wirenew failed with exit status $$status in $(OUT)" >&2; exit $$status; }
+
+# One test program per folder of src/; the end-to-end tests (label e2e) and
+# the tools' tests (label tools) are left to make test.
+UNIT_TESTS = test_textio test_run test_input test_distrib test_kicks test_spectral
+check:
+	@$(CONFIGURE) > /dev/null
+	cmake --build $(BUILD) -j$(JOBS) --target $(UNIT_TESTS)
+	cd $(BUILD) && ctest -L unit --output-on-failure -j$(JOBS)
 
 test: deps build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
@@ -47,8 +82,7 @@ test: deps build
 	$(MAKE) --no-print-directory test-sanitize
 
 test-tools: deps build
-	BBTRACK_BINARY=$(CURDIR)/$(BUILD)/diff2wirenew $(PYTHON) -m pytest -q -p no:cacheprovider \
-	  tests/tools tests/e2e/refmodel
+	cd $(BUILD) && ctest -C tools -L tools --output-on-failure
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBBTRACK_SANITIZE=ON \

@@ -10,8 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "distrib/distributions.h"
-#include "input/readers.h"
+#include "run/driver.h"
 
 namespace bench {
 
@@ -41,19 +40,14 @@ inline textio::Options quiet(const std::string& dir, int null_fd) {
   return o;
 }
 
-// The set-up of the example's diffusion run, as the program does it.
+// The example's diffusion run after the program's start-up.
 inline std::unique_ptr<bbtrack::State> example_state() {
   ExampleDir dir;
   const int null_fd = ::open("/dev/null", O_WRONLY);
   auto st = std::make_unique<bbtrack::State>();
   {
     textio::Io io(quiet(dir.path, null_fd));
-    bbtrack::readinwire(*st, io);
-    bbtrack::readinvorn(*st, io);
-    bbtrack::init(*st, io);
-    st->np.npart = 169;
-    st->icoord.ampin = 0.5 * st->readin1.amp;
-    bbtrack::initcoordwire(*st, io);
+    bbtrack::start_up(*st, io);
   }
   ::close(null_fd);
   return st;

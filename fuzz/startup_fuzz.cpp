@@ -1,8 +1,8 @@
 // The start-up of a run from fuzzed input files: "diff.input",
 // "Matrices.dat", "Sigmas.dat", "excluded.dat" and "multdist.dat" are the
 // pieces of the input between 0x1E bytes, in this order (a file without a
-// piece is missing). The readers run in a scratch folder; when they get
-// through and the run is short, the whole program runs as well.
+// piece is missing). The program's start-up runs in a scratch folder; when it
+// gets through and the run is short, the whole program runs as well.
 //
 // A textio::Exit is a normal end (error exit, stop, library failure).
 // Anything else is a finding: a crash, a sanitizer report, a hang, an
@@ -16,7 +16,6 @@
 #include <string_view>
 
 #include "fuzz_util.h"
-#include "input/readers.h"
 #include "run/driver.h"
 #include "run/state.h"
 #include "textio/textio.h"
@@ -82,14 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     at = end + 1;
   }
 
-  // The readers in the order of the program's start-up.
   auto st = std::make_unique<bbtrack::State>();
-  const int status = with_io(dir, err, null_fd, [&](textio::Io& io) {
-    bbtrack::readinwire(*st, io);
-    bbtrack::readinvorn(*st, io);
-    bbtrack::init(*st, io);
-    if (st->readin2.itrip == 1) bbtrack::tripletin(*st, io);
-  });
+  const int status =
+      with_io(dir, err, null_fd, [&](textio::Io& io) { bbtrack::start_up(*st, io); });
   if (status != 0) return 0;
 
   const std::int32_t iopt = st->readin1.iopt;

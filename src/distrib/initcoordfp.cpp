@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "distrib/distributions.h"
+#include "run/unit_numbers.h"
 
 namespace bbtrack {
 
@@ -33,7 +34,7 @@ void initcoordfp(State& st, textio::Io& io) {
         fp.fpidx(p, 2) = j;
         fp.owner(p) = 1;
       }
-      io.print(6, {" footprint init", p, " ", j, " ", i, x, y});
+      io.print(kStdout, {" footprint init", p, " ", j, " ", i, x, y});
     }
   }
 }

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "distrib/distributions.h"
+#include "run/unit_numbers.h"
 
 namespace bbtrack {
 
@@ -15,7 +16,7 @@ void initcoorduni(State& st, textio::Io& io) {
   // Grid side: the square root is taken in single precision.
   const auto m = static_cast<int32>(static_cast<float>(std::sqrt(static_cast<double>(st.np.npart - 1))));
   const double step = 10.0 / m;
-  io.print(6, {" nparts = ", m});
+  io.print(kStdout, {" nparts = ", m});
   for (int32 j = 1; j <= m; ++j) {
     for (int32 i = 1; i <= m; ++i) {
       const int32 p = 1 + (j - 1) * m + i;

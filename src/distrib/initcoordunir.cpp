@@ -3,6 +3,7 @@
 
 #include "distrib/distributions.h"
 #include "input/ranuni.h"
+#include "run/unit_numbers.h"
 
 namespace bbtrack {
 
@@ -14,7 +15,7 @@ void initcoordunir(State& st, textio::Io& io) {
   std::int32_t seed = kDistributionSeed;
   ranuni(seed, r.data(), 4 * n);
   // The count of particles actually built.
-  io.print(6, {" nparts = ", n});
+  io.print(kStdout, {" nparts = ", n});
   auto& c = st.coord.coord;
   // The first 2 n numbers are drawn but unused: the angles start at zero.
   for (int32 i = 1; i <= n && i <= kSlots; ++i) {

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "input/readers.h"
+#include "run/unit_numbers.h"
 
 namespace bbtrack {
 namespace {
@@ -31,17 +32,17 @@ void init(State& st, textio::Io& io) {
     // npar long-range encounters.
     const double current =
         2.0 * bb.rp * bb.dnb * npar * 2.0 * pi * kRigidity * kProtonMass / (mu0 * wl);
-    io.print(6, {" wire current = ", current, " A"});
+    io.print(kStdout, {" wire current = ", current, " A"});
     const double kw = mu0 * current * wl / (2.0 * pi * kRigidity * bb.gamma * kProtonMass);
     st.wire.wirestr = kw * (st.wire.wstrerr + 1.0);
     const double total = npar * bb.srparam;
     const double ratio = total / st.wire.wirestr;
-    io.print(6, {" wire check : ", total, st.wire.wirestr, ratio});
-    io.print(6, {" strength error : ", st.wire.wstrerr});
+    io.print(kStdout, {" wire check : ", total, st.wire.wirestr, ratio});
+    io.print(kStdout, {" strength error : ", st.wire.wstrerr});
   }
 
   st.vorn.factor = std::sqrt(2.0 * pi) * (bb.dnb * bb.rp) / bb.gamma;
-  io.print(6, {" VORN study: factor= ", st.vorn.factor});
+  io.print(kStdout, {" VORN study: factor= ", st.vorn.factor});
   for (int k = 1; k <= kSections; ++k) st.qarind.kick0set(k) = 0;
 }
 

@@ -7,16 +7,16 @@
 
 namespace bbtrack {
 
-// "diff.input" on unit 440: 51 positional lines, every value echoed.
+// "diff.input" (kParamsFile): 51 positional lines, every value echoed.
 void readinwire(State& st, textio::Io& io);
 // "Matrices.dat", "Sigmas.dat", "excluded.dat"; writes "imageoflrbb.dat".
 void readinvorn(State& st, textio::Io& io);
 // Physical constants, beam-beam strength, the wire report, kick cache reset.
 void init(State& st, textio::Io& io);
-// "wires.dat" on unit 480, when present: the wire compensators, each echoed;
+// "wires.dat" (kWiresFile), when present: the wire compensators, each echoed;
 // a bad record ends the run (status 1) before tracking.
 void wiresin(State& st, textio::Io& io);
-// "multdist.dat" on unit 25: triplet multipole errors, betas and weights.
+// "multdist.dat" (kMultipolesFile): triplet multipole errors, betas and weights.
 void tripletin(State& st, textio::Io& io);
 
 }  // namespace bbtrack

@@ -3,26 +3,33 @@
 #include <string>
 
 #include "input/readers.h"
+#include "run/messages.h"
+#include "run/unit_numbers.h"
 
 namespace bbtrack {
 namespace {
 
 using Mat6 = double[6][6];
 
-const textio::Format kMatrixRow("(6(1X,E12.5))");
-const textio::Format kImageRecord("(I5,9(1X,F10.4))");
+constexpr auto kMatrixRow = textio::fixed_format<"(6(1X,E12.5))">;
+constexpr auto kImageRecord = textio::fixed_format<"(I5,9(1X,F10.4))">;
 
 // Stability of one transverse plane of the one-turn matrix. Every number
 // derived from an unstable or below-half-integer matrix is meaningless, so
 // say so on standard error instead of failing silently.
-void warn_plane(textio::Io& io, const char* plane, double trace, double beta) {
+void warn_plane(textio::Io& io, const char* plane, const char* beta_name, double trace,
+                double beta) {
   if (!(std::fabs(trace) < 2.0)) {
-    io.write_record(0, std::string("warning: ") + plane +
-                           " one-turn matrix is unstable (|trace| >= 2)");
+    warn(io,
+         std::string("the ") + plane +
+             " one-turn matrix of Matrices.dat is unstable (|trace| = " + num(std::fabs(trace)) +
+             ", limit 2): its tune, Twiss functions and every"
+             " result derived from them are meaningless");
   } else if (!(beta > 0.0)) {
-    io.write_record(0, std::string("warning: ") + plane +
-                           " beta function at the observation point is not positive"
-                           " (tune below the half integer)");
+    warn(io, std::string("the ") + plane +
+                 " beta function at the observation point is not positive (" + beta_name + " = " +
+                 num(beta) +
+                 "): the tune of the one-turn matrix of Matrices.dat is below the half integer");
   }
 }
 
@@ -38,8 +45,9 @@ void readinvorn(State& st, textio::Io& io) {
   static_assert(kSections == 73);
   auto cummat = std::make_unique<Mat6[]>(kSections + 1);
 
-  io.open(450, "Matrices.dat");
-  io.open(23, "imageoflrbb.dat");
+  require_input(io, kMatricesFile.name);
+  io.open(kMatricesFile.unit, kMatricesFile.name);
+  io.open(kImageFile.unit, kImageFile.name);
   st.qarcavind.cavind = 25;
   for (int i = 0; i < 6; ++i)
     for (int j = 0; j < 6; ++j) cummat[0][i][j] = (i == j) ? 1.0 : 0.0;
@@ -51,14 +59,14 @@ void readinvorn(State& st, textio::Io& io) {
   // the file keeps the previous line's value.
   double v[6] = {};
   for (int k = 1; k <= kSections; ++k) {
-    io.read(450, {textio::Target(name, 10)});
+    io.read(kMatricesFile.unit, {textio::Target(name, 10)});
     for (int i = 1; i <= 6; ++i) {
-      io.read(450, {v[0], v[1], v[2], v[3], v[4], v[5]});
+      io.read(kMatricesFile.unit, {v[0], v[1], v[2], v[3], v[4], v[5]});
       for (int j = 1; j <= 6; ++j) {
         tmat(k, i, j) = v[j - 1];
         if (j % 2 == 1) tmat(k, i, j) = tmat(k, i, j) * 1000.0;
         if (i % 2 == 1) tmat(k, i, j) = tmat(k, i, j) * 0.001;
-        io.print(6, {k, i, j, " ", tmat(k, i, j)});
+        io.print(kStdout, {k, i, j, " ", tmat(k, i, j)});
       }
     }
     for (int i = 0; i < 6; ++i)
@@ -70,20 +78,20 @@ void readinvorn(State& st, textio::Io& io) {
   }
   const Mat6& t = cummat[kSections];
 
-  io.print(6, {" "});
-  io.print(6, {" matrix "});
+  io.print(kStdout, {" "});
+  io.print(kStdout, {" matrix "});
   for (int i = 0; i < 6; ++i)
-    io.write(6, kMatrixRow, {t[i][0], t[i][1], t[i][2], t[i][3], t[i][4], t[i][5]});
+    io.write(kStdout, kMatrixRow, {t[i][0], t[i][1], t[i][2], t[i][3], t[i][4], t[i][5]});
 
   const double pi = 4.0 * std::atan(1.0);
   st.constant.pi = pi;
   const double qx = 1.0 - std::acos((t[0][0] + t[1][1]) / 2.0) / (2.0 * pi);
   const double qy = 1.0 - std::acos((t[2][2] + t[3][3]) / 2.0) / (2.0 * pi);
   const double qz = 1.0 - std::acos((t[4][4] + t[5][5]) / 2.0) / (2.0 * pi);
-  io.print(6, {" "});
-  io.print(6, {" tunes "});
-  io.print(6, {qx, " ", qy, " ", qz});
-  io.print(6, {" "});
+  io.print(kStdout, {" "});
+  io.print(kStdout, {" tunes "});
+  io.print(kStdout, {qx, " ", qy, " ", qz});
+  io.print(kStdout, {" "});
 
   const double mux = 2.0 * pi * qx;
   const double muy = 2.0 * pi * qy;
@@ -91,18 +99,19 @@ void readinvorn(State& st, textio::Io& io) {
   tw.bety = t[2][3] / std::sin(muy);
   tw.alfx = (t[0][0] - std::cos(mux)) / std::sin(mux);
   tw.alfy = (t[2][2] - std::cos(muy)) / std::sin(muy);
-  io.print(6, {" "});
-  io.print(6, {" betas "});
-  io.print(6, {tw.betx, " ", tw.bety});
-  io.print(6, {" alfas "});
-  io.print(6, {tw.alfx, " ", tw.alfy});
-  io.print(6, {" "});
-  warn_plane(io, "horizontal", t[0][0] + t[1][1], tw.betx);
-  warn_plane(io, "vertical", t[2][2] + t[3][3], tw.bety);
+  io.print(kStdout, {" "});
+  io.print(kStdout, {" betas "});
+  io.print(kStdout, {tw.betx, " ", tw.bety});
+  io.print(kStdout, {" alfas "});
+  io.print(kStdout, {tw.alfx, " ", tw.alfy});
+  io.print(kStdout, {" "});
+  warn_plane(io, "horizontal", "betx", t[0][0] + t[1][1], tw.betx);
+  warn_plane(io, "vertical", "bety", t[2][2] + t[3][3], tw.bety);
 
   // Opposing beam at each encounter, and the image of its centre mapped
   // back to the observation point in normalised coordinates.
-  io.open(460, "Sigmas.dat");
+  require_input(io, kSigmasFile.name);
+  io.open(kSigmasFile.unit, kSigmasFile.name);
   st.qarcavind.cavind = 25;
   const int cavind = st.qarcavind.cavind;
   const double gamx0 = (1.0 + tw.alfx * tw.alfx) / tw.betx;
@@ -114,13 +123,13 @@ void readinvorn(State& st, textio::Io& io) {
     if (k == cavind) {
       s1 = s2 = s3 = s4 = 0.0;
     } else {
-      io.read(460, {point, s1, s2, s3, s4});
+      io.read(kSigmasFile.unit, {point, s1, s2, s3, s4});
     }
     bbc(k, 3) = -0.001 * s3;  // the positions change sign
     bbc(k, 4) = -0.001 * s4;
     bbc(k, 1) = 0.001 * s1;
     bbc(k, 2) = 0.001 * s2;
-    io.print(6, {" in readinvorn ", bbc(k, 3), s3});
+    io.print(kStdout, {" in readinvorn ", bbc(k, 3), s3});
 
     const double xo = bbc(k, 3);
     const double yo = bbc(k, 4);
@@ -154,25 +163,26 @@ void readinvorn(State& st, textio::Io& io) {
     const double AX = std::sqrt(X * X + PX * PX);
     const double AY = std::sqrt(Y * Y + PY * PY);
     const double AR = std::sqrt(AX * AX + AY * AY);
-    io.print(6, {" in readinvorn 2 ", xr, X, emit});
+    io.print(kStdout, {" in readinvorn 2 ", xr, X, emit});
     if (k != cavind) {
       const std::int32_t rec = k < cavind ? k : k - 1;
-      io.write(23, kImageRecord, {rec, X, PX, Y, PY, cx, cy, AX, AY, AR});
+      io.write(kImageFile.unit, kImageRecord, {rec, X, PX, Y, PY, cx, cy, AX, AY, AR});
     }
   }
 
-  io.open(470, "excluded.dat");
+  optional_input(io, kExcludedFile.name, "no encounter is excluded");
+  io.open(kExcludedFile.unit, kExcludedFile.name);
   std::int32_t n = 0;
   while (n < kSections) {
     std::int32_t v = st.excluded.excl(n + 1);
-    if (!io.read_or_eof(470, {v})) break;
+    if (!io.read_or_eof(kExcludedFile.unit, {v})) break;
     st.excluded.excl(n + 1) = v;
     ++n;
   }
   st.excluded.nexcl = n;
-  io.print(6, {" number of excluded collisions = ", st.excluded.nexcl});
-  io.close(460);
-  io.close(470);
+  io.print(kStdout, {" number of excluded collisions = ", st.excluded.nexcl});
+  io.close(kSigmasFile.unit);
+  io.close(kExcludedFile.unit);
 }
 
 }  // namespace bbtrack

@@ -9,34 +9,31 @@
 
 #include "input/readers.h"
 #include "kicks/wire.h"
+#include "run/messages.h"
+#include "run/unit_numbers.h"
 
 namespace bbtrack {
 namespace {
 
-constexpr int kWiresUnit = 480;
 constexpr std::int32_t kNoValue = std::numeric_limits<std::int32_t>::min();
 
-std::string number(long v) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
+constexpr int kWiresUnit = kWiresFile.unit;
 
 // One diagnostic line on standard error, then the end of the run, status 1.
 [[noreturn]] void error_exit(textio::Io& io, const std::string& text) {
-  io.write_record(0, "diff2wirenew: error: " + text);
+  error(io, text);
   io.terminate(1);
 }
 
 }  // namespace
 
 void wiresin(State& st, textio::Io& io) {
-  if (!io.exists("wires.dat")) return;
-  io.open(kWiresUnit, "wires.dat");
+  if (!io.exists(kWiresFile.name)) return;
+  io.open(kWiresUnit, kWiresFile.name);
   WireKick read[kMaxWires];
   double xmm[kMaxWires], ymm[kMaxWires];  // the positions as read, for the echo
   int32 n = 0;
-  for (long rec = 1;; ++rec) {
+  for (int32 rec = 1;; ++rec) {
     int32 k = kNoValue;
     const double none = std::numeric_limits<double>::quiet_NaN();
     double xw = none, yw = none, current = none, length = none;
@@ -47,13 +44,13 @@ void wiresin(State& st, textio::Io& io) {
         io.read(kWiresUnit, {k, xw, yw, current, length});
       break;
     }
-    const std::string where = "wires.dat: record " + number(rec) + ": ";
-    if (rec > kMaxWires) error_exit(io, where + "more than " + number(kMaxWires) + " wires");
+    const std::string where = "wires.dat: record " + num(rec) + ": ";
+    if (rec > kMaxWires) error_exit(io, where + "more than " + num(kMaxWires) + " wires");
     if (k == kNoValue || std::isnan(xw) || std::isnan(yw) || std::isnan(current) ||
         std::isnan(length))
       error_exit(io, where + "a value is missing (null value)");
     if (k < 1 || k > kSections)
-      error_exit(io, where + "point " + number(k) + " is outside 1 ... " + number(kSections));
+      error_exit(io, where + "point " + num(k) + " is outside 1 ... " + num(kSections));
     if (!(length > 0.0)) error_exit(io, where + "the wire length is not positive");
     xmm[n] = xw;
     ymm[n] = yw;
@@ -64,7 +61,7 @@ void wiresin(State& st, textio::Io& io) {
   set_wires(st, read, n);
   for (int32 j = 0; j < n; ++j) {
     const WireKick& w = read[j];
-    io.print(6, {" wire ", w.k, xmm[j], ymm[j], w.current, w.length, w.kw});
+    io.print(kStdout, {" wire ", w.k, xmm[j], ymm[j], w.current, w.length, w.kw});
   }
 }
 

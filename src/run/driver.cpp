@@ -7,15 +7,18 @@
 #include "kicks/vector/fast_turn.h"
 #include "run/diagnostics.h"
 #include "run/footprint.h"
+#include "run/messages.h"
 #include "run/normalise.h"
+#include "run/stop_signals.h"
+#include "run/unit_numbers.h"
 
 namespace bbtrack {
 namespace {
 
-const textio::Format kDiffRecord("(I6,3(1X,E10.3),1X,I3,1X,I3)");
-const textio::Format kPhaseRecord("(1X,I5,4(1X,E10.4))");
-const textio::Format kSummaryRecord("(1X,3(1X,E10.4),1X,I2,1X,4(1X,E10.4))");
-const textio::Format kFmapRecord("(4(1X,E18.12))");
+constexpr auto kDiffRecord = textio::fixed_format<"(I6,3(1X,E10.3),1X,I3,1X,I3)">;
+constexpr auto kPhaseRecord = textio::fixed_format<"(1X,I5,4(1X,E10.4))">;
+constexpr auto kSummaryRecord = textio::fixed_format<"(1X,3(1X,E10.4),1X,I2,1X,4(1X,E10.4))">;
+constexpr auto kFmapRecord = textio::fixed_format<"(4(1X,E18.12))">;
 
 // What the turn loop leaves for the end of the run.
 struct Saved {
@@ -25,38 +28,38 @@ struct Saved {
   int32 iturn1 = 0;
 };
 
-// Start-up: readers, constants, distribution, result files. Ends the run
-// (stop) when a stored run asks for more turns than can be stored.
+}  // namespace
+
 void start_up(State& st, textio::Io& io) {
   readinwire(st, io);
   readinvorn(st, io);
-  io.print(6, {" actual betas = ", st.twiss.betx, st.twiss.bety});
+  io.print(kStdout, {" actual betas = ", st.twiss.betx, st.twiss.bety});
   init(st, io);
-  io.print(6, {st.bb.gamma, st.fundcon.echarge, st.fundcon.clight});
+  io.print(kStdout, {st.bb.gamma, st.fundcon.echarge, st.fundcon.clight});
   const double q = st.fundcon.echarge;
   const double v = st.fundcon.clight;
   st.wire3.wirecoef =
       2.0 * st.bb.rp * st.wire3b.wcurrent * st.wire3b.wlength / (st.bb.gamma * q * v);
-  io.print(6, {" wirecoef = ", st.wire3.wirecoef});
+  io.print(kStdout, {" wirecoef = ", st.wire3.wirecoef});
   wiresin(st, io);
   st.np.npart = 169;
   st.np.nlost = 0;
   st.icoord.ampin = 0.5 * st.readin1.amp;
-  io.print(6, {" iopt decision "});
+  io.print(kStdout, {" iopt decision "});
 
   const int32 iopt = st.readin1.iopt;
   if (iopt == 3) {
     initcoordfp(st, io);
     if (st.readin1.ntrack > kNtmapm) {
-      io.print(6, {" ntrack>ntmapm - abunai! "});
-      io.stop();
+      io.print(kStdout, {" ntrack>ntmapm - abunai! "});
+      refuse_turn_limit(st, io);
     }
     st.tbt.size_for(st.readin1.ntrack > 0 ? st.readin1.ntrack : 0);
   } else if (iopt == 2) {
     initcoorduni(st, io);
     if (st.readin1.ntrack > kNtmapm) {
-      io.print(6, {" ntrack>ntmapm - abunai! "});
-      io.stop();
+      io.print(kStdout, {" ntrack>ntmapm - abunai! "});
+      refuse_turn_limit(st, io);
     }
     // Sample 1 is the start; the store holds at least that one sample.
     st.fmap.size_for(st.np.npart, st.readin1.ntrack > 1 ? st.readin1.ntrack : 1);
@@ -70,34 +73,37 @@ void start_up(State& st, textio::Io& io) {
   } else if (iopt == 1) {
     st.readin1.ntrack = 500;
     st.np.npart = 15;
-    io.print(6, {" option 1 ", st.np.npart, st.bb.sstar, st.bb.divstar, st.bb.emit});
+    io.print(kStdout, {" option 1 ", st.np.npart, st.bb.sstar, st.bb.divstar, st.bb.emit});
     initcoordunir(st, io);
-    io.print(6, {st.coord.coord(15, 1), st.coord.coord(15, 3)});
+    io.print(kStdout, {st.coord.coord(15, 1), st.coord.coord(15, 3)});
   } else {
     initcoordwire(st, io);
   }
-  io.print(6, {" after initialization "});
+  io.print(kStdout, {" after initialization "});
 
-  io.open(35, "test.dat");
-  if (iopt == 3) io.open(24, "footprint.dat");
-  if (iopt == 1 || iopt == 3) io.open(22, "phasespace.dat");
-  if (iopt == 2) io.open(23, "frequencymap.dat");  // closes "imageoflrbb.dat"
+  io.open(kTestFile.unit, kTestFile.name);
+  if (iopt == 3) io.open(kFootprintFile.unit, kFootprintFile.name);
+  if (iopt == 1 || iopt == 3) io.open(kPhaseSpaceFile.unit, kPhaseSpaceFile.name);
+  if (iopt == 2) io.open(kFreqMapFile.unit, kFreqMapFile.name);  // closes "imageoflrbb.dat"
   if (iopt != 1 && iopt != 2 && iopt != 3) {
-    io.open(20, "diff.dat");
-    io.open(21, "resav.out");
+    io.open(kDiffFile.unit, kDiffFile.name);
+    io.open(kSummaryFile.unit, kSummaryFile.name);
   }
   if (st.readin2.itrip == 1) tripletin(st, io);
 
-  io.print(6, {"  "});
-  io.print(6, {" start tracking "});
-  io.print(6, {" ioption = ", iopt});
-  io.print(6, {" ichoice = ", st.readin2.ichoice});
-  io.print(6, {" itrip = ", st.readin2.itrip});
-  io.print(6, {" ------------------------- "});
-  io.print(6, {"  "});
-  io.print(6, {" srparam = ", st.bb.srparam});
-  io.print(6, {" npar = ", st.crossing.npar});
+  io.print(kStdout, {"  "});
+  io.print(kStdout, {" start tracking "});
+  io.print(kStdout, {" ioption = ", iopt});
+  io.print(kStdout, {" ichoice = ", st.readin2.ichoice});
+  io.print(kStdout, {" itrip = ", st.readin2.itrip});
+  io.print(kStdout, {" ------------------------- "});
+  io.print(kStdout, {"  "});
+  io.print(kStdout, {" srparam = ", st.bb.srparam});
+  io.print(kStdout, {" npar = ", st.crossing.npar});
+  io.flush(kStdout);  // a person following the output sees the start-up at once
 }
+
+namespace {
 
 // The records of one turn of option 1, 2 or 3.
 void record_turn(State& st, textio::Io& io, int32 i) {
@@ -105,7 +111,7 @@ void record_turn(State& st, textio::Io& io, int32 i) {
   if (iopt == 3) {
     if (st.np.npart >= 1) {
       const Normalised nc = beta_scaled(st, 1);
-      io.write(22, kPhaseRecord, {i, nc.x, nc.px, nc.y, nc.py});
+      io.write(kPhaseSpaceFile.unit, kPhaseRecord, {i, nc.x, nc.px, nc.y, nc.py});
     }
     footprint_store(st, i);
   }
@@ -113,7 +119,7 @@ void record_turn(State& st, textio::Io& io, int32 i) {
     for (int32 j = 1; j <= st.np.npart; ++j) {
       const Normalised nc = beam_size_units(st, j);
       if (iopt == 1) {
-        io.write(22, kPhaseRecord, {i, nc.x, nc.px, nc.y, nc.py});
+        io.write(kPhaseSpaceFile.unit, kPhaseRecord, {i, nc.x, nc.px, nc.y, nc.py});
       } else if (i + 1 <= st.readin1.ntrack) {
         st.fmap(j, i + 1, 1) = nc.x;
         st.fmap(j, i + 1, 2) = nc.px;
@@ -134,7 +140,10 @@ int32 track(State& st, textio::Io& io, Saved& sv) {
   FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")));
   int32 i = 1;
   for (; i <= ntrack; ++i) {
-    if (i % 500 == 0) io.print(6, {" i = ", i});
+    if (i % 500 == 0) {
+      io.print(kStdout, {" i = ", i});
+      io.flush(kStdout);
+    }
     turner.turn(st);
     const double tnow = i * st.timec.trev;
     overflow(st);
@@ -158,9 +167,10 @@ int32 track(State& st, textio::Io& io, Saved& sv) {
         sv.iturn1 = i;
       }
       if (i >= 1000 && i % 100 == 0)
-        io.write(20, kDiffRecord, {i, tnow, avx, avy, st.np.nlost, st.np.npart});
+        io.write(kDiffFile.unit, kDiffRecord, {i, tnow, avx, avy, st.np.nlost, st.np.npart});
     }
     record_turn(st, io, i);
+    stop_if_signalled(io, i, ntrack);
   }
   return i;
 }
@@ -173,22 +183,23 @@ void end_of_run(State& st, textio::Io& io, const Saved& sv) {
     const double diffx = (sv.avx1 - sv.avx0) / dt;
     const double diffy = (sv.avy1 - sv.avy0) / dt;
     const auto& ph = st.phase.phase;
-    io.write(21, kSummaryRecord,
+    io.write(kSummaryFile.unit, kSummaryRecord,
              {st.icoord.ampin, diffx, diffy, st.readin2.ichoice, ph[0], ph[1], ph[2], ph[3]});
+    warn_short_diffusion(st, io);
   }
   if (iopt == 2) {
     for (int32 i = 1; i <= st.np.npart; ++i)
       for (int32 s = 1; s <= st.readin1.ntrack; ++s)
-        io.write(23, kFmapRecord,
+        io.write(kFreqMapFile.unit, kFmapRecord,
                  {st.fmap(i, s, 1), st.fmap(i, s, 2), st.fmap(i, s, 3), st.fmap(i, s, 4)});
   }
   if (iopt == 1) {
-    io.close(22);
+    io.close(kPhaseSpaceFile.unit);
   } else {
-    io.close(20);
-    io.close(21);
+    io.close(kDiffFile.unit);
+    io.close(kSummaryFile.unit);
   }
-  io.print(6, {" lost particles = ", st.np.nlost});
+  io.print(kStdout, {" lost particles = ", st.np.nlost});
 }
 
 }  // namespace
@@ -197,7 +208,7 @@ void diff2wirenew(State& st, textio::Io& io) {
   start_up(st, io);
   Saved sv;
   const int32 counter = track(st, io, sv);
-  io.print(6, {" after tracking loop ", counter});
+  io.print(kStdout, {" after tracking loop ", counter});
   end_of_run(st, io, sv);
 }
 

@@ -1,6 +1,8 @@
 // Fixed-size arrays indexed from 1 in every dimension, first index varying
-// fastest in storage, so that code reads like the description of the
-// algorithms: tmat(k, i, j), coord(i, 1). Zero at construction.
+// fastest in storage, so that code reads like the formulas of the physics,
+// with sections, particles and coordinates counted from 1: tmat(k, i, j) is
+// element (i, j) of the matrix of section k, coord(i, 1) the x of particle
+// i. Zero at construction.
 #pragma once
 
 #include <array>

@@ -6,11 +6,12 @@
 
 #include "run/normalise.h"
 #include "spectral/real_fft.h"
+#include "run/unit_numbers.h"
 
 namespace bbtrack {
 namespace {
 
-const textio::Format kFootprintRecord("(2(1X,I5),2(1X,E10.4))");
+constexpr auto kFootprintRecord = textio::fixed_format<"(2(1X,I5),2(1X,E10.4))">;
 
 // Index of the largest magnitude, the lowest index winning a tie; -1 when
 // nothing is above zero (a record without data has no tune).
@@ -66,8 +67,8 @@ void footprint_analysis(State& st, textio::Io& io) {
       C06EAF(ffty.data(), n, ifail, lib);
       const double tunex = folded_tune(peak(fftx, n), n);
       const double tuney = folded_tune(peak(ffty, n), n);
-      io.print(6, {iang, iamp, tunex, tuney});
-      io.write(24, kFootprintRecord, {iang, iamp, tunex, tuney});
+      io.print(kStdout, {iang, iamp, tunex, tuney});
+      io.write(kFootprintFile.unit, kFootprintRecord, {iang, iamp, tunex, tuney});
     }
   }
 }

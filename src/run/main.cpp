@@ -1,10 +1,15 @@
-// Program entry: one run in the current directory, no arguments.
+// Program entry: one run in the current directory. The only arguments are
+// --help and --version (run/command_line.cpp).
 #include <memory>
 
+#include "run/command_line.h"
 #include "run/driver.h"
+#include "run/stop_signals.h"
 #include "textio/textio.h"
 
-int main() {
+int main(int argc, char** argv) {
+  if (const int status = bbtrack::command_line(argc, argv); status >= 0) return status;
+  bbtrack::catch_stop_signals();
   auto st = std::make_unique<bbtrack::State>();
   textio::Io io;
   try {

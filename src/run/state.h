@@ -1,6 +1,7 @@
 // The run state: every block of data that passes between the routines of a
 // run, one record created zeroed by the program entry and passed by
-// reference. Member names are those of the description of the system.
+// reference. Members keep the short names under which the routines and the
+// echo lines of the run know them (npart, ntrack, emitn, betastar, ...).
 // Lengths in metres, angles in radians, unless a comment says otherwise.
 #pragma once
 

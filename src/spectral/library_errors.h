@@ -7,9 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace textio {
-class Io;
-}
+#include "textio/textio.h"
 
 namespace bbtrack {
 
@@ -17,7 +15,7 @@ namespace bbtrack {
 // (initially 6, standard output; a negative unit suppresses every message).
 struct NagLib {
   textio::Io* io;
-  std::int32_t nerr = 6;
+  std::int32_t nerr = textio::kStdoutUnit;
 };
 
 // Reports error IERROR (non-zero) of routine SRNAME in the mode chosen by

@@ -1,5 +1,5 @@
-// Inside of the text layer: the expanded edit descriptor, the unit table
-// entry and the Io implementation shared by the statement files.
+// Inside of the text layer: the unit table entry and the Io implementation
+// shared by the statement files.
 #pragma once
 
 #include <cstdint>
@@ -11,13 +11,6 @@
 #include "textio/textio.h"
 
 namespace textio {
-
-struct Format::Op {
-  enum class Kind : std::uint8_t { I, F, E, X, A };
-  Kind kind;
-  int w;  // field width; column count of nX; 0 for a bare A (whole value)
-  int d;  // decimals of F and E
-};
 
 namespace detail {
 
@@ -75,6 +68,8 @@ struct Io::Impl {
   std::string token;                         // scratch of the list-directed reader
 
   const char* env(const char* name) const;
+  // Where a (trimmed) file name is looked for: relative names in opt.dir.
+  std::string path_of(std::string_view name) const;
   Unit* find(int unit);
   Unit* find_name(std::string_view name);
 

@@ -71,7 +71,7 @@ void Io::Impl::finish_fail(std::string& msg, int unit, Loc loc) {
   throw Exit{1};
 }
 
-void Io::stop() {
+void Io::stop(int status) {
   Impl& m = *impl_;
   m.flush_stdout(true);
   if (m.env("NO_STOP_MESSAGE") == nullptr) {
@@ -79,7 +79,7 @@ void Io::stop() {
     write_fd(m.opt.stderr_fd, kStop, sizeof kStop - 1);
   }
   m.close_all(true);
-  throw Exit{0};
+  throw Exit{status};
 }
 
 void Io::terminate(int status) {

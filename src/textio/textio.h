@@ -19,7 +19,14 @@
 #include <string_view>
 #include <vector>
 
+#include "textio/format_parser.h"
+
 namespace textio {
+
+// The units connected from the start.
+inline constexpr int kStderrUnit = 0;
+inline constexpr int kStdinUnit = 5;
+inline constexpr int kStdoutUnit = 6;
 
 #if defined(__cpp_lib_source_location)
 using Loc = std::source_location;
@@ -79,26 +86,25 @@ struct Target {
   Target(std::string& v, std::size_t declared_len) : kind(Kind::Text), s(&v), len(declared_len) {}
 };
 
-// An edit-descriptor format such as "(1X,I5,4(1X,E10.4))", parsed once.
+// An edit-descriptor format such as "(1X,I5,4(1X,E10.4))" parsed at run
+// time, once, from any text. The program's own formats are fixed_format
+// objects (textio/format_parser.h), parsed when it is compiled.
 // Supported: Iw, Fw.d, Ew.d, nX, Aw, repeat counts and parenthesised groups.
 // A malformed text is a programming error (std::invalid_argument).
 class Format {
  public:
+  using Op = FormatOp;
   explicit Format(std::string_view text);
-  ~Format();
-  Format(const Format&);
-  Format& operator=(const Format&);
   std::string_view text() const { return text_; }
-
-  struct Op;  // one expanded edit descriptor
-  const std::vector<Op>& ops() const { return *ops_; }
+  const std::vector<Op>& ops() const { return ops_; }
   // Where the walk resumes when items remain at the end of the format: the
   // start of the last top-level group, or of the whole format without one.
   std::size_t reversion() const { return revert_; }
+  operator FormatRef() const { return {text_, ops_, revert_}; }
 
  private:
   std::string text_;
-  std::unique_ptr<std::vector<Op>> ops_;
+  std::vector<Op> ops_;
   std::size_t revert_ = 0;
 };
 
@@ -130,7 +136,7 @@ class Io {
   // format start a further record from the format's last top-level group).
   // An item whose kind does not fit its descriptor (INTEGER under E, text
   // under I, ...) is a programming error (std::invalid_argument).
-  void write(int unit, const Format& format, std::initializer_list<Item> items,
+  void write(int unit, FormatRef format, std::initializer_list<Item> items,
              Loc loc = Loc::current());
   // List-directed write: one or more records of at most 79 columns.
   void print(int unit, std::initializer_list<Item> items, Loc loc = Loc::current());
@@ -146,8 +152,8 @@ class Io {
   void read_line(int unit, std::string& line, Loc loc = Loc::current());
 
   // STOP: the stop notice on standard error (unless NO_STOP_MESSAGE is
-  // defined), every unit closed, then Exit{0}.
-  [[noreturn]] void stop();
+  // defined), every unit closed, then Exit{status}.
+  [[noreturn]] void stop(int status = 0);
   // End the run at once with the given status after flushing every unit,
   // without a message of its own (library hard failure).
   [[noreturn]] void terminate(int status);
@@ -156,10 +162,16 @@ class Io {
 
   // Flush every connected unit (standard output included).
   void flush();
+  // Flush one unit (e.g. 6, so that a person following the output sees a
+  // line as soon as it is written); an unconnected unit is left alone.
+  void flush(int unit, Loc loc = Loc::current());
 
-  // Whether a file of that name exists (names resolved as by open), for an
-  // optional input that is opened only when present; nothing is created.
+  // Whether a file of this name exists where open would look for it (an
+  // optional input is opened only when present, so nothing is created), and
+  // the absolute path of the folder in which relative names are resolved.
   bool exists(std::string_view name) const;
+  std::string folder() const;
+
 
  private:
   struct Impl;

@@ -84,10 +84,16 @@ Io::Impl::Impl(Options o) : opt(std::move(o)) {
     u->obuf.reserve(flush_at + 256);
     units.push_back(std::move(u));
   };
-  pre(0, opt.stderr_fd, "stderr", 0);
+  pre(kStderrUnit, opt.stderr_fd, "stderr", 0);
   units.back()->is_stderr = true;
-  pre(5, opt.stdin_fd, "stdin", 0);
-  pre(6, opt.stdout_fd, "stdout", ::isatty(opt.stdout_fd) ? 0 : kStdoutBuffer);
+  pre(kStdinUnit, opt.stdin_fd, "stdin", 0);
+  pre(kStdoutUnit, opt.stdout_fd, "stdout", ::isatty(opt.stdout_fd) ? 0 : kStdoutBuffer);
+}
+
+std::string Io::Impl::path_of(std::string_view name) const {
+  return (opt.dir.empty() || (!name.empty() && name.front() == '/'))
+             ? std::string(name)
+             : opt.dir + "/" + std::string(name);
 }
 
 const char* Io::Impl::env(const char* name) const {
@@ -119,8 +125,7 @@ detail::Unit& Io::Impl::connect(int unit, std::string_view given, Stmt kind, Loc
     disconnect(*u, kind, loc, true);
   }
 
-  std::string path = (opt.dir.empty() || name.front() == '/') ? std::string(name)
-                                                              : opt.dir + "/" + std::string(name);
+  std::string path = path_of(name);
   bool existed = true;
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
@@ -284,18 +289,32 @@ void Io::close(int unit, Loc loc) {
 
 void Io::flush() { impl_->flush_all(true); }
 
-void Io::finish() { impl_->close_all(true); }
+void Io::flush(int unit, Loc loc) {
+  if (detail::Unit* u = impl_->find(unit)) impl_->flush_unit(*u, u->last_kind, loc, true);
+}
 
 bool Io::exists(std::string_view given) const {
   std::string_view name = trim(given);
   if (name.empty()) return false;
-  if (name.size() > kMaxName) name = name.substr(0, kMaxName);
-  const Options& opt = impl_->opt;
-  const std::string path = (opt.dir.empty() || name.front() == '/')
-                               ? std::string(name)
-                               : opt.dir + "/" + std::string(name);
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+  if (name.size() > kMaxName) name = name.substr(0, kMaxName);  // as open truncates
+  const std::string path = impl_->path_of(name);
+  struct stat sb {};
+  return ::stat(path.c_str(), &sb) == 0;
 }
+
+std::string Io::folder() const {
+  const std::string& dir = impl_->opt.dir;
+  if (!dir.empty() && dir.front() == '/') return dir;
+  std::string cwd;
+  std::vector<char> buf(4096);
+  while (::getcwd(buf.data(), buf.size()) == nullptr) {
+    if (errno != ERANGE) return dir.empty() ? "." : dir;
+    buf.resize(buf.size() * 2);
+  }
+  cwd = buf.data();
+  return dir.empty() ? cwd : cwd + "/" + dir;
+}
+
+void Io::finish() { impl_->close_all(true); }
 
 }  // namespace textio

@@ -9,14 +9,14 @@ namespace {
 
 using detail::Stmt;
 using detail::Unit;
-using Op = Format::Op;
+using Op = FormatOp;
 
-[[noreturn]] void mismatch(const Format& f) {
+[[noreturn]] void mismatch(const FormatRef& f) {
   throw std::invalid_argument("item kind does not fit its edit descriptor in format " +
-                              std::string(f.text()));
+                              std::string(f.text));
 }
 
-void put_field(std::string& out, const Op& op, const Item& item, const Format& f) {
+void put_field(std::string& out, const Op& op, const Item& item, const FormatRef& f) {
   switch (op.kind) {
     case Op::Kind::I:
       if (item.kind != Item::Kind::Int) mismatch(f);
@@ -48,7 +48,7 @@ void put_field(std::string& out, const Op& op, const Item& item, const Format& f
   }
 }
 
-bool has_data(const std::vector<Op>& ops, std::size_t from) {
+bool has_data(std::span<const Op> ops, std::size_t from) {
   for (std::size_t i = from; i < ops.size(); ++i)
     if (ops[i].kind != Op::Kind::X) return true;
   return false;
@@ -77,13 +77,13 @@ struct Undo {
 
 }  // namespace
 
-void Io::write(int unit, const Format& format, std::initializer_list<Item> items, Loc loc) {
+void Io::write(int unit, FormatRef format, std::initializer_list<Item> items, Loc loc) {
   Impl& m = *impl_;
   Unit& u = m.for_write(unit, Stmt::FormattedWrite, loc);
   Undo undo{u};
   try {
     std::string& out = u.obuf;
-    const std::vector<Op>& ops = format.ops();
+    const std::span<const Op> ops = format.ops;
     const Item* it = items.begin();
     std::size_t i = 0;
     ++u.nrec;
@@ -94,12 +94,12 @@ void Io::write(int unit, const Format& format, std::initializer_list<Item> items
         if (it == items.end()) break;
         // Items left over: the format is reused from its last top-level
         // group for a further record.
-        if (!has_data(ops, format.reversion())) mismatch(format);
+        if (!has_data(ops, format.reversion)) mismatch(format);
         out += '\n';
         ++u.nrec;
         rec0 = out.size();
         pos = 0;
-        i = format.reversion();
+        i = format.reversion;
       }
       const Op& op = ops[i++];
       if (op.kind == Op::Kind::X) {

@@ -27,8 +27,9 @@ TEST(BadInput, MissingParameterFileIsCreatedEmptyAndFailsOnItsFirstRead) {
   EXPECT_EQ(b.prog.status, 1);
   EXPECT_EQ(b.prog.out, "");
   EXPECT_EQ(mask_source_line(b.prog.err),
-            message("RTFIO-F-217/formatted read/unit=440/attempt to read past end of file.",
-                    "diff.input", 1));
+            "diff2wirenew: error: diff.input does not exist in DIR\n" +
+                message("RTFIO-F-217/formatted read/unit=440/attempt to read past end of file.",
+                        "diff.input", 1));
   EXPECT_EQ(b.prog_files["diff.input"], "");
 }
 
@@ -96,15 +97,19 @@ TEST(BadInput, MissingSigmasAndMultipoleFiles) {
   in.erase("Sigmas.dat");
   auto b = run_both(in);
   expect_same(b);
-  EXPECT_EQ(mask_source_line(b.prog.err),
-            message("RTFIO-F-217/list-directed read/unit=460/attempt to read past end of file.",
-                    "Sigmas.dat", 1));
+  EXPECT_TRUE(mask_source_line(b.prog.err)
+                  .ends_with("diff2wirenew: error: Sigmas.dat does not exist in DIR\n" +
+                             message("RTFIO-F-217/list-directed read/unit=460/attempt to read "
+                                     "past end of file.",
+                                     "Sigmas.dat", 1)));
 
   auto t = run_both(ring(DiffInput().set(kItrip, "1").set(kNtrack, "0")));
   expect_same(t);
-  EXPECT_EQ(mask_source_line(t.prog.err),
-            message("RTFIO-F-217/list-directed read/unit=25/attempt to read past end of file.",
-                    "multdist.dat", 1));
+  EXPECT_TRUE(mask_source_line(t.prog.err)
+                  .ends_with("diff2wirenew: error: multdist.dat does not exist in DIR\n" +
+                             message("RTFIO-F-217/list-directed read/unit=25/attempt to read "
+                                     "past end of file.",
+                                     "multdist.dat", 1)));
   EXPECT_TRUE(t.prog_files.count("test.dat"));  // opened before the triplet file
 }
 

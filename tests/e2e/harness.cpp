@@ -119,6 +119,12 @@ RunResult run_program(const std::string& dir, const std::map<std::string, std::s
   return run(dir, {BBTRACK_BINARY}, e);
 }
 
+RunResult run_program_args(const std::string& dir, const std::vector<std::string>& args) {
+  std::vector<std::string> argv{BBTRACK_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run(dir, argv, {{"-NO_STOP_MESSAGE", ""}});
+}
+
 RunResult run_refmodel(const std::string& dir) {
   const std::string model = std::string(BBTRACK_SOURCE_DIR) + "/tests/e2e/refmodel/refmodel.py";
   RunResult r = run(dir, {"python3", model, dir}, {{"-NO_STOP_MESSAGE", ""}});
@@ -163,7 +169,9 @@ std::string replace_line(const std::string& text, int line, const std::string& w
 
 std::string mask_source_line(const std::string& err) {
   static const std::regex re(" In source file [^,]*, at line number [0-9]+");
-  return std::regex_replace(err, re, " In source file SOURCE, at line number LINE");
+  static const std::regex folder("( does not exist in )[^\n,]*");
+  return std::regex_replace(
+      std::regex_replace(err, re, " In source file SOURCE, at line number LINE"), folder, "$1DIR");
 }
 
 }  // namespace e2e

@@ -40,6 +40,8 @@ std::string example_dir();  // the bundled example ring
 // environment settings are added to (or, with an empty value and a leading
 // '-', removed from) the inherited environment.
 RunResult run_program(const std::string& dir, const std::map<std::string, std::string>& env = {});
+// The same with command-line arguments.
+RunResult run_program_args(const std::string& dir, const std::vector<std::string>& args);
 // Runs the independent reference model on the inputs of a folder; its
 // standard output and exit status are in stdout.txt and status.txt.
 RunResult run_refmodel(const std::string& dir);
@@ -49,7 +51,8 @@ std::string replace_line(const std::string& text, int line, const std::string& w
 int count_lines(const std::string& text);
 std::vector<std::string> split_lines(const std::string& text);
 
-// Masks the source position of the third line of a fatal message.
+// Masks the source position of the third line of a fatal message, and the
+// run folder named by a missing-file line ("... does not exist in DIR").
 std::string mask_source_line(const std::string& err);
 
 }  // namespace e2e

@@ -15,8 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "distrib/distributions.h"
-#include "input/readers.h"
+#include "run/driver.h"
 #include "run/state.h"
 
 namespace bbtrack::testring {
@@ -39,12 +38,7 @@ inline std::unique_ptr<State> example_state() {
     o.stdout_fd = null_fd;
     o.stderr_fd = null_fd;
     textio::Io io(o);
-    readinwire(*st, io);
-    readinvorn(*st, io);
-    init(*st, io);
-    st->np.npart = 169;
-    st->icoord.ampin = 0.5 * st->readin1.amp;
-    initcoordwire(*st, io);
+    start_up(*st, io);
   }
   ::close(null_fd);
   [[maybe_unused]] int rc = std::system(("rm -rf " + dir).c_str());

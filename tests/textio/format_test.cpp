@@ -206,6 +206,21 @@ TEST(FormatParse, ExpandsRepeatsAndGroups) {
     EXPECT_THROW(Format{bad}, std::invalid_argument) << bad;
 }
 
+// The program's formats are expanded while it is compiled, by the same
+// parser as the run-time ones.
+TEST(FormatParse, FixedFormatsExpandAsAtRunTime) {
+  constexpr auto fixed = fixed_format<"(1X,3(1X,E10.4),1X,I2,1X,4(1X,e10.4))">;
+  static_assert(fixed.ops.size() == 18 && fixed.reversion == 10);
+  const Format f(fixed.text);
+  ASSERT_EQ(f.ops().size(), fixed.ops.size());
+  for (std::size_t i = 0; i < f.ops().size(); ++i) {
+    EXPECT_EQ(f.ops()[i].kind, fixed.ops[i].kind) << i;
+    EXPECT_EQ(f.ops()[i].w, fixed.ops[i].w) << i;
+    EXPECT_EQ(f.ops()[i].d, fixed.ops[i].d) << i;
+  }
+  EXPECT_EQ(f.reversion(), fixed.reversion);
+}
+
 using FormattedWrite = testing::TextioTest;
 
 TEST_F(FormattedWrite, RecordsOfTheSystemFormats) {

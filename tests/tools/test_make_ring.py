@@ -73,7 +73,7 @@ class MakeRingTest(unittest.TestCase):
             with open(os.path.join(args.out, "wires.dat")) as f:
                 currents = [float(ln.split()[3]) for ln in f]
             self.assertEqual(currents, [sign * 86.88281256626694] * 4)
-        args = self.generate("--wires", "side")
+        args = self.generate("--wires", "side", "--dnb=1.15e11")
         with open(os.path.join(args.out, "wires.dat")) as f:
             recs = [ln.split() for ln in f]
         self.assertEqual([r[0] for r in recs], ["22", "26", "55", "56"])

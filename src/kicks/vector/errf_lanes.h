@@ -73,6 +73,9 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
   const D<V> one = V::set1(1.0);
   const D<V> half = V::set1(0.5);
   const D<V> cc = V::set1(1.12837916709551);
+  // Every lane is written by one of the two schemes below; starting from
+  // zero keeps the compiler from seeing a read of an unset register.
+  for (int k = 0; k < K; ++k) wx[k] = wy[k] = zero;
 
   // Per argument k: whether any of its lanes is in the inner region and
   // whether any is outside it; a scheme no lane needs is not computed.

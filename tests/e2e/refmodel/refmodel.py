@@ -45,6 +45,54 @@ class State(object):
     pass
 
 
+# -- the program's own diagnostics: one line each on standard error ---------
+def warn(io, text):
+    io.err_line("diff2wirenew: warning: " + text)
+
+
+def error(io, text):
+    io.err_line("diff2wirenew: error: " + text)
+
+
+def num_g(v):
+    """A real in six significant digits, as printf's %g."""
+    if v != v:
+        return "-nan" if math.copysign(1.0, v) < 0 else "nan"
+    return "%g" % v
+
+
+def require_input(io, name):
+    if not os.path.exists(name):
+        error(io, "%s does not exist in %s" % (name, os.getcwd()))
+
+
+def optional_input(io, name, consequence):
+    if not os.path.exists(name):
+        warn(io, "%s does not exist in %s, so %s" % (name, os.getcwd(), consequence))
+
+
+def refuse_turn_limit(io, s):
+    error(io, "ntrack = %d, but option %d stores at most %d turns: the run stops "
+          "before tracking and writes no results" % (s.ntrack, s.iopt, NTMAPM))
+    io.stop(2)
+
+
+def warn_short_diffusion(io, s):
+    n = s.ntrack
+    if s.iopt != 0 or n >= 2000:
+        return
+    records = n // 100 - 9 if n >= 1000 else 0
+    written = "diff.dat holds %d record%s" % (records, "" if records == 1 else "s")
+    if n <= 1000:
+        warn(io, "ntrack = %d gives no diffusion rates: the running average of the action "
+             "spread starts at turn 1000, so the rates in resav.out are not defined "
+             "(0 or nan) and %s; a rate needs ntrack >= 2000" % (n, written))
+    else:
+        warn(io, "ntrack = %d measures the diffusion rates in resav.out over %d turns after "
+             "the running average starts at turn 1000 (%s); a rate needs ntrack >= 2000"
+             % (n, n - 1000, written))
+
+
 def new_state():
     s = State()
     # readin1..4, phase, crossing, tunemd, wire*, bb
@@ -91,6 +139,7 @@ def new_state():
 
 def readinwire(io, s):
     u = 440
+    require_input(io, "diff.input")
     io.open(u, "diff.input")
 
     def skip():
@@ -194,6 +243,7 @@ def readinwire(io, s):
 
 def readinvorn(io, s):
     w = lambda *items: io.write_ld(6, list(items))
+    require_input(io, "Matrices.dat")
     io.open(450, "Matrices.dat")
     io.open(23, "imageoflrbb.dat")
     s.cavind = 25
@@ -258,11 +308,16 @@ def readinvorn(io, s):
     for plane, tr, beta in (("horizontal", T[0][0] + T[1][1], s.betx),
                             ("vertical", T[2][2] + T[3][3], s.bety)):
         if tr != tr or abs(tr) >= 2.0:
-            io.err_line("warning: %s one-turn matrix is unstable (|trace| >= 2)" % plane)
+            warn(io, "the %s one-turn matrix of Matrices.dat is unstable (|trace| = %s, "
+                 "limit 2): its tune, Twiss functions and every result derived from them "
+                 "are meaningless" % (plane, num_g(abs(tr))))
         elif not beta > 0.0:
-            io.err_line("warning: %s beta function at the observation point is not "
-                        "positive (tune below the half integer)" % plane)
+            warn(io, "the %s beta function at the observation point is not positive "
+                 "(%s = %s): the tune of the one-turn matrix of Matrices.dat is below "
+                 "the half integer" % (plane, "betx" if plane == "horizontal" else "bety",
+                                       num_g(beta)))
 
+    require_input(io, "Sigmas.dat")
     io.open(460, "Sigmas.dat")
     s.cavind = 25
     betx, bety, alfx, alfy, emit = s.betx, s.bety, s.alfx, s.alfy, s.emit
@@ -317,6 +372,7 @@ def readinvorn(io, s):
             recno = k if k < s.cavind else k - 1
             io.write_fmt(23, F_IMAGE, [recno, X, PX, Y, PY, cx, cy, AX, AY, AR])
 
+    optional_input(io, "excluded.dat", "no encounter is excluded")
     io.open(470, "excluded.dat")
     n_read = 0
     for n in range(1, 74):
@@ -444,6 +500,7 @@ def tripletin(io, s):
     sb = [0.0] * 10
     qa = [0.0] * 10
     qb = [0.0] * 10
+    require_input(io, "multdist.dat")
     io.open(25, "multdist.dat")
     tra = [[0.0] * 16 for _ in range(10)]
     trb = [[0.0] * 16 for _ in range(10)]
@@ -554,12 +611,12 @@ def main(io):
         initcoordfp(io, s, C, fp)
         if s.ntrack > NTMAPM:
             w(" ntrack>ntmapm - abunai! ")
-            io.stop()
+            refuse_turn_limit(io, s)
     elif iopt == 2:
         initcoorduni(io, s, C)
         if s.ntrack > NTMAPM:
             w(" ntrack>ntmapm - abunai! ")
-            io.stop()
+            refuse_turn_limit(io, s)
         nt = max(s.ntrack, 1)
         fmap = []
         for i in range(s.npart):
@@ -751,6 +808,7 @@ def main(io):
         diffx = c_div(avx1 - avx0, den)
         diffy = c_div(avy1 - avy0, den)
         io.write_fmt(21, F_RESAV, [s.ampin, diffx, diffy, s.ichoice] + list(s.phase))
+        warn_short_diffusion(io, s)
     if iopt == 2:
         for row in fmap:
             for smp in row[:max(ntrack, 0)]:

@@ -392,9 +392,14 @@ def test_tiny_run_identity():
         assert "  number of excluded collisions =            0" in out
         assert out[-2] == "  lost particles =            0"
         assert "  after tracking loop            1" in out
-        err = open(os.path.join(d, "stderr.txt")).read()
-        assert err == ("warning: horizontal one-turn matrix is unstable (|trace| >= 2)\n"
-                       "warning: vertical one-turn matrix is unstable (|trace| >= 2)\n")
+        err = open(os.path.join(d, "stderr.txt")).read().split("\n")
+        assert err[0].startswith("diff2wirenew: warning: the horizontal one-turn matrix of "
+                                 "Matrices.dat is unstable (|trace| = 2, limit 2)")
+        assert err[1].startswith("diff2wirenew: warning: the vertical one-turn matrix")
+        assert err[2] == ("diff2wirenew: warning: excluded.dat does not exist in %s, so no "
+                          "encounter is excluded" % os.path.realpath(d))
+        assert err[3].startswith("diff2wirenew: warning: ntrack = 0 gives no diffusion rates")
+        assert err[4:] == [""]
         assert open(os.path.join(d, "status.txt")).read() == "0\n"
         img = open(os.path.join(d, "imageoflrbb.dat")).read().split("\n")
         assert len(img) == 73 and img[72] == ""
@@ -415,7 +420,9 @@ def test_missing_inputs():
         st = refmodel.run(d, env={})
         assert st == 1
         err = open(os.path.join(d, "stderr.txt")).read()
-        assert err == ("RTFIO-F-217/formatted read/unit=440/attempt to read past end of file.\n"
+        assert err == ("diff2wirenew: error: diff.input does not exist in %s\n"
+                       % os.path.realpath(d) +
+                       "RTFIO-F-217/formatted read/unit=440/attempt to read past end of file.\n"
                        " File name = diff.input    formatted, sequential access   record = 1\n"
                        " In source file SOURCE, at line number LINE\n")
         assert os.path.getsize(os.path.join(d, "diff.input")) == 0
@@ -428,8 +435,10 @@ def test_abunai_stop():
     d = tempfile.mkdtemp()
     try:
         st = tiny_run(d, l5="3", l11="4097")
-        assert st == 0
-        assert open(os.path.join(d, "stderr.txt")).read().endswith("FORTRAN STOP\n")
+        assert st == 2
+        assert open(os.path.join(d, "stderr.txt")).read().endswith(
+            "diff2wirenew: error: ntrack = 4097, but option 3 stores at most 4096 turns: the run "
+            "stops before tracking and writes no results\nFORTRAN STOP\n")
         out = open(os.path.join(d, "stdout.txt")).read()
         assert out.endswith("  ntrack>ntmapm - abunai! \n")
         assert not os.path.exists(os.path.join(d, "test.dat"))

@@ -545,7 +545,7 @@ class TextIO(object):
         return vals, False
 
     # -- end of run ---------------------------------------------------------
-    def stop(self):
+    def stop(self, status=0):
         if "NO_STOP_MESSAGE" not in self.env:
             self.stderr.append("FORTRAN STOP\n")
-        raise RunEnd(0)
+        raise RunEnd(status)

@@ -1,0 +1,83 @@
+#include "run/messages.h"
+
+#include <charconv>
+
+#include "run/unit_numbers.h"
+
+namespace bbtrack {
+
+namespace {
+
+// The running average of the action spread covers the last 1000 turns; it
+// is zero before turn 1000, and the rates of resav.out are its growth from
+// turn 1000 to the last turn, divided by the turns in between.
+constexpr int32 kAverageTurns = 1000;
+constexpr int32 kRateTurns = 2 * kAverageTurns;  // at least 1000 turns of growth
+
+void line(textio::Io& io, std::string_view kind, std::string_view sentence) {
+  std::string text = "diff2wirenew: ";
+  text += kind;
+  text += sentence;
+  io.write_record(kStderr, text);
+}
+
+}  // namespace
+
+void warn(textio::Io& io, std::string_view sentence) {
+  line(io, "warning: ", sentence);
+}
+void error(textio::Io& io, std::string_view sentence) {
+  line(io, "error: ", sentence);
+}
+
+std::string num(int32 v) {
+  char b[16];
+  auto r = std::to_chars(b, b + sizeof b, v);
+  return std::string(b, r.ptr);
+}
+
+std::string num(double v) {
+  char b[32];
+  auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::general, 6);
+  return std::string(b, r.ptr);
+}
+
+void require_input(textio::Io& io, std::string_view name) {
+  if (io.exists(name)) return;
+  error(io, std::string(name) + " does not exist in " + io.folder());
+}
+
+void optional_input(textio::Io& io, std::string_view name, std::string_view consequence) {
+  if (io.exists(name)) return;
+  warn(io, std::string(name) + " does not exist in " + io.folder() + ", so " +
+               std::string(consequence));
+}
+
+void refuse_turn_limit(State& st, textio::Io& io) {
+  error(io, "ntrack = " + num(st.readin1.ntrack) + ", but option " + num(st.readin1.iopt) +
+                " stores at most " + num(int32{kNtmapm}) +
+                " turns: the run stops before tracking and writes no results");
+  io.stop(2);
+}
+
+void warn_short_diffusion(const State& st, textio::Io& io) {
+  const int32 ntrack = st.readin1.ntrack;
+  if (st.readin1.iopt != 0 || ntrack >= kRateTurns) return;
+  const int32 records = ntrack >= kAverageTurns ? ntrack / 100 - 9 : 0;
+  const std::string written =
+      "diff.dat holds " + num(records) + (records == 1 ? " record" : " records");
+  if (ntrack <= kAverageTurns) {
+    warn(io, "ntrack = " + num(ntrack) +
+                 " gives no diffusion rates: the running average of the action spread "
+                 "starts at turn 1000, so the rates in resav.out are not defined (0 or nan) "
+                 "and " +
+                 written + "; a rate needs ntrack >= 2000");
+  } else {
+    warn(io, "ntrack = " + num(ntrack) + " measures the diffusion rates in resav.out over " +
+                 num(ntrack - kAverageTurns) +
+                 " turns after the running average starts at turn 1000 (" + written +
+                 "); a rate needs ntrack >= 2000");
+  }
+}
+
+}  // namespace bbtrack

@@ -1,0 +1,38 @@
+// The program's own diagnostics: one line each on standard error, beginning
+// "diff2wirenew: warning: " or "diff2wirenew: error: ". Standard output and
+// the result files never carry them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "run/state.h"
+#include "textio/textio.h"
+
+namespace bbtrack {
+
+void warn(textio::Io& io, std::string_view sentence);
+void error(textio::Io& io, std::string_view sentence);
+
+// Decimal text of a number for the sentences above: an integer in full, a
+// real with six significant digits (as printf's %g).
+std::string num(int32 v);
+std::string num(double v);
+
+// Before an input file whose absence ends the run is opened: an error line
+// naming the file and the folder when it does not exist. The open still
+// creates it empty and the first read still fails with the fatal message.
+void require_input(textio::Io& io, std::string_view name);
+// Before an input file the run does without is opened: a warning line
+// saying what its absence means.
+void optional_input(textio::Io& io, std::string_view name, std::string_view consequence);
+
+// The turn-limit stop of options 2 and 3, after its standard-output line:
+// an error line, the stop notice, exit status 2.
+[[noreturn]] void refuse_turn_limit(State& st, textio::Io& io);
+
+// A diffusion run (option 0) too short for the rates of resav.out: one
+// warning line saying why, what was written and how many turns a rate needs.
+void warn_short_diffusion(const State& st, textio::Io& io);
+
+}  // namespace bbtrack
