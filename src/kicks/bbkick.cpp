@@ -49,7 +49,8 @@ void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, 
   } else {
     double wr1, wr2, wi1, wi2;
     bbkick(wr1, wr2, wi1, wi2, std::fabs(u), std::fabs(v), a, b, errf_mode);
-    const double e = std::exp(-(u * u) / (2.0 * (a * a)) - (v * v) / (2.0 * (b * b)));
+    const double t = -(u * u) / (2.0 * (a * a)) - (v * v) / (2.0 * (b * b));
+    const double e = errf_mode == ErrfMode::fast ? exp_fast(t) : std::exp(t);
     const double d = std::sqrt(a * a - b * b);
     // Mathematically (w1 - E w2) vanishes with the separation; numerically it
     // leaves a rounding residue, so a zero separation gives a zero component

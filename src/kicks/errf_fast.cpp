@@ -22,4 +22,11 @@ void errf_fast(double xx, double yy, double& wx, double& wy) {
   errf_tail(xx, yy, wx, wy);
 }
 
+double exp_fast(double t) {
+  const double a[1] = {t};
+  double e[1];
+  errf_fast_detail::exp_nonpositive<errf_fast_detail::OneLane, 1>(a, e);
+  return e[0];
+}
+
 }  // namespace bbtrack

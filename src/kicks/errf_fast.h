@@ -13,6 +13,8 @@
 // same order (no fused multiply-add), so they round identically lane by lane.
 #pragma once
 
+#include <cmath>
+
 namespace bbtrack {
 
 // Which evaluation of w the beam-beam kick uses.
@@ -25,6 +27,10 @@ ErrfMode errf_mode_for(const char* bbtrack_errf);
 // w(xx + i yy) = wx + i wy. The first quadrant by the approximation below;
 // the real-axis rule and the other quadrants by errf_tail, as errf does.
 void errf_fast(double xx, double yy, double& wx, double& wy);
+
+// exp(t) for t <= 0 as the particle blocks compute it in this mode (see
+// exp_nonpositive below); the Gaussian factor of the elliptical kick.
+double exp_fast(double t);
 
 namespace errf_fast_detail {
 
@@ -57,8 +63,61 @@ inline constexpr double kA[kTerms] = {
 // The lane type of a single double, for the scalar instantiation.
 struct OneLane {
   using D = double;
+  using M = bool;
   static D set1(double a) { return a; }
+  static M lt(D a, D b) { return a < b; }
+  static D select(M m, D a, D b) { return m ? a : b; }
+  // 2^n for a whole number -1022 <= n <= 1023 (exactly).
+  static D pow2(D whole) { return std::ldexp(1.0, static_cast<int>(whole)); }
 };
+
+// exp(t) for t <= 0, K arguments at once, to about two units in the last
+// place; 0 for t < -708 (where exp(t) is below 2^-1021). The Gaussian
+// factor of the elliptical kick, in this mode: a library call per lane
+// would cost about as much as the error functions.
+//   n = round(t / ln 2) (by adding and subtracting 1.5 * 2^52),
+//   r = t - n ln2_hi - n ln2_lo (the split of ln 2 of fdlibm: n ln2_hi is
+//   exact), |r| <= ln 2 / 2; exp(r) by its Taylor polynomial of degree 13
+//   (remainder below 5e-18), summed by Estrin's scheme (pairs, then pairs
+//   of pairs with r^2, r^4, r^8: a short chain); then times 2^n, exact.
+template <class V, int K>
+inline void exp_nonpositive(const typename V::D (&t)[K], typename V::D (&e)[K]) {
+  using D = typename V::D;
+  using M = typename V::M;
+  constexpr double c[14] = {1.0,
+                            1.0,
+                            1.0 / 2,
+                            1.0 / 6,
+                            1.0 / 24,
+                            1.0 / 120,
+                            1.0 / 720,
+                            1.0 / 5040,
+                            1.0 / 40320,
+                            1.0 / 362880,
+                            1.0 / 3628800,
+                            1.0 / 39916800,
+                            1.0 / 479001600,
+                            1.0 / 6227020800.0};
+  const D zero = V::set1(0.0);
+  const D magic = V::set1(6755399441055744.0);  // 1.5 * 2^52
+  for (int k = 0; k < K; ++k) {
+    const M under = V::lt(t[k], V::set1(-708.0));
+    const D tt = V::select(under, zero, t[k]);
+    const D n = (tt * V::set1(1.4426950408889634) + magic) - magic;
+    const D r = (tt - n * V::set1(0x1.62e42fee00000p-1)) - n * V::set1(0x1.a39ef35793c76p-33);
+    const D r2 = r * r;
+    const D r4 = r2 * r2;
+    const D r8 = r4 * r4;
+    D p[7];
+    for (int j = 0; j < 7; ++j) p[j] = V::set1(c[2 * j]) + V::set1(c[2 * j + 1]) * r;
+    const D q0 = p[0] + p[1] * r2;
+    const D q1 = p[2] + p[3] * r2;
+    const D q2 = p[4] + p[5] * r2;
+    const D s0 = q0 + q1 * r4;
+    const D s1 = q2 + p[6] * r4;
+    e[k] = V::select(under, zero, (s0 + s1 * r8) * V::pow2(n));
+  }
+}
 
 // w(x + i y) for x, y >= 0, K arguments at once (independent chains that the
 // processor overlaps); each lane's value depends on its own inputs only.

@@ -2,7 +2,8 @@
 // against errf, on a grid of the first quadrant that takes in the origin,
 // both region borders of errf and the corner between them, the real and the
 // imaginary axis, and |z| up to 1e6 (and, through the shared quadrant rules,
-// the other quadrants).
+// the other quadrants); and the exponential of the kick's Gaussian factor in
+// this mode.
 #include "kicks/errf_fast.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 #include "kicks/errf.h"
@@ -94,6 +96,20 @@ TEST(ErrfFast, OtherQuadrantsAndAxesFollowTheExactRules) {
       worst = std::fmax(worst, static_cast<double>(std::abs(cld(wx, wy) - ref) / std::abs(ref)));
     }
   EXPECT_LT(worst, 1e-13);
+}
+
+TEST(ErrfFast, GaussianFactorWithinTwoUlpOfTheLibraryExponential) {
+  double worst = 0;
+  for (int i = 0; i <= 200000; ++i) {
+    const double t = -708.0 * i / 200000.0;
+    worst = std::fmax(worst, std::fabs(exp_fast(t) - std::exp(t)) / std::exp(t));
+  }
+  EXPECT_LT(worst, 4.5e-16);  // two units in the last place
+  EXPECT_EQ(exp_fast(0.0), 1.0);
+  EXPECT_EQ(exp_fast(-0.0), 1.0);
+  EXPECT_EQ(exp_fast(-708.5), 0.0);
+  EXPECT_EQ(exp_fast(-1e300), 0.0);
+  EXPECT_EQ(exp_fast(-std::numeric_limits<double>::infinity()), 0.0);
 }
 
 TEST(ErrfFast, ModeOnlyByTheExactWordFast) {

@@ -88,11 +88,14 @@ void kick(const SectionPlan& p, Blocks<V, B>& b) {
     ExpQueue side{ex, B * V::kWidth};
     if constexpr (kErrf == ErrfMode::fast) {
       errf_fast_lanes<V, 2 * B>(zx, zy, wr, wi);
+      D<V> t[B];
+      for (int j = 0; j < B; ++j) t[j] = V::load(ex + j * V::kWidth);
+      errf_fast_detail::exp_nonpositive<V, B>(t, e);
     } else {
       errf_lanes<V, 2 * B>(zx, zy, wr, wi, side);
+      side.finish();
+      for (int j = 0; j < B; ++j) e[j] = V::load(ex + j * V::kWidth);
     }
-    side.finish();
-    for (int j = 0; j < B; ++j) e[j] = V::load(ex + j * V::kWidth);
     const D<V> d = V::set1(p.d);
     for (int j = 0; j < B; ++j) {
       hv[j] = V::select(V::eq(v[j], zero), V::signbit(v[j]),

@@ -67,6 +67,12 @@ struct Avx512 {
     const __m512i n = _mm512_cvttpd_epi64(whole.v);
     return {_mm512_test_epi64_mask(n, _mm512_set1_epi64(1LL << bit))};
   }
+
+  // 2^n for a whole number -1022 <= n <= 1023 (exactly), as Avx2::pow2.
+  static D pow2(D whole) {
+    const __m512d b = _mm512_add_pd(whole.v, _mm512_set1_pd(4503599627371519.0));
+    return {_mm512_castsi512_pd(_mm512_slli_epi64(_mm512_castpd_si512(b), 52))};
+  }
 };
 
 }  // namespace
