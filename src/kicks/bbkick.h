@@ -12,8 +12,8 @@ namespace bbtrack {
 // product of the two sizes; others use the elliptical (complex error
 // function) field. A component whose separation is zero is a zero of the
 // sign of that separation, also at the centre itself. `errf_mode` picks the
-// evaluation of w (here and in the routines below): errf, or errf_fast in
-// the opt-in mode.
+// evaluation of w (here and in the routines below): errf, or in the opt-in
+// mode errf_fast, with exp_fast for the elliptical field's Gaussian factor.
 void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, double& gy,
             double& gx, ErrfMode errf_mode = ErrfMode::exact);
 

@@ -11,6 +11,8 @@
 // particle blocks (kicks/vector/errf_fast_lanes.h) for a register, and both
 // perform the same additions, multiplications and the one division in the
 // same order (no fused multiply-add), so they round identically lane by lane.
+// The exponential of the elliptical kick's Gaussian factor in this mode,
+// exp_fast, is written the same way.
 #pragma once
 
 #include <cmath>

@@ -24,7 +24,21 @@ void errf_fast_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<
     x[k] = V::abs(xx[k]);
     y[k] = V::abs(yy[k]);
   }
-  errf_fast_detail::first_quadrant<V, K>(x, y, wx, wy);
+  // Two arguments at a time: their four chains keep in the registers.
+  for (int k = 0; k + 1 < K; k += 2) {
+    const D<V> px[2] = {x[k], x[k + 1]}, py[2] = {y[k], y[k + 1]};
+    D<V> qx[2], qy[2];
+    errf_fast_detail::first_quadrant<V, 2>(px, py, qx, qy);
+    wx[k] = qx[0], wx[k + 1] = qx[1];
+    wy[k] = qy[0], wy[k + 1] = qy[1];
+  }
+  if (K % 2 == 1) {
+    const D<V> px[1] = {x[K - 1]}, py[1] = {y[K - 1]};
+    D<V> qx[1], qy[1];
+    errf_fast_detail::first_quadrant<V, 1>(px, py, qx, qy);
+    wx[K - 1] = qx[0];
+    wy[K - 1] = qy[0];
+  }
 
   const D<V> zero = V::set1(0.0);
   for (int k = 0; k < K; ++k) {
