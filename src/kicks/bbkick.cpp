@@ -7,15 +7,16 @@
 namespace bbtrack {
 
 void bbkick(double& wr1, double& wr2, double& wi1, double& wi2, double u, double v, double a,
-            double b) {
+            double b, ErrfMode errf_mode) {
   const double s = std::sqrt(2.0 * (a * a - b * b));
   const double rho = b / a;
-  errf(u / s, v / s, wr1, wi1);
-  errf(rho * u / s, v / (rho * s), wr2, wi2);
+  auto* const w = errf_mode == ErrfMode::fast ? errf_fast : errf;
+  w(u / s, v / s, wr1, wi1);
+  w(rho * u / s, v / (rho * s), wr2, wi2);
 }
 
 void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, double& gy,
-            double& gx) {
+            double& gx, ErrfMode errf_mode) {
   // Turn the problem by a quarter turn when the bunch is taller than wide,
   // so that the elliptical formula always sees a >= b.
   const bool turned = sigx < sigy;
@@ -47,8 +48,9 @@ void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, 
     hv = v * g * c;
   } else {
     double wr1, wr2, wi1, wi2;
-    bbkick(wr1, wr2, wi1, wi2, std::fabs(u), std::fabs(v), a, b);
-    const double e = std::exp(-(u * u) / (2.0 * (a * a)) - (v * v) / (2.0 * (b * b)));
+    bbkick(wr1, wr2, wi1, wi2, std::fabs(u), std::fabs(v), a, b, errf_mode);
+    const double t = -(u * u) / (2.0 * (a * a)) - (v * v) / (2.0 * (b * b));
+    const double e = errf_mode == ErrfMode::fast ? exp_fast(t) : std::exp(t);
     const double d = std::sqrt(a * a - b * b);
     // Mathematically (w1 - E w2) vanishes with the separation; numerically it
     // leaves a rounding residue, so a zero separation gives a zero component
@@ -68,7 +70,8 @@ void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, 
   }
 }
 
-void kickvorn(State& st, double x, double y, double& dxp, double& dyp, int k) {
+void kickvorn(State& st, double x, double y, double& dxp, double& dyp, int k,
+              ErrfMode errf_mode) {
   const auto& bc = st.bbcoord.bbcoord;
   const double sigx = bc(k, 1);
   const double sigy = bc(k, 2);
@@ -77,13 +80,13 @@ void kickvorn(State& st, double x, double y, double& dxp, double& dyp, int k) {
   auto& kick0 = st.qarkick.kick0;
   if (st.qarind.kick0set(k) == 0) {
     double gy0, gx0;
-    ffrank(0.0, 0.0, x0, y0, sigx, sigy, gy0, gx0);
+    ffrank(0.0, 0.0, x0, y0, sigx, sigy, gy0, gx0, errf_mode);
     kick0(k, 1) = gy0;
     kick0(k, 2) = gx0;
     st.qarind.kick0set(k) = 1;
   }
   double gy, gx;
-  ffrank(x, y, x0, y0, sigx, sigy, gy, gx);
+  ffrank(x, y, x0, y0, sigx, sigy, gy, gx, errf_mode);
   const double factor = st.vorn.factor;
   // Two products, then the difference: the reference-orbit kick is removed
   // after scaling, so a particle on the reference orbit gets exactly zero.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kicks/errf_fast.h"
 #include "run/state.h"
 
 namespace bbtrack {
@@ -10,20 +11,23 @@ namespace bbtrack {
 // Nearly round bunches (sizes within 1 %) use the round-beam field with the
 // product of the two sizes; others use the elliptical (complex error
 // function) field. A component whose separation is zero is a zero of the
-// sign of that separation, also at the centre itself.
+// sign of that separation, also at the centre itself. `errf_mode` picks the
+// evaluation of w (here and in the routines below): errf, or in the opt-in
+// mode errf_fast, with exp_fast for the elliptical field's Gaussian factor.
 void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, double& gy,
-            double& gx);
+            double& gx, ErrfMode errf_mode = ErrfMode::exact);
 
 // The two values of w needed by the elliptical field, for separations
 // u, v >= 0 and sizes a > b (wider plane horizontal): wr1 + i wi1 = w(z1),
 // wr2 + i wi2 = w(z2), z1 = (u + i v)/S, z2 = (rho u + i v/rho)/S with
 // S = sqrt(2 (a^2 - b^2)), rho = b/a.
 void bbkick(double& wr1, double& wr2, double& wi1, double& wi2, double u, double v, double a,
-            double b);
+            double b, ErrfMode errf_mode = ErrfMode::exact);
 
 // Angle changes of a particle at (x, y) at encounter k, measured from the
 // kick on the reference orbit, which is computed at the first call for k and
 // kept in st.qarkick.kick0 (st.qarind.kick0set(k) = 1 from then on).
-void kickvorn(State& st, double x, double y, double& dxp, double& dyp, int k);
+void kickvorn(State& st, double x, double y, double& dxp, double& dyp, int k,
+              ErrfMode errf_mode = ErrfMode::exact);
 
 }  // namespace bbtrack

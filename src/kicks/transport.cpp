@@ -5,13 +5,13 @@
 
 namespace bbtrack {
 
-void bbkickvorn(State& st, int k) {
+void bbkickvorn(State& st, int k, ErrfMode errf_mode) {
   auto& c = st.coord.coord;
   double dxp = 0.0;
   double dyp = 0.0;
   const int n = st.np.npart;
   for (int i = 1; i <= n; ++i) {
-    kickvorn(st, c(i, 1), c(i, 3), dxp, dyp, k);
+    kickvorn(st, c(i, 1), c(i, 3), dxp, dyp, k, errf_mode);
     c(i, 2) = c(i, 2) + dxp;
     c(i, 4) = c(i, 4) + dyp;
   }
@@ -43,9 +43,9 @@ bool encounter_kicks(const State& st, int k) {
   return k != st.qarcavind.cavind;
 }
 
-void track_turn(State& st) {
+void track_turn(State& st, ErrfMode errf_mode) {
   for (int k = 1; k <= kSections; ++k) {
-    if (encounter_kicks(st, k)) bbkickvorn(st, k);
+    if (encounter_kicks(st, k)) bbkickvorn(st, k, errf_mode);
     if (has_wires(st, k)) wirekicks(st, k);
     rotvorn(st, k);
   }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "kicks/errf_fast.h"
 #include "run/state.h"
 
 namespace bbtrack {
 
 // Beam-beam kick of encounter k on particles 1 .. npart: angles change,
-// positions do not.
-void bbkickvorn(State& st, int k);
+// positions do not. w by errf, or by errf_fast in the opt-in mode.
+void bbkickvorn(State& st, int k, ErrfMode errf_mode = ErrfMode::exact);
 
 // Linear transport of particles 1 .. npart through section k. Only the
 // horizontal and vertical 2x2 diagonal blocks of tmat(k) act; coupling and
@@ -20,6 +21,6 @@ bool encounter_kicks(const State& st, int k);
 // One turn: for k = 1 .. 73 the kick of encounter k, unless k is excluded or
 // is the point without encounter, then the kicks of the wires at point k, then
 // always the transport of section k.
-void track_turn(State& st);
+void track_turn(State& st, ErrfMode errf_mode = ErrfMode::exact);
 
 }  // namespace bbtrack

@@ -24,6 +24,8 @@ Reads:
   Sigmas.dat      sizes and offsets of the opposing bunch per encounter
   excluded.dat    encounters whose kick is skipped (may be missing)
   multdist.dat    triplet multipole errors, read when itrip = 1
+  wires.dat       wires acting in the tracking, k xw yw current length per
+                  record (optional; without it no wire acts)
 
 Writes, by run option (iopt, line 5 of diff.input):
   0 (any other)   diffusion: diff.dat, resav.out (option 0 only)
@@ -37,6 +39,8 @@ Writes, by run option (iopt, line 5 of diff.input):
 Environment:
   OMP_NUM_THREADS   threads of the tracking
   BBTRACK_SCALAR    1: track with the plain scalar routines (same results)
+  BBTRACK_ERRF      fast: faster error function in the beam-beam kick;
+                    results differ from the exact evaluation in the last digits
   FOR020            file of unit 20 in options 2 and 3 (default fort.20)
   NO_STOP_MESSAGE   set: no "FORTRAN STOP" notice at the turn-limit stop
 

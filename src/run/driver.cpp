@@ -1,6 +1,8 @@
 #include "run/driver.h"
 
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 #include "distrib/distributions.h"
 #include "input/readers.h"
@@ -131,13 +133,13 @@ void record_turn(State& st, textio::Io& io, int32 i) {
 }
 
 // The turn loop; returns the loop counter.
-int32 track(State& st, textio::Io& io, Saved& sv) {
+int32 track(State& st, textio::Io& io, Saved& sv, ErrfMode errf_mode) {
   const int32 iopt = st.readin1.iopt;
   const int32 ntrack = st.readin1.ntrack;
   double varx = 0.0, vary = 0.0, avx = 0.0, avy = 0.0;
   // BBTRACK_SCALAR=1 computes every turn with the scalar reference routines
   // instead of the particle blocks; the results are the same bit for bit.
-  FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")));
+  FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), 0, errf_mode);
   int32 i = 1;
   for (; i <= ntrack; ++i) {
     if (i % 500 == 0) {
@@ -205,9 +207,14 @@ void end_of_run(State& st, textio::Io& io, const Saved& sv) {
 }  // namespace
 
 void diff2wirenew(State& st, textio::Io& io) {
+  // BBTRACK_ERRF=fast: the kicks evaluate w by errf_fast (any other value,
+  // or none, keeps errf and every result byte).
+  const ErrfMode errf_mode = errf_mode_for(std::getenv("BBTRACK_ERRF"));
+  if (errf_mode == ErrfMode::fast)
+    warn(io, "fast error function: results differ from the exact evaluation in the last digits");
   start_up(st, io);
   Saved sv;
-  const int32 counter = track(st, io, sv);
+  const int32 counter = track(st, io, sv, errf_mode);
   io.print(kStdout, {" after tracking loop ", counter});
   end_of_run(st, io, sv);
 }

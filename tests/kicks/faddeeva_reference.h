@@ -2,7 +2,8 @@
 // the Taylor series about the origin (its terms cancel: the error is about
 // 1e-19 exp(|z|^2), so it serves for |z| <= 3) and quadrature of the Fourier integral
 // w(z) = 1/sqrt(pi) * int_0^inf exp(-t^2/4 + i z t) dt (any z of moderate
-// size; the integrand is entire and decays like a Gaussian).
+// size; the integrand is entire and decays like a Gaussian); and, far from
+// the origin, the continued fraction of w.
 #pragma once
 
 #include <cmath>
@@ -44,6 +45,15 @@ inline cld w_quadrature(cld z) {
     return cld(m * std::cos(x * t), m * std::sin(x * t));
   });
   return v / std::sqrt(kPiL);
+}
+
+// The continued fraction w(z) = (i/sqrt(pi)) / (z - (1/2)/(z - 1/(z - (3/2)/(z - ...))))
+// from its 200th level up, for Im z >= 0 and |z| >= 8, where it has
+// converged far below double precision.
+inline cld w_continued_fraction(cld z) {
+  cld t = z;
+  for (int n = 200; n >= 1; --n) t = z - (0.5L * n) / t;
+  return cld(0.0L, 1.0L / std::sqrt(kPiL)) / t;
 }
 
 }  // namespace bbtrack::testref

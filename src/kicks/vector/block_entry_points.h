@@ -25,4 +25,11 @@ void track_range_avx2(const TurnPlan& plan, const ParticleColumns& c, int first,
 void errf_array_avx512(const double* xx, const double* yy, double* wx, double* wy, int n);
 void errf_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n);
 
+// The same with errf_fast in the kick (BBTRACK_ERRF=fast), bit-identical to
+// track_turn in that mode; and errf_fast by the lanes.
+void track_range_fast_avx512(const TurnPlan& plan, const ParticleColumns& c, int first, int count);
+void track_range_fast_avx2(const TurnPlan& plan, const ParticleColumns& c, int first, int count);
+void errf_fast_array_avx512(const double* xx, const double* yy, double* wx, double* wy, int n);
+void errf_fast_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n);
+
 }  // namespace bbtrack

@@ -16,6 +16,7 @@
 
 #include <cmath>
 
+#include "kicks/vector/errf_fast_lanes.h"
 #include "kicks/vector/errf_lanes.h"
 #include "kicks/vector/block_entry_points.h"
 #include "kicks/vector/turn_plan.h"
@@ -42,8 +43,9 @@ struct Blocks {
 };
 
 // Kick of one encounter (ffrank, then kickvorn's difference from the
-// reference orbit, added to the angles as bbkickvorn does).
-template <class V, int B>
+// reference orbit, added to the angles as bbkickvorn does), with w from
+// errf_lanes or, in the opt-in mode, errf_fast_lanes.
+template <class V, int B, ErrfMode kErrf = ErrfMode::exact>
 void kick(const SectionPlan& p, Blocks<V, B>& b) {
   const D<V> zero = V::set1(0.0);
   const D<V> x0 = V::set1(p.x0);
@@ -85,9 +87,16 @@ void kick(const SectionPlan& p, Blocks<V, B>& b) {
       V::store(ex + j * V::kWidth,
                -(u[j] * u[j]) / V::set1(p.a2x2) - (v[j] * v[j]) / V::set1(p.b2x2));
     ExpQueue side{ex, B * V::kWidth};
-    errf_lanes<V, 2 * B>(zx, zy, wr, wi, side);
-    side.finish();
-    for (int j = 0; j < B; ++j) e[j] = V::load(ex + j * V::kWidth);
+    if constexpr (kErrf == ErrfMode::fast) {
+      errf_fast_lanes<V, 2 * B>(zx, zy, wr, wi);
+      D<V> t[B];
+      for (int j = 0; j < B; ++j) t[j] = V::load(ex + j * V::kWidth);
+      errf_fast_detail::exp_nonpositive<V, B>(t, e);
+    } else {
+      errf_lanes<V, 2 * B>(zx, zy, wr, wi, side);
+      side.finish();
+      for (int j = 0; j < B; ++j) e[j] = V::load(ex + j * V::kWidth);
+    }
     const D<V> d = V::set1(p.d);
     for (int j = 0; j < B; ++j) {
       hv[j] = V::select(V::eq(v[j], zero), V::signbit(v[j]),
@@ -128,7 +137,7 @@ void rotate(const SectionPlan& p, Blocks<V, B>& b) {
 // through the whole turn. Spare lanes are filled with copies of the first
 // particle, so they need no more steps than it does; only the particles'
 // own lanes are stored back.
-template <class V, int B>
+template <class V, int B, ErrfMode kErrf = ErrfMode::exact>
 void track_blocks(const TurnPlan& plan, const ParticleColumns& c, int first, int count) {
   constexpr int W = V::kWidth;
   constexpr int N = B * W;
@@ -145,7 +154,7 @@ void track_blocks(const TurnPlan& plan, const ParticleColumns& c, int first, int
     for (int j = 0; j < B; ++j) reg[m][j] = V::load(from + j * W);
   }
   for (const SectionPlan& p : plan.sec) {
-    if (p.kick) kick<V, B>(p, b);
+    if (p.kick) kick<V, B, kErrf>(p, b);
     if (p.nwire != 0) wire_kicks<V, B>(p.wire, p.nwire, b.x, b.xp, b.y, b.yp);
     rotate<V, B>(p, b);
   }

@@ -25,18 +25,20 @@ bool FastTurn::supported(TurnPath path) {
   }
 }
 
-FastTurn::FastTurn(TurnPath path, int threads) : path_(path) {
+FastTurn::FastTurn(TurnPath path, int threads, ErrfMode errf_mode)
+    : path_(path), errf_mode_(errf_mode) {
   if (path_ == TurnPath::best || !supported(path_)) {
     path_ = supported(TurnPath::avx512) ? TurnPath::avx512
             : supported(TurnPath::avx2) ? TurnPath::avx2
                                         : TurnPath::scalar;
   }
+  const bool fast = errf_mode_ == ErrfMode::fast;
   if (path_ == TurnPath::avx512) {
     lanes_ = kAvx512Lanes;
-    kernel_ = track_range_avx512;
+    kernel_ = fast ? track_range_fast_avx512 : track_range_avx512;
   } else if (path_ == TurnPath::avx2) {
     lanes_ = kAvx2Lanes;
-    kernel_ = track_range_avx2;
+    kernel_ = fast ? track_range_fast_avx2 : track_range_avx2;
   }
   if (kernel_ == nullptr) return;  // the scalar routines, in this thread
   threads_ = threads > 0 ? threads : omp_get_max_threads();
@@ -51,12 +53,12 @@ FastTurn::FastTurn(TurnPath path, int threads) : path_(path) {
 void FastTurn::turn(State& st) {
   const int n = st.np.npart;
   if (kernel_ == nullptr || n <= 0) {
-    track_turn(st);
+    track_turn(st, errf_mode_);
     return;
   }
   // The reference-orbit kicks first, in one thread, as the first kick of
   // each encounter would compute them; the blocks only read them.
-  fill_kick0(st);
+  fill_kick0(st, errf_mode_);
   build_plan(st, plan_);
   auto& c = st.coord.coord;
   const ParticleColumns cols{c.column(1), c.column(2), c.column(3), c.column(4)};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kicks/errf_fast.h"
 #include "kicks/vector/block_entry_points.h"
 #include "kicks/vector/turn_plan.h"
 #include "run/state.h"
@@ -23,13 +24,17 @@ class FastTurn {
   // threads: the number of threads of a turn, 0 for OpenMP's default
   // (OMP_NUM_THREADS, else one per processor); the scalar path uses one. A
   // path the processor cannot run is replaced by the best one it can.
-  explicit FastTurn(TurnPath path = TurnPath::best, int threads = 0);
+  // errf_mode: the evaluation of w in the kicks (errf_fast in the opt-in
+  // mode), the same on every path.
+  explicit FastTurn(TurnPath path = TurnPath::best, int threads = 0,
+                    ErrfMode errf_mode = ErrfMode::exact);
 
   void turn(State& st);
 
   TurnPath path() const { return path_; }  // never best
   int lanes() const { return lanes_; }     // 1 for scalar
   int threads() const { return threads_; }
+  ErrfMode errf_mode() const { return errf_mode_; }
 
   // Whether this processor (and the build) can run a path.
   static bool supported(TurnPath path);
@@ -37,6 +42,7 @@ class FastTurn {
  private:
   using Kernel = void (*)(const TurnPlan&, const ParticleColumns&, int, int);
   TurnPath path_;
+  ErrfMode errf_mode_;
   int lanes_ = 1;
   int threads_ = 1;
   Kernel kernel_ = nullptr;

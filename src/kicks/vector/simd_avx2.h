@@ -58,6 +58,13 @@ struct Avx2 {
     const __m128i set = _mm_cmpeq_epi32(_mm_and_si128(n, b), b);
     return {_mm256_castsi256_pd(_mm256_cvtepi32_epi64(set))};
   }
+
+  // 2^n for a whole number -1022 <= n <= 1023 (exactly): n + 1023 in the
+  // low bits of 2^52 + 1023 + n, moved into the exponent field.
+  static D pow2(D whole) {
+    const __m256d b = _mm256_add_pd(whole.v, _mm256_set1_pd(4503599627371519.0));
+    return {_mm256_castsi256_pd(_mm256_slli_epi64(_mm256_castpd_si256(b), 52))};
+  }
 };
 
 }  // namespace

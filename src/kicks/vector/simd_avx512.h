@@ -67,6 +67,16 @@ struct Avx512 {
     const __m512i n = _mm512_cvttpd_epi64(whole.v);
     return {_mm512_test_epi64_mask(n, _mm512_set1_epi64(1LL << bit))};
   }
+
+  // 2^n for a whole number -1022 <= n <= 1023 (exactly), as Avx2::pow2.
+  static D pow2(D whole) {
+    const __m512d b = _mm512_add_pd(whole.v, _mm512_set1_pd(4503599627371519.0));
+    // The zero-masked shift (all lanes kept) is the plain shift; unlike the
+    // unmasked intrinsic it does not start from an undefined register, which
+    // GCC reports as possibly uninitialised.
+    return {_mm512_castsi512_pd(
+        _mm512_maskz_slli_epi64(static_cast<__mmask8>(0xFF), _mm512_castpd_si512(b), 52))};
+  }
 };
 
 }  // namespace

@@ -7,12 +7,12 @@
 
 namespace bbtrack {
 
-void fill_kick0(State& st) {
+void fill_kick0(State& st, ErrfMode errf_mode) {
   const auto& bc = st.bbcoord.bbcoord;
   for (int k = 1; k <= kSections; ++k) {
     if (!encounter_kicks(st, k) || st.qarind.kick0set(k) != 0) continue;
     double gy0, gx0;
-    ffrank(0.0, 0.0, bc(k, 3), bc(k, 4), bc(k, 1), bc(k, 2), gy0, gx0);
+    ffrank(0.0, 0.0, bc(k, 3), bc(k, 4), bc(k, 1), bc(k, 2), gy0, gx0, errf_mode);
     st.qarkick.kick0(k, 1) = gy0;
     st.qarkick.kick0(k, 2) = gx0;
     st.qarind.kick0set(k) = 1;

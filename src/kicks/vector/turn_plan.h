@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kicks/errf_fast.h"
 #include "run/state.h"
 
 namespace bbtrack {
@@ -33,8 +34,9 @@ struct TurnPlan {
 };
 
 // The reference-orbit kick of every kicking encounter that does not have one
-// yet, as kickvorn computes it at its first call for that encounter.
-void fill_kick0(State& st);
+// yet, as kickvorn computes it at its first call for that encounter (with
+// the same evaluation of w as the kicks).
+void fill_kick0(State& st, ErrfMode errf_mode = ErrfMode::exact);
 
 // The plan of one turn from the current state; kick0 must be filled.
 void build_plan(const State& st, TurnPlan& plan);
