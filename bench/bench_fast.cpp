@@ -160,15 +160,20 @@ struct Ring {
   explicit Ring(const char* dir) : start(bench::example_state(dir)), work(first_turn_work(*start)) {}
 };
 
-void turn_benchmark(benchmark::State& state, const Ring& ring, TurnPath path, int threads) {
+// replan: also make the whole turn plan every turn, as the fast path did
+// before it kept the plan for the run (the figure to compare with).
+void turn_benchmark(benchmark::State& state, const Ring& ring, TurnPath path, int threads,
+                    bool replan = false) {
   if (!FastTurn::supported(path)) return state.SkipWithError("processor lacks the lanes");
   const std::unique_ptr<State>& start = ring.start;
   const TurnWork& work = ring.work;
   auto st = std::make_unique<State>(*start);
   FastTurn turner(path, threads);
+  bbtrack::TurnPlan spare;
   for (auto _ : state) {
     // Every turn from the same start (the copy takes a few microseconds).
     st->coord = start->coord;
+    if (replan) bbtrack::build_plan(*st, spare);
     turner.turn(*st);
     benchmark::DoNotOptimize(st->coord.coord(1, 1));
   }
@@ -199,6 +204,9 @@ void BM_Turn_fast_1thread(benchmark::State& state) {
 void BM_Turn_fast_2threads(benchmark::State& state) {
   turn_benchmark(state, example(), TurnPath::best, 2);
 }
+void BM_Turn_fast_1thread_replan(benchmark::State& state) {
+  turn_benchmark(state, example(), TurnPath::best, 1, true);
+}
 void BM_Turn_avx2_1thread(benchmark::State& state) {
   turn_benchmark(state, example(), TurnPath::avx2, 1);
 }
@@ -217,6 +225,7 @@ void BM_InnerTurn_avx2_1thread(benchmark::State& state) {
 BENCHMARK(BM_Turn_scalar)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Turn_fast_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Turn_fast_2threads)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Turn_fast_1thread_replan)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Turn_avx2_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_InnerTurn_scalar)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_InnerTurn_fast_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();

@@ -57,7 +57,14 @@ void FastTurn::turn(State& st) {
   // The reference-orbit kicks first, in one thread, as the first kick of
   // each encounter would compute them; the blocks only read them.
   fill_kick0(st);
-  build_plan(st, plan_);
+  // The ring's plan once per run (per state); every turn only the parts
+  // that kick0 holds.
+  if (planned_for_ != &st) {
+    build_plan(st, plan_);
+    planned_for_ = &st;
+  } else {
+    refresh_plan(st, plan_);
+  }
   auto& c = st.coord.coord;
   const ParticleColumns cols{c.column(1), c.column(2), c.column(3), c.column(4)};
   // Particles are independent within a turn: each thread takes a run of

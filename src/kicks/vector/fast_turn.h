@@ -17,7 +17,10 @@ enum class TurnPath { scalar, avx2, avx512, best };
 // path and thread count; only a NaN, which valid input never produces, may
 // come out with another sign or payload, as the compiler is free to choose
 // which of two NaN operands a sum passes on. Holds its workspace, so nothing
-// is allocated per turn; the threads are started by the constructor.
+// is allocated per turn; the threads are started by the constructor. The
+// plan of the ring is made at the first turn of a state and kept for its
+// later turns, as the ring does not change during a run; only the
+// reference-orbit kicks are read again every turn.
 class FastTurn {
  public:
   // threads: the number of threads of a turn, 0 for OpenMP's default
@@ -41,6 +44,7 @@ class FastTurn {
   int threads_ = 1;
   Kernel kernel_ = nullptr;
   TurnPlan plan_{};
+  const State* planned_for_ = nullptr;  // the state plan_ was made for
 };
 
 // The path a run asks for by the value of its BBTRACK_SCALAR setting
