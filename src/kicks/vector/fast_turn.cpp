@@ -3,6 +3,7 @@
 #include <omp.h>
 
 #include <cstring>
+#include <memory>
 
 #include "kicks/vector/block_entry_points.h"
 #include "kicks/transport.h"
@@ -40,6 +41,8 @@ FastTurn::FastTurn(TurnPath path, int threads) : path_(path) {
   }
   if (kernel_ == nullptr) return;  // the scalar routines, in this thread
   threads_ = threads > 0 ? threads : omp_get_max_threads();
+  workspace_.resize(static_cast<std::size_t>(threads_));
+  for (auto& w : workspace_) w = std::make_unique<LaneWorkspace>();
   if (threads_ > 1) {
     // Start the thread team now rather than in the first turn.
 #pragma omp parallel num_threads(threads_)
@@ -76,7 +79,7 @@ void FastTurn::turn(State& st) {
   const Kernel kernel = kernel_;
   const TurnPlan& plan = plan_;
   if (parts == 1) {
-    kernel(plan, cols, 0, n);
+    kernel(plan, cols, 0, n, *workspace_[0]);
     return;
   }
   // Always the team the constructor started (a team of another size would
@@ -85,7 +88,7 @@ void FastTurn::turn(State& st) {
   for (int t = 0; t < parts; ++t) {
     const int first = w * (blocks * t / parts);
     const int last = t + 1 == parts ? n : w * (blocks * (t + 1) / parts);
-    kernel(plan, cols, first, last - first);
+    kernel(plan, cols, first, last - first, *workspace_[static_cast<std::size_t>(t)]);
   }
 }
 

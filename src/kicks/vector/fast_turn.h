@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "kicks/vector/block_entry_points.h"
 #include "kicks/vector/turn_plan.h"
 #include "run/state.h"
@@ -38,13 +41,14 @@ class FastTurn {
   static bool supported(TurnPath path);
 
  private:
-  using Kernel = void (*)(const TurnPlan&, const ParticleColumns&, int, int);
+  using Kernel = void (*)(const TurnPlan&, const ParticleColumns&, int, int, LaneWorkspace&);
   TurnPath path_;
   int lanes_ = 1;
   int threads_ = 1;
   Kernel kernel_ = nullptr;
   TurnPlan plan_{};
   const State* planned_for_ = nullptr;  // the state plan_ was made for
+  std::vector<std::unique_ptr<LaneWorkspace>> workspace_;  // one per thread
 };
 
 // The path a run asks for by the value of its BBTRACK_SCALAR setting

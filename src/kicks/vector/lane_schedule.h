@@ -1,0 +1,161 @@
+// The order in which the lanes compute the error functions of one kick.
+//
+// In errf's inner region an argument takes from 10 to 31 steps of its
+// continued fraction (and 7 to 30 of its sum), set by its distance from the
+// region's corner; outside it, 9. A register runs as many steps as its
+// longest lane, so lanes filled in particle order wait on their slowest
+// neighbour and compute both regions' schemes when they straddle the border.
+// Here all errf arguments of the encounter (two per particle) are sorted by
+// their region and step counts, once per encounter and turn, by a counting
+// sort on a key that grows with the counts; consecutive arguments fill the
+// lanes, so that nearly every register holds arguments of one region and one
+// step count, and errf_lanes runs its steps on them without masks. Each
+// argument's own arithmetic is unchanged: where it sits only decides which
+// lane computes it.
+//
+// Templated on the lane type and included only by the translation units
+// compiled for that processor (internal linkage, see simd_avx512.h).
+#pragma once
+
+#include <cmath>
+
+#include "kicks/vector/block_entry_points.h"
+#include "kicks/vector/errf_lanes.h"
+
+namespace bbtrack {
+namespace {
+
+// The sort key of an errf argument: s^2 of the inner region's step counts
+// (in (0, 1]; nu = trunc(21 s) + 10, nc = trunc(23 s) + 7), -1 outside it.
+template <class V>
+D<V> step_key(D<V> xx, D<V> yy) {
+  const D<V> one = V::set1(1.0);
+  const D<V> x = V::abs(xx), y = V::abs(yy);
+  const M<V> inner = V::land(V::lt(y, V::set1(4.29)), V::lt(x, V::set1(5.33)));
+  const D<V> xr = x * V::set1(0.18761726078799248);
+  const D<V> t = one - y * V::set1(0.2331002331002331);
+  return V::select(inner, t * t * (one - xr * xr), V::set1(-1.0));
+}
+
+// Buckets of the counting sort: the outer region, then the 45 intervals of
+// s in which the pair (nu, nc) is constant, numbered by s.
+constexpr int kBuckets = 46;
+constexpr int kKeySteps = 4096;
+
+struct BucketTable {
+  unsigned char b[kKeySteps + 1];
+  BucketTable() {
+    for (int i = 0; i <= kKeySteps; ++i) {
+      const double s = std::sqrt((i + 0.5) / kKeySteps);
+      const double c = s < 1.0 ? s : 1.0;
+      b[i] = static_cast<unsigned char>(1 + static_cast<int>(21.0 * c) + static_cast<int>(23.0 * c));
+    }
+  }
+};
+
+// The bucket of a key. The table maps s^2 in steps of 1/4096: an argument
+// next to the border of two intervals may land in its neighbour's bucket,
+// which costs its register a masked step at most.
+inline int bucket(const BucketTable& t, double key) {
+  if (!(key > 0.0)) return 0;
+  const int i = static_cast<int>(key * kKeySteps);
+  return t.b[i < kKeySteps ? i : kKeySteps];
+}
+
+// errf of K registers of arguments, register k at zx + at[k], zy + at[k],
+// its results to wr + at[k], wi + at[k].
+template <class V, int K>
+void errf_batch(const LaneWorkspace::Args& a, const int* at, ExpQueue& side) {
+  D<V> zx[K], zy[K], wr[K], wi[K];
+  for (int k = 0; k < K; ++k) {
+    zx[k] = V::load(a.zx + at[k]);
+    zy[k] = V::load(a.zy + at[k]);
+  }
+  errf_lanes<V, K>(zx, zy, wr, wi, side);
+  for (int k = 0; k < K; ++k) {
+    V::store(a.wr + at[k], wr[k]);
+    V::store(a.wi + at[k], wi[k]);
+  }
+}
+
+// errf of the registers at[0 .. registers - 1], K at a time, and the n
+// exponentials e, spread over the batches: they are made between the steps
+// of the continued fractions.
+template <class V, int K>
+void errf_registers(const LaneWorkspace::Args& a, const int* at, int registers, double* e, int n) {
+  static_assert(1 <= K && K <= 4);
+  const int batches = (registers + K - 1) / K;
+  int done = 0;
+  for (int r = 0, batch = 0; r < registers; r += K, ++batch) {
+    const int quota = (n - done + (batches - batch) - 1) / (batches - batch);
+    ExpQueue side{e + done, quota};
+    switch (registers - r < K ? registers - r : K) {
+      case 1: errf_batch<V, 1>(a, at + r, side); break;
+      case 2: errf_batch<V, (K < 2 ? K : 2)>(a, at + r, side); break;
+      case 3: errf_batch<V, (K < 3 ? K : 3)>(a, at + r, side); break;
+      default: errf_batch<V, K>(a, at + r, side); break;
+    }
+    side.finish();
+    done += quota;
+  }
+}
+
+// w(z1), w(z2) of the n particles of the workspace (zx, zy, key in; wr, wi
+// out), and E = exp of their exponents e, in place. The spare lanes up to np
+// get the values of the first particle, whose copies they are. Arguments
+// a = i (z1 of particle i) and P + i (z2).
+template <class V, int K>
+void errf_scheduled(LaneWorkspace& ws, int n, int np) {
+  constexpr int W = V::kWidth;
+  constexpr int P = LaneWorkspace::kParticles;
+  static const BucketTable table;
+  int start[kBuckets + 1] = {};
+  for (int h = 0; h < 2; ++h)
+    for (int i = h * P; i < h * P + n; ++i) {
+      const int b = bucket(table, ws.key[i]);
+      ws.bucket[i] = static_cast<unsigned char>(b);
+      ++start[b + 1];
+    }
+  const int m = 2 * n;
+  bool uniform = false;
+  for (int b = 1; b <= kBuckets; ++b) uniform = uniform || start[b] == m;
+  if (uniform) {
+    // One step count for all: the particles' own order, spare lanes and all.
+    int registers = 0;
+    for (int h = 0; h < 2; ++h)
+      for (int i = 0; i < np; i += W) ws.at[registers++] = h * P + i;
+    errf_registers<V, K>({ws.zx, ws.zy, ws.wr, ws.wi}, ws.at, registers, ws.e, n);
+    for (int i = n; i < np; ++i) ws.e[i] = ws.e[0];
+    return;
+  }
+  for (int b = 1; b <= kBuckets; ++b) start[b] += start[b - 1];
+  for (int h = 0; h < 2; ++h)
+    for (int i = h * P; i < h * P + n; ++i) {
+      const int j = start[ws.bucket[i]]++;
+      ws.order[j] = i;
+      ws.sorted_zx[j] = ws.zx[i];
+      ws.sorted_zy[j] = ws.zy[i];
+    }
+  const int padded = (m + W - 1) / W * W;
+  for (int j = m; j < padded; ++j) {
+    ws.sorted_zx[j] = ws.sorted_zx[m - 1];
+    ws.sorted_zy[j] = ws.sorted_zy[m - 1];
+  }
+  const int registers = padded / W;
+  for (int r = 0; r < registers; ++r) ws.at[r] = r * W;
+  errf_registers<V, K>({ws.sorted_zx, ws.sorted_zy, ws.sorted_wr, ws.sorted_wi}, ws.at, registers, ws.e, n);
+  for (int j = 0; j < m; ++j) {
+    ws.wr[ws.order[j]] = ws.sorted_wr[j];
+    ws.wi[ws.order[j]] = ws.sorted_wi[j];
+  }
+  for (int i = n; i < np; ++i) {
+    ws.wr[i] = ws.wr[0];
+    ws.wi[i] = ws.wi[0];
+    ws.wr[P + i] = ws.wr[P];
+    ws.wi[P + i] = ws.wi[P];
+    ws.e[i] = ws.e[0];
+  }
+}
+
+}  // namespace
+}  // namespace bbtrack
