@@ -25,8 +25,14 @@
 namespace bbtrack {
 namespace {
 
-// The sort key of an errf argument: s^2 of the inner region's step counts
-// (in (0, 1]; nu = trunc(21 s) + 10, nc = trunc(23 s) + 7), -1 outside it.
+// Buckets of the counting sort: the outer region, then the 45 intervals of
+// s in which the pair (nu, nc) is constant, numbered by s.
+constexpr int kBuckets = 46;
+constexpr int kKeySteps = 4096;
+
+// The sort key of an errf argument: 0 outside the inner region, else 1 +
+// s^2 of its step counts (nu = trunc(21 s) + 10, nc = trunc(23 s) + 7) in
+// steps of 1/4096, s^2 in (0, 1].
 template <class V>
 D<V> step_key(D<V> xx, D<V> yy) {
   const D<V> one = V::set1(1.0);
@@ -34,33 +40,26 @@ D<V> step_key(D<V> xx, D<V> yy) {
   const M<V> inner = V::land(V::lt(y, V::set1(4.29)), V::lt(x, V::set1(5.33)));
   const D<V> xr = x * V::set1(0.18761726078799248);
   const D<V> t = one - y * V::set1(0.2331002331002331);
-  return V::select(inner, t * t * (one - xr * xr), V::set1(-1.0));
+  const D<V> s2 = t * t * (one - xr * xr);
+  return V::select(inner, V::trunc(s2 * V::set1(kKeySteps)) + one, V::set1(0.0));
 }
 
-// Buckets of the counting sort: the outer region, then the 45 intervals of
-// s in which the pair (nu, nc) is constant, numbered by s.
-constexpr int kBuckets = 46;
-constexpr int kKeySteps = 4096;
-
+// The bucket of each key. An argument next to the border of two intervals
+// may land in its neighbour's bucket, which costs its register a masked step
+// at most.
 struct BucketTable {
-  unsigned char b[kKeySteps + 1];
+  unsigned char b[kKeySteps + 2];
   BucketTable() {
+    b[0] = 0;
     for (int i = 0; i <= kKeySteps; ++i) {
       const double s = std::sqrt((i + 0.5) / kKeySteps);
       const double c = s < 1.0 ? s : 1.0;
-      b[i] = static_cast<unsigned char>(1 + static_cast<int>(21.0 * c) + static_cast<int>(23.0 * c));
+      b[i + 1] =
+          static_cast<unsigned char>(1 + static_cast<int>(21.0 * c) + static_cast<int>(23.0 * c));
     }
   }
+  int operator()(double key) const { return b[static_cast<int>(key)]; }
 };
-
-// The bucket of a key. The table maps s^2 in steps of 1/4096: an argument
-// next to the border of two intervals may land in its neighbour's bucket,
-// which costs its register a masked step at most.
-inline int bucket(const BucketTable& t, double key) {
-  if (!(key > 0.0)) return 0;
-  const int i = static_cast<int>(key * kKeySteps);
-  return t.b[i < kKeySteps ? i : kKeySteps];
-}
 
 // errf of K registers of arguments, register k at zx + at[k], zy + at[k],
 // its results to wr + at[k], wi + at[k].
@@ -79,15 +78,22 @@ void errf_batch(const LaneWorkspace::Args& a, const int* at, ExpQueue& side) {
 }
 
 // errf of the registers at[0 .. registers - 1], K at a time, and the n
-// exponentials e, spread over the batches: they are made between the steps
-// of the continued fractions.
+// exponentials e, made between the steps of the continued fractions: as
+// many as one per step in the first `outer` registers, whose nine-step
+// fractions leave the processor room beside the divider, the rest spread
+// evenly over the others.
 template <class V, int K>
-void errf_registers(const LaneWorkspace::Args& a, const int* at, int registers, double* e, int n) {
+void errf_registers(const LaneWorkspace::Args& a, const int* at, int registers, int outer,
+                    double* e, int n) {
   static_assert(1 <= K && K <= 4);
   const int batches = (registers + K - 1) / K;
+  const int outer_batches = outer / K;
   int done = 0;
   for (int r = 0, batch = 0; r < registers; r += K, ++batch) {
-    const int quota = (n - done + (batches - batch) - 1) / (batches - batch);
+    const int left = n - done;
+    const int quota = batch < outer_batches
+                          ? (left < 9 ? left : 9)
+                          : (left + (batches - batch) - 1) / (batches - batch);
     ExpQueue side{e + done, quota};
     switch (registers - r < K ? registers - r : K) {
       case 1: errf_batch<V, 1>(a, at + r, side); break;
@@ -103,39 +109,50 @@ void errf_registers(const LaneWorkspace::Args& a, const int* at, int registers, 
 // w(z1), w(z2) of the n particles of the workspace (zx, zy, key in; wr, wi
 // out), and E = exp of their exponents e, in place. The spare lanes up to np
 // get the values of the first particle, whose copies they are. Arguments
-// a = i (z1 of particle i) and P + i (z2).
+// a = i (z1 of particle i) and P + i (z2); the two halves are counted and
+// placed side by side, each with its own counters.
 template <class V, int K>
 void errf_scheduled(LaneWorkspace& ws, int n, int np) {
   constexpr int W = V::kWidth;
   constexpr int P = LaneWorkspace::kParticles;
-  static const BucketTable table;
-  int start[kBuckets + 1] = {};
-  for (int h = 0; h < 2; ++h)
-    for (int i = h * P; i < h * P + n; ++i) {
-      const int b = bucket(table, ws.key[i]);
-      ws.bucket[i] = static_cast<unsigned char>(b);
-      ++start[b + 1];
-    }
+  static const BucketTable bucket;
+  int count[2][kBuckets] = {};
+  for (int i = 0; i < n; ++i) {
+    const int b0 = bucket(ws.key[i]), b1 = bucket(ws.key[P + i]);
+    ws.bucket[i] = static_cast<unsigned char>(b0);
+    ws.bucket[P + i] = static_cast<unsigned char>(b1);
+    ++count[0][b0];
+    ++count[1][b1];
+  }
   const int m = 2 * n;
   bool uniform = false;
-  for (int b = 1; b <= kBuckets; ++b) uniform = uniform || start[b] == m;
+  for (int b = 0; b < kBuckets; ++b) uniform = uniform || count[0][b] + count[1][b] == m;
   if (uniform) {
     // One step count for all: the particles' own order, spare lanes and all.
     int registers = 0;
     for (int h = 0; h < 2; ++h)
       for (int i = 0; i < np; i += W) ws.at[registers++] = h * P + i;
-    errf_registers<V, K>({ws.zx, ws.zy, ws.wr, ws.wi}, ws.at, registers, ws.e, n);
+    errf_registers<V, K>({ws.zx, ws.zy, ws.wr, ws.wi}, ws.at, registers,
+                         count[0][0] == n ? registers : 0, ws.e, n);
     for (int i = n; i < np; ++i) ws.e[i] = ws.e[0];
     return;
   }
-  for (int b = 1; b <= kBuckets; ++b) start[b] += start[b - 1];
-  for (int h = 0; h < 2; ++h)
-    for (int i = h * P; i < h * P + n; ++i) {
-      const int j = start[ws.bucket[i]]++;
-      ws.order[j] = i;
-      ws.sorted_zx[j] = ws.zx[i];
-      ws.sorted_zy[j] = ws.zy[i];
-    }
+  int next[2][kBuckets];
+  for (int b = 0, place = 0; b < kBuckets; ++b) {
+    next[0][b] = place;
+    next[1][b] = place + count[0][b];
+    place += count[0][b] + count[1][b];
+  }
+  for (int i = 0; i < n; ++i) {
+    const int j0 = next[0][ws.bucket[i]]++;
+    const int j1 = next[1][ws.bucket[P + i]]++;
+    ws.order[j0] = i;
+    ws.order[j1] = P + i;
+    ws.sorted_zx[j0] = ws.zx[i];
+    ws.sorted_zy[j0] = ws.zy[i];
+    ws.sorted_zx[j1] = ws.zx[P + i];
+    ws.sorted_zy[j1] = ws.zy[P + i];
+  }
   const int padded = (m + W - 1) / W * W;
   for (int j = m; j < padded; ++j) {
     ws.sorted_zx[j] = ws.sorted_zx[m - 1];
@@ -143,7 +160,8 @@ void errf_scheduled(LaneWorkspace& ws, int n, int np) {
   }
   const int registers = padded / W;
   for (int r = 0; r < registers; ++r) ws.at[r] = r * W;
-  errf_registers<V, K>({ws.sorted_zx, ws.sorted_zy, ws.sorted_wr, ws.sorted_wi}, ws.at, registers, ws.e, n);
+  errf_registers<V, K>({ws.sorted_zx, ws.sorted_zy, ws.sorted_wr, ws.sorted_wi}, ws.at, registers,
+                       (count[0][0] + count[1][0]) / W, ws.e, n);
   for (int j = 0; j < m; ++j) {
     ws.wr[ws.order[j]] = ws.sorted_wr[j];
     ws.wi[ws.order[j]] = ws.sorted_wi[j];
