@@ -17,7 +17,10 @@ struct ParticleColumns {
 // values of the kick of one encounter, and the error-function arguments of
 // that kick in the order the lanes compute them (lane_schedule.h).
 struct LaneWorkspace {
-  static constexpr int kParticles = 1024;  // kSlots, rounded up to whole registers
+  // kSlots, rounded up to whole registers, and 64 bytes more, so that no two
+  // arrays start at the same place in a 4 KiB page (loads after stores to
+  // addresses 4 KiB apart wait on them).
+  static constexpr int kParticles = 1024 + 8;
   static constexpr int kArgs = 2 * kParticles;
   static constexpr int kSortedArgs = kArgs + 64;  // a batch of registers past the last
   alignas(64) double x[kParticles], xp[kParticles], y[kParticles], yp[kParticles];

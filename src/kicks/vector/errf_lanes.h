@@ -41,22 +41,18 @@ struct ExpQueue {
   int per_step(int steps) const { return (size - done + steps - 1) / steps; }
 };
 
+// The smallest and the largest lane of a register of whole numbers.
 template <class V>
-double max_lane(D<V> a) {
+void lane_range(D<V> a, int& lo, int& hi) {
   alignas(64) double t[V::kWidth];
   V::store(t, a);
-  double m = t[0];
-  for (int i = 1; i < V::kWidth; ++i) m = t[i] > m ? t[i] : m;
-  return m;
-}
-
-template <class V>
-double min_lane(D<V> a) {
-  alignas(64) double t[V::kWidth];
-  V::store(t, a);
-  double m = t[0];
-  for (int i = 1; i < V::kWidth; ++i) m = t[i] < m ? t[i] : m;
-  return m;
+  double l = t[0], h = t[0];
+  for (int i = 1; i < V::kWidth; ++i) {
+    l = t[i] < l ? t[i] : l;
+    h = t[i] > h ? t[i] : h;
+  }
+  lo = static_cast<int>(l);
+  hi = static_cast<int>(h);
 }
 
 // lambda^(1 - nc) for nc >= 7 as ipow does it: with m = nc - 1, repeated
@@ -70,6 +66,19 @@ D<V> ipow_negative(D<V> lambda, D<V> m) {
   for (int bit = 1; bit < 5; ++bit) {
     p = p * p;
     y = V::select(V::bit_set(m, bit), y * p, y);
+  }
+  return V::set1(1.0) / y;
+}
+
+// The same for a register whose lanes all have the same m: the set bits are
+// known, and each lane takes the same products as above.
+template <class V>
+D<V> ipow_negative(D<V> lambda, int m) {
+  D<V> y = m & 1 ? lambda : V::set1(1.0);
+  D<V> p = lambda;
+  for (int bit = 1; bit < 5; ++bit) {
+    p = p * p;
+    if ((m >> bit) & 1) y = y * p;
   }
   return V::set1(1.0) / y;
 }
@@ -115,12 +124,11 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
       lambda[k] = one / (V::set1(3.2) * s);
       nc[k] = V::trunc(V::set1(23.0) * s) + V::set1(7.0);
       nu[k] = V::trunc(V::set1(21.0) * s) + V::set1(10.0);
-      xl[k] = ipow_negative<V>(lambda[k], nc[k] - one);
+      lane_range<V>(nu[k], numin[k], numax[k]);
+      lane_range<V>(nc[k], ncmin[k], ncmax[k]);
+      xl[k] = ncmin[k] == ncmax[k] ? ipow_negative<V>(lambda[k], ncmin[k] - 1)
+                                   : ipow_negative<V>(lambda[k], nc[k] - one);
       xh[k] = y[k] + half / lambda[k];
-      numax[k] = static_cast<int>(max_lane<V>(nu[k]));
-      ncmax[k] = static_cast<int>(max_lane<V>(nc[k]));
-      numin[k] = static_cast<int>(min_lane<V>(nu[k]));
-      ncmin[k] = static_cast<int>(min_lane<V>(nc[k]));
       nmax = numax[k] > nmax ? numax[k] : nmax;
     }
     // The continued fraction runs n = nu .. 1 and the sum n = nc .. 1 with

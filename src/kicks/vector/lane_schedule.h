@@ -116,43 +116,54 @@ void errf_scheduled(LaneWorkspace& ws, int n, int np) {
   constexpr int W = V::kWidth;
   constexpr int P = LaneWorkspace::kParticles;
   static const BucketTable bucket;
-  int count[2][kBuckets] = {};
-  for (int i = 0; i < n; ++i) {
-    const int b0 = bucket(ws.key[i]), b1 = bucket(ws.key[P + i]);
-    ws.bucket[i] = static_cast<unsigned char>(b0);
-    ws.bucket[P + i] = static_cast<unsigned char>(b1);
-    ++count[0][b0];
-    ++count[1][b1];
-  }
+  // Four streams of arguments with counters of their own (runs of one
+  // bucket are common, and a counter waits for its last increment): z1 and
+  // z2 of the even and of the odd particles.
+  constexpr int Q = 4;
+  int count[Q][kBuckets] = {};
+  auto each = [n](auto&& f) {
+    int i = 0;
+    for (; i + 1 < n; i += 2)
+      for (int q = 0; q < Q; ++q) f(q, (q >> 1) * P + i + (q & 1));
+    if (i < n) {
+      f(0, i);
+      f(2, P + i);
+    }
+  };
+  each([&](int q, int a) {
+    const int b = bucket(ws.key[a]);
+    ws.bucket[a] = static_cast<unsigned char>(b);
+    ++count[q][b];
+  });
   const int m = 2 * n;
+  int total[kBuckets];
   bool uniform = false;
-  for (int b = 0; b < kBuckets; ++b) uniform = uniform || count[0][b] + count[1][b] == m;
+  for (int b = 0; b < kBuckets; ++b) {
+    total[b] = count[0][b] + count[1][b] + count[2][b] + count[3][b];
+    uniform = uniform || total[b] == m;
+  }
   if (uniform) {
     // One step count for all: the particles' own order, spare lanes and all.
     int registers = 0;
     for (int h = 0; h < 2; ++h)
       for (int i = 0; i < np; i += W) ws.at[registers++] = h * P + i;
     errf_registers<V, K>({ws.zx, ws.zy, ws.wr, ws.wi}, ws.at, registers,
-                         count[0][0] == n ? registers : 0, ws.e, n);
+                         total[0] == m ? registers : 0, ws.e, n);
     for (int i = n; i < np; ++i) ws.e[i] = ws.e[0];
     return;
   }
-  int next[2][kBuckets];
-  for (int b = 0, place = 0; b < kBuckets; ++b) {
-    next[0][b] = place;
-    next[1][b] = place + count[0][b];
-    place += count[0][b] + count[1][b];
-  }
-  for (int i = 0; i < n; ++i) {
-    const int j0 = next[0][ws.bucket[i]]++;
-    const int j1 = next[1][ws.bucket[P + i]]++;
-    ws.order[j0] = i;
-    ws.order[j1] = P + i;
-    ws.sorted_zx[j0] = ws.zx[i];
-    ws.sorted_zy[j0] = ws.zy[i];
-    ws.sorted_zx[j1] = ws.zx[P + i];
-    ws.sorted_zy[j1] = ws.zy[P + i];
-  }
+  int next[Q][kBuckets];
+  for (int b = 0, place = 0; b < kBuckets; ++b)
+    for (int q = 0; q < Q; ++q) {
+      next[q][b] = place;
+      place += count[q][b];
+    }
+  each([&](int q, int a) {
+    const int j = next[q][ws.bucket[a]]++;
+    ws.order[j] = a;
+    ws.sorted_zx[j] = ws.zx[a];
+    ws.sorted_zy[j] = ws.zy[a];
+  });
   const int padded = (m + W - 1) / W * W;
   for (int j = m; j < padded; ++j) {
     ws.sorted_zx[j] = ws.sorted_zx[m - 1];
@@ -161,7 +172,7 @@ void errf_scheduled(LaneWorkspace& ws, int n, int np) {
   const int registers = padded / W;
   for (int r = 0; r < registers; ++r) ws.at[r] = r * W;
   errf_registers<V, K>({ws.sorted_zx, ws.sorted_zy, ws.sorted_wr, ws.sorted_wi}, ws.at, registers,
-                       (count[0][0] + count[1][0]) / W, ws.e, n);
+                       total[0] / W, ws.e, n);
   for (int j = 0; j < m; ++j) {
     ws.wr[ws.order[j]] = ws.sorted_wr[j];
     ws.wi[ws.order[j]] = ws.sorted_wi[j];
