@@ -125,6 +125,7 @@ void kick_round(const SectionPlan& p, LaneWorkspace& ws, int np) {
 template <class V, int K>
 void kick_ellipse(const SectionPlan& p, LaneWorkspace& ws, int n, int np) {
   constexpr int P = LaneWorkspace::kParticles;
+  D<V> keys = V::set1(0.0);  // the largest sort key: 0 when all are outer
   for (int i = 0; i < np; i += V::kWidth) {
     const Separation<V> s = separation<V>(p, V::load(ws.x + i), V::load(ws.y + i));
     D<V> zx1, zy1, zx2, zy2, ex;
@@ -137,10 +138,15 @@ void kick_ellipse(const SectionPlan& p, LaneWorkspace& ws, int n, int np) {
     V::store(ws.zy + i, zy1);
     V::store(ws.zx + P + i, zx2);
     V::store(ws.zy + P + i, zy2);
-    V::store(ws.key + i, step_key<V>(zx1, zy1));
-    V::store(ws.key + P + i, step_key<V>(zx2, zy2));
+    const D<V> key1 = step_key<V>(zx1, zy1), key2 = step_key<V>(zx2, zy2);
+    V::store(ws.key + i, key1);
+    V::store(ws.key + P + i, key2);
+    keys = V::select(V::lt(keys, key1), key1, keys);
+    keys = V::select(V::lt(keys, key2), key2, keys);
   }
-  errf_scheduled<V, K>(ws, n, np);
+  int none = 0, some = 0;
+  lane_range<V>(keys, none, some);
+  errf_scheduled<V, K>(ws, n, np, some == 0);
   for (int i = 0; i < np; i += V::kWidth) {
     const Separation<V> s{V::load(ws.u + i), V::load(ws.v + i), V::load(ws.r2 + i)};
     D<V> hu, hv, xp = V::load(ws.xp + i), yp = V::load(ws.yp + i);

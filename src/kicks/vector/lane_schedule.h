@@ -106,15 +106,31 @@ void errf_registers(const LaneWorkspace::Args& a, const int* at, int registers, 
   }
 }
 
-// w(z1), w(z2) of the n particles of the workspace (zx, zy, key in; wr, wi
-// out), and E = exp of their exponents e, in place. The spare lanes up to np
-// get the values of the first particle, whose copies they are. Arguments
-// a = i (z1 of particle i) and P + i (z2); the two halves are counted and
-// placed side by side, each with its own counters.
+// errf of the arguments in the particles' order, spare lanes and all, for
+// an encounter whose arguments need one step count (outer: the nine steps
+// of the outer region).
 template <class V, int K>
-void errf_scheduled(LaneWorkspace& ws, int n, int np) {
+void errf_natural(LaneWorkspace& ws, int n, int np, bool outer) {
   constexpr int W = V::kWidth;
   constexpr int P = LaneWorkspace::kParticles;
+  int registers = 0;
+  for (int h = 0; h < 2; ++h)
+    for (int i = 0; i < np; i += W) ws.at[registers++] = h * P + i;
+  errf_registers<V, K>({ws.zx, ws.zy, ws.wr, ws.wi}, ws.at, registers, outer ? registers : 0,
+                       ws.e, n);
+  for (int i = n; i < np; ++i) ws.e[i] = ws.e[0];
+}
+
+// w(z1), w(z2) of the n particles of the workspace (zx, zy, key in; wr, wi
+// out), and E = exp of their exponents e, in place; all_outer when no
+// argument is in the inner region. The spare lanes up to np get the values
+// of the first particle, whose copies they are. Arguments a = i (z1 of
+// particle i) and P + i (z2).
+template <class V, int K>
+void errf_scheduled(LaneWorkspace& ws, int n, int np, bool all_outer) {
+  constexpr int W = V::kWidth;
+  constexpr int P = LaneWorkspace::kParticles;
+  if (all_outer) return errf_natural<V, K>(ws, n, np, true);
   static const BucketTable bucket;
   // Four streams of arguments with counters of their own (runs of one
   // bucket are common, and a counter waits for its last increment): z1 and
@@ -142,16 +158,7 @@ void errf_scheduled(LaneWorkspace& ws, int n, int np) {
     total[b] = count[0][b] + count[1][b] + count[2][b] + count[3][b];
     uniform = uniform || total[b] == m;
   }
-  if (uniform) {
-    // One step count for all: the particles' own order, spare lanes and all.
-    int registers = 0;
-    for (int h = 0; h < 2; ++h)
-      for (int i = 0; i < np; i += W) ws.at[registers++] = h * P + i;
-    errf_registers<V, K>({ws.zx, ws.zy, ws.wr, ws.wi}, ws.at, registers,
-                         total[0] == m ? registers : 0, ws.e, n);
-    for (int i = n; i < np; ++i) ws.e[i] = ws.e[0];
-    return;
-  }
+  if (uniform) return errf_natural<V, K>(ws, n, np, false);
   int next[Q][kBuckets];
   for (int b = 0, place = 0; b < kBuckets; ++b)
     for (int q = 0; q < Q; ++q) {
