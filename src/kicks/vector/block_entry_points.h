@@ -32,6 +32,9 @@ struct LaneWorkspace {
   int order[kArgs];                // argument of each sorted place
   int at[kArgs];                   // first argument of each register
   unsigned char bucket[kArgs];     // sort key of each argument
+  // Per encounter: whether all its errf arguments were in the outer region
+  // at the last kick (then the next is computed without sorting).
+  bool outer[kSections] = {};
   // Arguments and results, in the particles' order or in sorted order.
   struct Args {
     const double *zx, *zy;

@@ -121,9 +121,10 @@ void kick_round(const SectionPlan& p, LaneWorkspace& ws, int np) {
 
 // Kick of an elliptical encounter on the n particles of the workspace (np
 // with the spare lanes): the arguments of all of them, their error
-// functions in the order of their step counts, then the fields.
+// functions in the order of their step counts, then the fields; returns
+// whether every argument is outside errf's inner region.
 template <class V, int K>
-void kick_ellipse(const SectionPlan& p, LaneWorkspace& ws, int n, int np) {
+bool kick_ellipse(const SectionPlan& p, LaneWorkspace& ws, int n, int np) {
   constexpr int P = LaneWorkspace::kParticles;
   D<V> keys = V::set1(0.0);  // the largest sort key: 0 when all are outer
   for (int i = 0; i < np; i += V::kWidth) {
@@ -156,6 +157,52 @@ void kick_ellipse(const SectionPlan& p, LaneWorkspace& ws, int n, int np) {
     V::store(ws.xp + i, xp);
     V::store(ws.yp + i, yp);
   }
+  return some == 0;
+}
+
+// Kick of an elliptical encounter on B registers of particles from i,
+// their errf arguments straight into errf_lanes in the particles' order;
+// returns whether any argument is in errf's inner region.
+template <class V, int B>
+bool kick_block(const SectionPlan& p, LaneWorkspace& ws, int i) {
+  constexpr int W = V::kWidth;
+  Separation<V> s[B];
+  D<V> zx[2 * B], zy[2 * B], wr[2 * B], wi[2 * B];
+  alignas(64) double e[B * W];
+  bool inner = false;
+  for (int j = 0; j < B; ++j) {
+    s[j] = separation<V>(p, V::load(ws.x + i + j * W), V::load(ws.y + i + j * W));
+    D<V> ex;
+    ellipse_arguments<V>(p, s[j], zx[2 * j], zy[2 * j], zx[2 * j + 1], zy[2 * j + 1], ex);
+    V::store(e + j * W, ex);
+    for (int h = 0; h < 2; ++h)
+      inner = inner || V::any(V::land(V::lt(V::abs(zy[2 * j + h]), V::set1(4.29)),
+                                      V::lt(V::abs(zx[2 * j + h]), V::set1(5.33))));
+  }
+  ExpQueue side{e, B * W};
+  errf_lanes<V, 2 * B>(zx, zy, wr, wi, side);
+  side.finish();
+  for (int j = 0; j < B; ++j) {
+    const int at = i + j * W;
+    D<V> hu, hv, xp = V::load(ws.xp + at), yp = V::load(ws.yp + at);
+    ellipse_field<V>(p, s[j], wr[2 * j], wr[2 * j + 1], wi[2 * j], wi[2 * j + 1],
+                     V::load(e + j * W), hu, hv);
+    add_kick<V>(p, s[j], hu, hv, xp, yp);
+    V::store(ws.xp + at, xp);
+    V::store(ws.yp + at, yp);
+  }
+  return inner;
+}
+
+// The same for all np particles, two registers at a time.
+template <class V>
+bool kick_blocks(const SectionPlan& p, LaneWorkspace& ws, int np) {
+  constexpr int W = V::kWidth;
+  bool inner = false;
+  int i = 0;
+  for (; i + 2 * W <= np; i += 2 * W) inner = kick_block<V, 2>(p, ws, i) || inner;
+  if (i < np) inner = kick_block<V, 1>(p, ws, i) || inner;
+  return inner;
 }
 
 // The section's matrix on the np particles of the workspace.
@@ -183,12 +230,17 @@ void track_range(const TurnPlan& plan, const ParticleColumns& c, int first, int 
   double* const col[4] = {ws.x, ws.xp, ws.y, ws.yp};
   for (int m = 0; m < 4; ++m)
     for (int i = 0; i < np; ++i) col[m][i] = from[m][i < count ? i : 0];
-  for (const SectionPlan& p : plan.sec) {
+  for (int k = 0; k < kSections; ++k) {
+    const SectionPlan& p = plan.sec[k];
     if (p.kick) {
       if (p.round) {
         kick_round<V>(p, ws, np);
+      } else if (ws.outer[k]) {
+        // All arguments were outside the inner region the turn before: no
+        // sort, until one is inside again.
+        ws.outer[k] = !kick_blocks<V>(p, ws, np);
       } else {
-        kick_ellipse<V, K>(p, ws, count, np);
+        ws.outer[k] = kick_ellipse<V, K>(p, ws, count, np);
       }
     }
     rotate<V>(p, ws, np);
