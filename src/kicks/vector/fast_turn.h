@@ -14,10 +14,10 @@ namespace bbtrack {
 // of one register. best: the widest block this processor runs, else scalar.
 enum class TurnPath { scalar, avx2, avx512, best };
 
-// One turn of the ring, computed by blocks of particles spread over the
-// threads, each block through all 73 sections. The coordinates (and kick0
-// with kick0set) come out bit for bit as track_turn leaves them, for any
-// path and thread count; only a NaN, which valid input never produces, may
+// One turn of the ring, computed in registers of particles, each thread
+// carrying its run of the particles through all 73 sections. The
+// coordinates (and kick0 with kick0set) come out bit for bit as track_turn
+// leaves them, for any path and thread count; only a NaN, which valid input never produces, may
 // come out with another sign or payload, as the compiler is free to choose
 // which of two NaN operands a sum passes on. Holds its workspace, so nothing
 // is allocated per turn; the threads are started by the constructor. The
