@@ -157,7 +157,8 @@ TurnWork first_turn_work(const State& start) {
 struct Ring {
   std::unique_ptr<State> start;
   TurnWork work;
-  explicit Ring(const char* dir) : start(bench::example_state(dir)), work(first_turn_work(*start)) {}
+  explicit Ring(const char* dir)
+      : start(bench::example_state(dir)), work(first_turn_work(*start)) {}
 };
 
 // replan: also make the whole turn plan every turn, as the fast path did
@@ -197,7 +198,9 @@ const Ring& inner() {
   return r;
 }
 
-void BM_Turn_scalar(benchmark::State& state) { turn_benchmark(state, example(), TurnPath::scalar, 1); }
+void BM_Turn_scalar(benchmark::State& state) {
+  turn_benchmark(state, example(), TurnPath::scalar, 1);
+}
 void BM_Turn_fast_1thread(benchmark::State& state) {
   turn_benchmark(state, example(), TurnPath::best, 1);
 }

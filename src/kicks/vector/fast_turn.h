@@ -19,9 +19,9 @@ enum class TurnPath { scalar, avx2, avx512, best };
 // coordinates (and kick0 with kick0set) come out bit for bit as track_turn
 // leaves them, for any path and thread count; only a NaN, which valid input
 // never produces, may come out with another sign or payload, as the
-// compiler is free to choose which of two NaN operands a sum passes on. Holds its workspace, so nothing
-// is allocated per turn; the threads are started by the constructor. The
-// plan of the ring is made at the first turn of a state and kept for its
+// compiler is free to choose which of two NaN operands a sum passes on.
+// Holds its workspace, so nothing is allocated per turn; the threads are
+// started by the constructor. The plan of the ring is made at the first turn of a state and kept for its
 // later turns, as the ring does not change during a run; only the
 // reference-orbit kicks are read again every turn.
 class FastTurn {
