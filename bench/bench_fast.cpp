@@ -1,13 +1,19 @@
 // The fast tracking path against the scalar routines, side by side in one
-// run: one full turn of the 169 particles of the bundled example's diffusion
-// run through its encounters (particle-encounters per second), computed by
-// track_turn, by the widest particle blocks with one and with two threads,
-// and by the 4-lane blocks. Next to them the machine's division throughput,
-// measured on independent divisions, because the kick is bound by it: the
-// counter useful-div/s counts the divisions each particle's kick needs (the
-// per-encounter ones, which the blocks compute once, not included) so that
-// useful-div/s over the peak of the division benchmarks (times the threads)
-// is the fraction of the dividers' throughput a path reaches.
+// run: one full turn of the 169 particles of a diffusion run through its
+// encounters (particle-encounters per second), computed by track_turn, by
+// the widest particle blocks with one and with two threads, and by the
+// 4-lane blocks, on two rings: the bundled example, whose long-range kicks
+// nearly all take errf's outer region, and bench/rings/inner, whose kicks
+// fall mostly in its inner region (a different step count in every lane).
+// Next to them the machine's division throughput, measured on independent
+// divisions, because the kick is bound by it: the counter useful-div/s
+// counts the divisions each particle's kick needs (the per-encounter ones,
+// which the blocks compute once, not included) so that useful-div/s over
+// the peak of the division benchmarks (times the threads) is the fraction of
+// the dividers' throughput a path reaches; div/kick is their number per
+// particle kick and inner the share of errf arguments in the inner region.
+// For side-by-side figures run with --benchmark_repetitions=N
+// --benchmark_enable_random_interleaving=true.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <immintrin.h>
@@ -93,12 +99,13 @@ BENCHMARK(BM_DivisionThroughput_zmm);
 BENCHMARK(BM_DivisionThroughput_ymm);
 BENCHMARK(BM_DivisionThroughput_scalar);
 
-// ---- one turn of the bundled example ----
+// ---- one turn of a ring ----
 
 // Divisions of one errf call: 2 nu + 3 in the inner region, 18 outside.
-int errf_divisions(double xx, double yy) {
+int errf_divisions(double xx, double yy, double& inner) {
   const double x = std::fabs(xx), y = std::fabs(yy);
   if (!(y < 4.29 && x < 5.33)) return 18;
+  inner += 1;
   const double xr = x * 0.18761726078799248;
   const double s = (1.0 - y * 0.2331002331002331) * std::sqrt(1.0 - xr * xr);
   return 2 * (static_cast<int>(21.0 * s) + 10) + 3;
@@ -107,6 +114,8 @@ int errf_divisions(double xx, double yy) {
 struct TurnWork {
   double kicks = 0;      // particle-encounters of the turn
   double divisions = 0;  // divisions the kicks need per particle
+  double errf_args = 0;  // errf arguments, and those in its inner region
+  double inner = 0;
 };
 
 // Follows the first turn with the scalar routines and counts its work.
@@ -134,8 +143,9 @@ TurnWork first_turn_work(const State& start) {
         }
         const double au = std::fabs(u), av = std::fabs(v);
         // four arguments, the two exponent terms, the two components
-        w.divisions += 8 + errf_divisions(au / p.s, av / p.s) +
-                       errf_divisions(p.rho * au / p.s, av / p.rhos);
+        w.divisions += 8 + errf_divisions(au / p.s, av / p.s, w.inner) +
+                       errf_divisions(p.rho * au / p.s, av / p.rhos, w.inner);
+        w.errf_args += 2;
       }
       bbtrack::bbkickvorn(*st, k);
     }
@@ -144,15 +154,27 @@ TurnWork first_turn_work(const State& start) {
   return w;
 }
 
-void turn_benchmark(benchmark::State& state, TurnPath path, int threads) {
+struct Ring {
+  std::unique_ptr<State> start;
+  TurnWork work;
+  explicit Ring(const char* dir)
+      : start(bench::example_state(dir)), work(first_turn_work(*start)) {}
+};
+
+// replan: also make the whole turn plan every turn, as the fast path did
+// before it kept the plan for the run (the figure to compare with).
+void turn_benchmark(benchmark::State& state, const Ring& ring, TurnPath path, int threads,
+                    bool replan = false) {
   if (!FastTurn::supported(path)) return state.SkipWithError("processor lacks the lanes");
-  static const std::unique_ptr<State> start = bench::example_state();
-  static const TurnWork work = first_turn_work(*start);
+  const std::unique_ptr<State>& start = ring.start;
+  const TurnWork& work = ring.work;
   auto st = std::make_unique<State>(*start);
   FastTurn turner(path, threads);
+  bbtrack::TurnPlan spare;
   for (auto _ : state) {
     // Every turn from the same start (the copy takes a few microseconds).
     st->coord = start->coord;
+    if (replan) bbtrack::build_plan(*st, spare);
     turner.turn(*st);
     benchmark::DoNotOptimize(st->coord.coord(1, 1));
   }
@@ -161,17 +183,76 @@ void turn_benchmark(benchmark::State& state, TurnPath path, int threads) {
       benchmark::Counter(n * work.kicks, benchmark::Counter::kIsRate);
   state.counters["useful-div/s"] =
       benchmark::Counter(n * work.divisions, benchmark::Counter::kIsRate);
+  state.counters["div/kick"] = work.divisions / work.kicks;
+  state.counters["inner"] = work.errf_args > 0 ? work.inner / work.errf_args : 0.0;
   state.counters["threads"] = turner.threads();
   state.counters["lanes"] = turner.lanes();
 }
 
-void BM_Turn_scalar(benchmark::State& state) { turn_benchmark(state, TurnPath::scalar, 1); }
-void BM_Turn_fast_1thread(benchmark::State& state) { turn_benchmark(state, TurnPath::best, 1); }
-void BM_Turn_fast_2threads(benchmark::State& state) { turn_benchmark(state, TurnPath::best, 2); }
-void BM_Turn_avx2_1thread(benchmark::State& state) { turn_benchmark(state, TurnPath::avx2, 1); }
+const Ring& example() {
+  static const Ring r("examples/ring");
+  return r;
+}
+const Ring& inner() {
+  static const Ring r("bench/rings/inner");
+  return r;
+}
+
+void BM_Turn_scalar(benchmark::State& state) {
+  turn_benchmark(state, example(), TurnPath::scalar, 1);
+}
+void BM_Turn_fast_1thread(benchmark::State& state) {
+  turn_benchmark(state, example(), TurnPath::best, 1);
+}
+void BM_Turn_fast_2threads(benchmark::State& state) {
+  turn_benchmark(state, example(), TurnPath::best, 2);
+}
+void BM_Turn_fast_1thread_replan(benchmark::State& state) {
+  turn_benchmark(state, example(), TurnPath::best, 1, true);
+}
+void BM_Turn_avx2_1thread(benchmark::State& state) {
+  turn_benchmark(state, example(), TurnPath::avx2, 1);
+}
+void BM_InnerTurn_scalar(benchmark::State& state) {
+  turn_benchmark(state, inner(), TurnPath::scalar, 1);
+}
+void BM_InnerTurn_fast_1thread(benchmark::State& state) {
+  turn_benchmark(state, inner(), TurnPath::best, 1);
+}
+void BM_InnerTurn_fast_2threads(benchmark::State& state) {
+  turn_benchmark(state, inner(), TurnPath::best, 2);
+}
+void BM_InnerTurn_avx2_1thread(benchmark::State& state) {
+  turn_benchmark(state, inner(), TurnPath::avx2, 1);
+}
+// What the fast turn saves by keeping the plan: making the whole plan of
+// the bundled example against refreshing its per-turn part.
+void BM_TurnPlan_build(benchmark::State& state) {
+  bbtrack::TurnPlan plan;
+  for (auto _ : state) {
+    bbtrack::build_plan(*example().start, plan);
+    benchmark::DoNotOptimize(plan.sec[0].fk1);
+  }
+}
+void BM_TurnPlan_refresh(benchmark::State& state) {
+  bbtrack::TurnPlan plan;
+  bbtrack::build_plan(*example().start, plan);
+  for (auto _ : state) {
+    bbtrack::refresh_plan(*example().start, plan);
+    benchmark::DoNotOptimize(plan.sec[0].fk1);
+  }
+}
+BENCHMARK(BM_TurnPlan_build)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TurnPlan_refresh)->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(BM_Turn_scalar)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Turn_fast_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Turn_fast_2threads)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Turn_fast_1thread_replan)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_Turn_avx2_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_InnerTurn_scalar)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_InnerTurn_fast_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_InnerTurn_fast_2threads)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_InnerTurn_avx2_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Tracking cost on the bundled example ring: one turn of 169 particles
-// through its encounters, and a whole 10,000-turn diffusion run.
+// Tracking cost: one turn of 169 particles of the bundled example through
+// its encounters, and whole 10,000-turn diffusion runs of the bench rings.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,10 +32,13 @@ void BM_TurnOf169Particles(benchmark::State& state) {
 }
 BENCHMARK(BM_TurnOf169Particles)->Unit(benchmark::kMicrosecond);
 
-void BM_DiffusionRun10000Turns(benchmark::State& state) {
+// The whole program on a ring's diffusion run of 10,000 turns (the bundled
+// example, and the ring of bench/rings/inner whose kicks fall mostly in the
+// inner region of errf).
+void diffusion_run(benchmark::State& state, const char* ring) {
   const int null_fd = ::open("/dev/null", O_WRONLY);
   for (auto _ : state) {
-    bench::ExampleDir dir;
+    bench::ExampleDir dir(ring);
     auto st = std::make_unique<State>();
     textio::Io io(bench::quiet(dir.path, null_fd));
     bbtrack::diff2wirenew(*st, io);
@@ -43,6 +46,11 @@ void BM_DiffusionRun10000Turns(benchmark::State& state) {
   }
   ::close(null_fd);
 }
+void BM_DiffusionRun10000Turns(benchmark::State& state) { diffusion_run(state, "examples/ring"); }
+void BM_DiffusionRun10000Turns_inner(benchmark::State& state) {
+  diffusion_run(state, "bench/rings/inner");
+}
 BENCHMARK(BM_DiffusionRun10000Turns)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_DiffusionRun10000Turns_inner)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace

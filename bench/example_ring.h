@@ -1,5 +1,6 @@
-// The bundled example ring for the benchmarks: its inputs in a private
-// temporary folder, and the state of its diffusion run at the first turn.
+// The rings of the benchmarks (the bundled example, examples/ring, and the
+// rings of bench/rings): their inputs in a private temporary folder, and the
+// state of their diffusion run at the first turn.
 #pragma once
 
 #include <fcntl.h>
@@ -16,10 +17,10 @@ namespace bench {
 
 struct ExampleDir {
   std::string path;
-  ExampleDir() {
+  explicit ExampleDir(const char* ring = "examples/ring") {
     char t[] = "/tmp/bbtrack-bench-XXXXXX";
     path = mkdtemp(t);
-    const std::string src = std::string(BBTRACK_SOURCE_DIR) + "/examples/ring/";
+    const std::string src = std::string(BBTRACK_SOURCE_DIR) + "/" + ring + "/";
     for (const char* f : {"diff.input", "Matrices.dat", "Sigmas.dat", "excluded.dat", "multdist.dat"}) {
       std::ifstream in(src + f, std::ios::binary);
       std::ofstream out(path + "/" + f, std::ios::binary);
@@ -40,9 +41,10 @@ inline textio::Options quiet(const std::string& dir, int null_fd) {
   return o;
 }
 
-// The example's diffusion run after the program's start-up.
-inline std::unique_ptr<bbtrack::State> example_state() {
-  ExampleDir dir;
+// The diffusion run of a ring after the program's start-up; `ring` is the
+// input folder relative to the source tree.
+inline std::unique_ptr<bbtrack::State> example_state(const char* ring = "examples/ring") {
+  ExampleDir dir(ring);
   const int null_fd = ::open("/dev/null", O_WRONLY);
   auto st = std::make_unique<bbtrack::State>();
   {

@@ -73,6 +73,15 @@ TEST(FastIdentity, FootprintRun) {
   expect_same_for_every_path(in, "footprint");
 }
 
+TEST(FastIdentity, InnerRegionRingDiffusionRun) {
+  // The benchmark ring whose kicks fall mostly in errf's inner region.
+  const std::string dir = std::string(BBTRACK_SOURCE_DIR) + "/bench/rings/inner";
+  Inputs in;
+  for (const auto& name : list_files(dir)) in[name] = read_file(dir + "/" + name);
+  in["diff.input"] = replace_line(in["diff.input"], kNtrack, "300");
+  expect_same_for_every_path(in, "inner-region ring, diffusion");
+}
+
 TEST(FastIdentity, DiffusionRunPastTheRunningAverageStart) {
   // 1100 turns: the diffusion records of turns 1000 and 1100 and a summary
   // from the running average are written too.

@@ -20,11 +20,12 @@
 
 namespace bbtrack::testring {
 
-// The diffusion run of the bundled example after start-up: 169 particles.
-inline std::unique_ptr<State> example_state() {
+// The diffusion run of the bundled example (or of another ring folder of
+// the source tree) after start-up: 169 particles.
+inline std::unique_ptr<State> example_state(const char* ring = "examples/ring") {
   char t[] = "/tmp/bbtrack-kicks-XXXXXX";
   const std::string dir = mkdtemp(t);
-  const std::string src = std::string(BBTRACK_SOURCE_DIR) + "/examples/ring/";
+  const std::string src = std::string(BBTRACK_SOURCE_DIR) + "/" + ring + "/";
   for (const char* f : {"diff.input", "Matrices.dat", "Sigmas.dat", "excluded.dat", "multdist.dat"}) {
     std::ifstream in(src + f, std::ios::binary);
     std::ofstream out(dir + "/" + f, std::ios::binary);

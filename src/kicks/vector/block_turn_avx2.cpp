@@ -7,14 +7,11 @@ namespace bbtrack {
 
 static_assert(Avx2::kWidth == kAvx2Lanes);
 
-void track_range_avx2(const TurnPlan& plan, const ParticleColumns& c, int first, int count) {
-  // Pairs of blocks (see block_turn_avx512.cpp); a rest of up to 4 in one.
-  for (; count >= 8; first += 8, count -= 8) track_blocks<Avx2, 2>(plan, c, first, 8);
-  if (count > 4) {
-    track_blocks<Avx2, 2>(plan, c, first, count);
-  } else if (count > 0) {
-    track_blocks<Avx2, 1>(plan, c, first, count);
-  }
+void track_range_avx2(const TurnPlan& plan, const ParticleColumns& c, int first, int count,
+                        LaneWorkspace& ws) {
+  // Four registers of errf arguments in flight: their continued fractions
+  // are independent chains of divisions that fill the divider.
+  track_range<Avx2, 4>(plan, c, first, count, ws);
 }
 
 void errf_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n) {

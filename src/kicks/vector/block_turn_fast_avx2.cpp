@@ -1,19 +1,14 @@
 // The particle blocks of the opt-in fast error function mode, for AVX2;
 // compiled with -mavx2 (CMakeLists.txt), reached only through the run-time
-// check in fast_turn.cpp. The block sizes are those of block_turn_avx2.cpp.
+// check in fast_turn.cpp.
 #include "kicks/vector/block_turn.h"
 #include "kicks/vector/simd_avx2.h"
 
 namespace bbtrack {
 
-void track_range_fast_avx2(const TurnPlan& plan, const ParticleColumns& c, int first, int count) {
-  constexpr ErrfMode fast = ErrfMode::fast;
-  for (; count >= 8; first += 8, count -= 8) track_blocks<Avx2, 2, fast>(plan, c, first, 8);
-  if (count > 4) {
-    track_blocks<Avx2, 2, fast>(plan, c, first, count);
-  } else if (count > 0) {
-    track_blocks<Avx2, 1, fast>(plan, c, first, count);
-  }
+void track_range_fast_avx2(const TurnPlan& plan, const ParticleColumns& c, int first, int count,
+                           LaneWorkspace& ws) {
+  track_range<Avx2, 4, ErrfMode::fast>(plan, c, first, count, ws);
 }
 
 void errf_fast_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n) {

@@ -2,8 +2,9 @@
 // bit for bit as errf computes it for each: both regions' schemes where the
 // lanes need both, chosen per lane by a mask; the step counts of the inner
 // region per lane, the register looping as often as its longest lane needs
-// while a lane whose count is done keeps its values; the real-axis rule and
-// the other quadrants lane by lane through errf_tail, the scalar code itself.
+// while a lane whose count is done keeps its values (the steps that every
+// lane takes need no mask); the real-axis rule and the other quadrants lane
+// by lane through errf_tail, the scalar code itself.
 //
 // Templated on the lane type (simd_avx2.h, simd_avx512.h) and included
 // only by the translation unit compiled for that processor; internal linkage
@@ -40,13 +41,18 @@ struct ExpQueue {
   int per_step(int steps) const { return (size - done + steps - 1) / steps; }
 };
 
+// The smallest and the largest lane of a register of whole numbers.
 template <class V>
-double max_lane(D<V> a) {
+void lane_range(D<V> a, int& lo, int& hi) {
   alignas(64) double t[V::kWidth];
   V::store(t, a);
-  double m = t[0];
-  for (int i = 1; i < V::kWidth; ++i) m = t[i] > m ? t[i] : m;
-  return m;
+  double l = t[0], h = t[0];
+  for (int i = 1; i < V::kWidth; ++i) {
+    l = t[i] < l ? t[i] : l;
+    h = t[i] > h ? t[i] : h;
+  }
+  lo = static_cast<int>(l);
+  hi = static_cast<int>(h);
 }
 
 // lambda^(1 - nc) for nc >= 7 as ipow does it: with m = nc - 1, repeated
@@ -60,6 +66,19 @@ D<V> ipow_negative(D<V> lambda, D<V> m) {
   for (int bit = 1; bit < 5; ++bit) {
     p = p * p;
     y = V::select(V::bit_set(m, bit), y * p, y);
+  }
+  return V::set1(1.0) / y;
+}
+
+// The same for a register whose lanes all have the same m: the set bits are
+// known, and each lane takes the same products as above.
+template <class V>
+D<V> ipow_negative(D<V> lambda, int m) {
+  D<V> y = m & 1 ? lambda : V::set1(1.0);
+  D<V> p = lambda;
+  for (int bit = 1; bit < 5; ++bit) {
+    p = p * p;
+    if ((m >> bit) & 1) y = y * p;
   }
   return V::set1(1.0) / y;
 }
@@ -95,9 +114,9 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
 
   if (any_inner) {
     D<V> lambda[K], nc[K], nu[K], xl[K], xh[K];
-    int numax[K], ncmax[K], nmax = 0;
+    int numax[K], ncmax[K], numin[K], ncmin[K], nmax = 0;
     for (int k = 0; k < K; ++k) {
-      numax[k] = ncmax[k] = 0;
+      numax[k] = ncmax[k] = numin[k] = ncmin[k] = 0;
       lambda[k] = nc[k] = nu[k] = xl[k] = xh[k] = zero;
       if (!some_inner[k]) continue;
       const D<V> xr = x[k] * V::set1(0.18761726078799248);
@@ -108,10 +127,11 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
       lambda[k] = one / (V::set1(3.2) * s);
       nc[k] = V::trunc(V::set1(23.0) * s) + V::set1(7.0);
       nu[k] = V::trunc(V::set1(21.0) * s) + V::set1(10.0);
-      xl[k] = ipow_negative<V>(lambda[k], nc[k] - one);
+      lane_range<V>(nu[k], numin[k], numax[k]);
+      lane_range<V>(nc[k], ncmin[k], ncmax[k]);
+      xl[k] = ncmin[k] == ncmax[k] ? ipow_negative<V>(lambda[k], ncmin[k] - 1)
+                                   : ipow_negative<V>(lambda[k], nc[k] - one);
       xh[k] = y[k] + half / lambda[k];
-      numax[k] = static_cast<int>(max_lane<V>(nu[k]));
-      ncmax[k] = static_cast<int>(max_lane<V>(nc[k]));
       nmax = numax[k] > nmax ? numax[k] : nmax;
     }
     // The continued fraction runs n = nu .. 1 and the sum n = nc .. 1 with
@@ -120,10 +140,46 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
     // rx, ry hold rx(n+1), ry(n+1): zero above a lane's nu.
     D<V> rx[K], ry[K], sx[K], sy[K];
     for (int k = 0; k < K; ++k) rx[k] = ry[k] = sx[k] = sy[k] = zero;
+    // Step n of argument k's fraction and of its sum, for a step that all
+    // its lanes take.
+    auto fraction_step = [&](int k, D<V> dn) {
+      const D<V> tx = xh[k] + dn * rx[k];
+      const D<V> ty = x[k] - dn * ry[k];
+      const D<V> tn = tx * tx + ty * ty;
+      rx[k] = half * tx / tn;
+      ry[k] = half * ty / tn;
+    };
+    auto sum_step = [&](int k) {
+      const D<V> saux = sx[k] + xl[k];
+      const D<V> sxn = rx[k] * saux - ry[k] * sy[k];  // both from the old sy
+      const D<V> syn = rx[k] * sy[k] + ry[k] * saux;
+      sx[k] = sxn;
+      sy[k] = syn;
+      xl[k] = xl[k] * lambda[k];
+    };
+    // Below the smallest counts of all K arguments every lane takes the
+    // step: no masks and no tests per argument.
+    int all_nu = nmax, all_nc = nmax, any_nc = 0;
+    for (int k = 0; k < K; ++k) {
+      all_nu = numin[k] < all_nu ? numin[k] : all_nu;
+      all_nc = ncmin[k] < all_nc ? ncmin[k] : all_nc;
+      any_nc = ncmax[k] > any_nc ? ncmax[k] : any_nc;
+    }
     const int side_step = side.per_step(nmax);
     for (int n = nmax; n >= 1; --n) {
       side.run(side_step);
       const D<V> dn = V::set1(static_cast<double>(n));
+      if (n <= all_nu && n > any_nc) {
+        for (int k = 0; k < K; ++k) fraction_step(k, dn);
+        continue;
+      }
+      if (n <= all_nu && n <= all_nc) {
+        for (int k = 0; k < K; ++k) {
+          fraction_step(k, dn);
+          sum_step(k);
+        }
+        continue;
+      }
       for (int k = 0; k < K; ++k) {
         if (n > numax[k]) continue;
         const D<V> tx = xh[k] + dn * rx[k];

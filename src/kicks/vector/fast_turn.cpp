@@ -3,6 +3,7 @@
 #include <omp.h>
 
 #include <cstring>
+#include <memory>
 
 #include "kicks/vector/block_entry_points.h"
 #include "kicks/transport.h"
@@ -42,6 +43,8 @@ FastTurn::FastTurn(TurnPath path, int threads, ErrfMode errf_mode)
   }
   if (kernel_ == nullptr) return;  // the scalar routines, in this thread
   threads_ = threads > 0 ? threads : omp_get_max_threads();
+  workspace_.resize(static_cast<std::size_t>(threads_));
+  for (auto& w : workspace_) w = std::make_unique<LaneWorkspace>();
   if (threads_ > 1) {
     // Start the thread team now rather than in the first turn.
 #pragma omp parallel num_threads(threads_)
@@ -59,7 +62,14 @@ void FastTurn::turn(State& st) {
   // The reference-orbit kicks first, in one thread, as the first kick of
   // each encounter would compute them; the blocks only read them.
   fill_kick0(st, errf_mode_);
-  build_plan(st, plan_);
+  // The ring's plan once per run (per state); every turn only the parts
+  // that kick0 holds.
+  if (planned_for_ != &st) {
+    build_plan(st, plan_);
+    planned_for_ = &st;
+  } else {
+    refresh_plan(st, plan_);
+  }
   auto& c = st.coord.coord;
   const ParticleColumns cols{c.column(1), c.column(2), c.column(3), c.column(4)};
   // Particles are independent within a turn: each thread takes a run of
@@ -71,7 +81,7 @@ void FastTurn::turn(State& st) {
   const Kernel kernel = kernel_;
   const TurnPlan& plan = plan_;
   if (parts == 1) {
-    kernel(plan, cols, 0, n);
+    kernel(plan, cols, 0, n, *workspace_[0]);
     return;
   }
   // Always the team the constructor started (a team of another size would
@@ -80,7 +90,7 @@ void FastTurn::turn(State& st) {
   for (int t = 0; t < parts; ++t) {
     const int first = w * (blocks * t / parts);
     const int last = t + 1 == parts ? n : w * (blocks * (t + 1) / parts);
-    kernel(plan, cols, first, last - first);
+    kernel(plan, cols, first, last - first, *workspace_[static_cast<std::size_t>(t)]);
   }
 }
 

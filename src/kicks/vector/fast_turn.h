@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "kicks/errf_fast.h"
 #include "kicks/vector/block_entry_points.h"
 #include "kicks/vector/turn_plan.h"
@@ -12,13 +15,16 @@ namespace bbtrack {
 // of one register. best: the widest block this processor runs, else scalar.
 enum class TurnPath { scalar, avx2, avx512, best };
 
-// One turn of the ring, computed by blocks of particles spread over the
-// threads, each block through all 73 sections. The coordinates (and kick0
-// with kick0set) come out bit for bit as track_turn leaves them, for any
-// path and thread count; only a NaN, which valid input never produces, may
-// come out with another sign or payload, as the compiler is free to choose
-// which of two NaN operands a sum passes on. Holds its workspace, so nothing
-// is allocated per turn; the threads are started by the constructor.
+// One turn of the ring, computed in registers of particles, each thread
+// carrying its run of the particles through all 73 sections. The
+// coordinates (and kick0 with kick0set) come out bit for bit as track_turn
+// leaves them, for any path and thread count; only a NaN, which valid input
+// never produces, may come out with another sign or payload, as the
+// compiler is free to choose which of two NaN operands a sum passes on.
+// Holds its workspace, so nothing is allocated per turn; the threads are
+// started by the constructor. The plan of the ring is made at the first
+// turn of a state and kept for its later turns, as the ring does not change
+// during a run; only the reference-orbit kicks are read again every turn.
 class FastTurn {
  public:
   // threads: the number of threads of a turn, 0 for OpenMP's default
@@ -40,13 +46,15 @@ class FastTurn {
   static bool supported(TurnPath path);
 
  private:
-  using Kernel = void (*)(const TurnPlan&, const ParticleColumns&, int, int);
+  using Kernel = void (*)(const TurnPlan&, const ParticleColumns&, int, int, LaneWorkspace&);
   TurnPath path_;
   ErrfMode errf_mode_;
   int lanes_ = 1;
   int threads_ = 1;
   Kernel kernel_ = nullptr;
   TurnPlan plan_{};
+  const State* planned_for_ = nullptr;  // the state plan_ was made for
+  std::vector<std::unique_ptr<LaneWorkspace>> workspace_;  // one per thread
 };
 
 // The path a run asks for by the value of its BBTRACK_SCALAR setting

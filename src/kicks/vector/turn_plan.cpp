@@ -45,8 +45,6 @@ void build_plan(const State& st, TurnPlan& plan) {
     p.b2x2 = 2.0 * (b * b);
     p.d = std::sqrt(a * a - b * b);
     p.factor = factor;
-    p.fk1 = factor * st.qarkick.kick0(k, 1);
-    p.fk2 = factor * st.qarkick.kick0(k, 2);
     p.r11 = t(k, 1, 1);
     p.r12 = t(k, 1, 2);
     p.r21 = t(k, 2, 1);
@@ -57,6 +55,15 @@ void build_plan(const State& st, TurnPlan& plan) {
     p.r44 = t(k, 4, 4);
     p.nwire = st.wires.count(k);
     p.wire = st.wires.w + st.wires.first(k);
+  }
+  refresh_plan(st, plan);
+}
+
+void refresh_plan(const State& st, TurnPlan& plan) {
+  for (int k = 1; k <= kSections; ++k) {
+    SectionPlan& p = plan.sec[k - 1];
+    p.fk1 = p.factor * st.qarkick.kick0(k, 1);
+    p.fk2 = p.factor * st.qarkick.kick0(k, 2);
   }
 }
 

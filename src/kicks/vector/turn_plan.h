@@ -41,4 +41,9 @@ void fill_kick0(State& st, ErrfMode errf_mode = ErrfMode::exact);
 // The plan of one turn from the current state; kick0 must be filled.
 void build_plan(const State& st, TurnPlan& plan);
 
+// The parts of a plan that can change between turns of a run: the
+// reference-orbit kicks fk1, fk2 from kick0 (the ring itself, its matrices,
+// encounters, exclusions and factor, is fixed once the run has started).
+void refresh_plan(const State& st, TurnPlan& plan);
+
 }  // namespace bbtrack

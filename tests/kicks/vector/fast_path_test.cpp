@@ -134,6 +134,13 @@ TEST(FastPath, BundledExampleWithParticlesNearTheHeadOnCentre) {
   expect_identical(*st, 200, "example, small amplitudes");
 }
 
+TEST(FastPath, InnerRegionRing200Turns) {
+  // Half the errf arguments in the inner region, 10 to 31 steps each: the
+  // lanes are filled in the order of their step counts.
+  auto st = testring::example_state("bench/rings/inner");
+  expect_identical(*st, 200, "inner-region ring");
+}
+
 TEST(FastPath, RoundBeams) {
   auto st = testring::ring([](int k) {
     const double ratio = k % 3 == 0 ? 1.0099 : 1.0;  // both still round
