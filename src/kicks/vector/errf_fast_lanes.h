@@ -40,47 +40,16 @@ void errf_fast_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<
     wy[K - 1] = qy[0];
   }
 
-  const D<V> zero = V::set1(0.0);
-  for (int k = 0; k < K; ++k) {
-    const M<V> tail = V::lor(V::eq(y[k], zero), V::lor(V::lt(yy[k], zero), V::lt(xx[k], zero)));
-    if (!V::any(tail)) continue;
-    alignas(64) double a[V::kWidth], b[V::kWidth], re[V::kWidth], im[V::kWidth];
-    V::store(a, xx[k]);
-    V::store(b, yy[k]);
-    V::store(re, wx[k]);
-    V::store(im, wy[k]);
-    for (int i = 0; i < V::kWidth; ++i)
-      if (V::lane(tail, i)) errf_tail(a[i], b[i], re[i], im[i]);
-    wx[k] = V::load(re);
-    wy[k] = V::load(im);
-  }
+  finish_tail_lanes<V, K>(xx, yy, wx, wy);
 }
 
-// errf_fast of n arguments, two registers at a time; the arguments past n in
-// the last pair are copies of the first.
+// errf_fast of n arguments by errf_fast_lanes.
 template <class V>
 void errf_fast_array(const double* xx, const double* yy, double* wx, double* wy, int n) {
-  constexpr int W = V::kWidth;
-  for (int first = 0; first < n; first += 2 * W) {
-    alignas(64) double a[2][2 * W], w[2][2 * W];
-    for (int i = 0; i < 2 * W; ++i) {
-      const int from = first + i < n ? first + i : 0;
-      a[0][i] = xx[from];
-      a[1][i] = yy[from];
-    }
-    const D<V> zx[2] = {V::load(a[0]), V::load(a[0] + W)};
-    const D<V> zy[2] = {V::load(a[1]), V::load(a[1] + W)};
-    D<V> re[2], im[2];
+  errf_array_by<V>(xx, yy, wx, wy, n, [](const D<V>(&zx)[2], const D<V>(&zy)[2],
+                                         D<V>(&re)[2], D<V>(&im)[2]) {
     errf_fast_lanes<V, 2>(zx, zy, re, im);
-    for (int k = 0; k < 2; ++k) {
-      V::store(w[0] + k * W, re[k]);
-      V::store(w[1] + k * W, im[k]);
-    }
-    for (int i = 0; i < 2 * W && first + i < n; ++i) {
-      wx[first + i] = w[0][i];
-      wy[first + i] = w[1][i];
-    }
-  }
+  });
 }
 
 }  // namespace

@@ -83,6 +83,27 @@ D<V> ipow_negative(D<V> lambda, int m) {
   return V::set1(1.0) / y;
 }
 
+// Lanes on the real axis or outside the first quadrant finish one by one,
+// by errf's own rule (errf_tail), from their first-quadrant value in wx, wy.
+template <class V, int K>
+void finish_tail_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&wy)[K]) {
+  const D<V> zero = V::set1(0.0);
+  for (int k = 0; k < K; ++k) {
+    const M<V> tail =
+        V::lor(V::eq(yy[k], zero), V::lor(V::lt(yy[k], zero), V::lt(xx[k], zero)));
+    if (!V::any(tail)) continue;
+    alignas(64) double a[V::kWidth], b[V::kWidth], re[V::kWidth], im[V::kWidth];
+    V::store(a, xx[k]);
+    V::store(b, yy[k]);
+    V::store(re, wx[k]);
+    V::store(im, wy[k]);
+    for (int i = 0; i < V::kWidth; ++i)
+      if (V::lane(tail, i)) errf_tail(a[i], b[i], re[i], im[i]);
+    wx[k] = V::load(re);
+    wy[k] = V::load(im);
+  }
+}
+
 // errf of K arguments per lane at once; their continued fractions are
 // independent chains of divisions that the processor overlaps.
 template <class V, int K>
@@ -227,26 +248,15 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
     }
   }
 
-  // Lanes on the real axis or outside the first quadrant finish one by one.
-  for (int k = 0; k < K; ++k) {
-    const M<V> tail = V::lor(V::eq(y[k], zero), V::lor(V::lt(yy[k], zero), V::lt(xx[k], zero)));
-    if (!V::any(tail)) continue;
-    alignas(64) double a[V::kWidth], b[V::kWidth], re[V::kWidth], im[V::kWidth];
-    V::store(a, xx[k]);
-    V::store(b, yy[k]);
-    V::store(re, wx[k]);
-    V::store(im, wy[k]);
-    for (int i = 0; i < V::kWidth; ++i)
-      if (V::lane(tail, i)) errf_tail(a[i], b[i], re[i], im[i]);
-    wx[k] = V::load(re);
-    wy[k] = V::load(im);
-  }
+  finish_tail_lanes<V, K>(xx, yy, wx, wy);
 }
 
-// errf of n arguments, a register of them at a time (two fractions in
-// flight); the arguments past n in the last register are copies of the first.
-template <class V>
-void errf_array(const double* xx, const double* yy, double* wx, double* wy, int n) {
+// An evaluation of w by the lanes on n arguments, two registers at a time;
+// the arguments past n in the last pair are copies of the first. eval(zx,
+// zy, re, im) takes and fills arrays of two registers.
+template <class V, class Eval>
+void errf_array_by(const double* xx, const double* yy, double* wx, double* wy, int n,
+                   Eval eval) {
   constexpr int W = V::kWidth;
   for (int first = 0; first < n; first += 2 * W) {
     alignas(64) double a[2][2 * W], w[2][2 * W];
@@ -258,8 +268,7 @@ void errf_array(const double* xx, const double* yy, double* wx, double* wy, int 
     const D<V> zx[2] = {V::load(a[0]), V::load(a[0] + W)};
     const D<V> zy[2] = {V::load(a[1]), V::load(a[1] + W)};
     D<V> re[2], im[2];
-    ExpQueue none{nullptr, 0};
-    errf_lanes<V, 2>(zx, zy, re, im, none);
+    eval(zx, zy, re, im);
     for (int k = 0; k < 2; ++k) {
       V::store(w[0] + k * W, re[k]);
       V::store(w[1] + k * W, im[k]);
@@ -269,6 +278,16 @@ void errf_array(const double* xx, const double* yy, double* wx, double* wy, int 
       wy[first + i] = w[1][i];
     }
   }
+}
+
+// errf of n arguments by errf_lanes (two fractions in flight).
+template <class V>
+void errf_array(const double* xx, const double* yy, double* wx, double* wy, int n) {
+  errf_array_by<V>(xx, yy, wx, wy, n, [](const D<V>(&zx)[2], const D<V>(&zy)[2], D<V>(&re)[2],
+                                         D<V>(&im)[2]) {
+    ExpQueue none{nullptr, 0};
+    errf_lanes<V, 2>(zx, zy, re, im, none);
+  });
 }
 
 }  // namespace
