@@ -89,7 +89,7 @@ test-tools: deps build
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBBTRACK_SANITIZE=ON \
-	  -DBBTRACK_BENCH=OFF
+	  -DBBTRACK_BENCH=OFF $(CMAKE_FLAGS)
 
 build-sanitize: $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
