@@ -13,14 +13,20 @@ py=/usr/bin/python3
 mkdir -p "$work" "$figs"
 
 $py tools/make_ring.py --out "$work/ring" --wires npar
-# minus the current the start-up wire evaluation prints for npar = 16
+# minus the current the start-up wire evaluation prints for npar = 16; its
+# sign follows the bunch population dnb (positive for the bundled example's
+# same-charge beams, dnb < 0), and the scanned currents take the same sign
 comp=$(awk 'NR == 1 { print $4 }' "$work/ring/wires.dat")
+s=$(awk -v c="$comp" 'BEGIN { print (c < 0 ? "-" : "") }')
 $py tools/bbscan run "$work/ring" "$work/footprint" --binary "$bin" \
     --set iopt=3 --set ntrack=2048 --set "wire*.current=0,$comp"
 $py tools/bbscan run "$work/ring" "$work/current" --binary "$bin" --set amp=10,12 \
-    --set "wire*.current=0,-20,-40,-60,-80,$comp,-100,-120,-140,-160,-180" --set ntrack=3000
+    --set "wire*.current=0,${s}20,${s}40,${s}60,${s}80,$comp,${s}100,${s}120,${s}140,${s}160,${s}180" \
+    --set ntrack=3000
 
-window="0.666 0.679 0.679 0.691"
+# one window for both footprints (lattice tunes 0.69 / 0.70, same-charge beams
+# move the tunes down)
+window="0.681 0.6935 0.689 0.7015"
 $py tools/bbplot footprint "$work/footprint/points/iopt=3_ntrack=2048_wireall.current=0/footprint.dat" \
     --window $window -o "$figs/wires_footprint_without.png" \
     --title "Tune footprint, bundled example, wire current 0"
