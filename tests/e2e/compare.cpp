@@ -24,6 +24,15 @@ std::string first_difference(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+Outcome run_program_on(const Inputs& inputs, const std::map<std::string, std::string>& env) {
+  TempDir dir;
+  for (const auto& [n, t] : inputs) write_file(dir.file(n), t);
+  Outcome o;
+  o.run = run_program(dir.path(), env);
+  o.files = files_of(dir.path());
+  return o;
+}
+
 Both run_both(const Inputs& inputs, const std::map<std::string, std::string>& env) {
   TempDir a, b;
   for (const auto& [n, t] : inputs) {

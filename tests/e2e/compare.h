@@ -17,6 +17,14 @@ struct Both {
   std::map<std::string, std::string> prog_files, model_files;
 };
 
+// The program alone: its run in a fresh folder holding the inputs, and
+// every file the folder holds afterwards.
+struct Outcome {
+  RunResult run;
+  std::map<std::string, std::string> files;
+};
+Outcome run_program_on(const Inputs& inputs, const std::map<std::string, std::string>& env = {});
+
 // Writes the inputs into two fresh folders, runs each side in its own.
 Both run_both(const Inputs& inputs, const std::map<std::string, std::string>& env = {});
 // gtest assertions on the comparison: status, standard output, standard

@@ -12,32 +12,18 @@
 namespace e2e {
 namespace {
 
-struct Outcome {
-  RunResult run;
-  std::map<std::string, std::string> files;
-};
-
-Outcome run_with(const Inputs& inputs, const std::map<std::string, std::string>& env) {
-  TempDir dir;
-  for (const auto& [name, text] : inputs) write_file(dir.file(name), text);
-  Outcome o;
-  o.run = run_program(dir.path(), env);
-  for (const auto& name : list_files(dir.path())) o.files[name] = read_file(dir.file(name));
-  return o;
-}
-
 TEST(ErrfMode, FastIsNamedAtStartUpAndOtherValuesChangeNothing) {
   const Inputs in = example_inputs({{kIopt, "0"}, {kNtrack, "60"}});
-  const Outcome exact = run_with(in, {{"-BBTRACK_ERRF", ""}});
+  const Outcome exact = run_program_on(in, {{"-BBTRACK_ERRF", ""}});
   ASSERT_EQ(exact.run.status, 0) << exact.run.err;
   for (const char* value : {"", "FAST", "1"}) {
-    const Outcome o = run_with(in, {{"BBTRACK_ERRF", value}});
+    const Outcome o = run_program_on(in, {{"BBTRACK_ERRF", value}});
     EXPECT_EQ(o.run.status, 0) << value;
     EXPECT_TRUE(o.run.out == exact.run.out) << "'" << value << "': standard output differs";
     EXPECT_EQ(o.run.err, exact.run.err) << value;
     EXPECT_TRUE(o.files == exact.files) << "'" << value << "': a file differs";
   }
-  const Outcome fast = run_with(in, {{"BBTRACK_ERRF", "fast"}});
+  const Outcome fast = run_program_on(in, {{"BBTRACK_ERRF", "fast"}});
   EXPECT_EQ(fast.run.status, 0);
   EXPECT_EQ(fast.run.err,
             "diff2wirenew: warning: fast error function: results differ from the exact evaluation"

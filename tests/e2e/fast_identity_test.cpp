@@ -15,20 +15,6 @@
 namespace e2e {
 namespace {
 
-struct Outcome {
-  RunResult run;
-  std::map<std::string, std::string> files;
-};
-
-Outcome run_in_fresh_dir(const Inputs& inputs, const std::map<std::string, std::string>& env) {
-  TempDir dir;
-  for (const auto& [name, text] : inputs) write_file(dir.file(name), text);
-  Outcome o;
-  o.run = run_program(dir.path(), env);
-  for (const auto& name : list_files(dir.path())) o.files[name] = read_file(dir.file(name));
-  return o;
-}
-
 void expect_same_for_every_path(const Inputs& inputs, const std::string& what) {
   const std::map<std::string, std::string> scalar = {{"BBTRACK_SCALAR", "1"}};
   // Threads that sleep while they wait keep the two-thread runs quick on a
@@ -36,11 +22,11 @@ void expect_same_for_every_path(const Inputs& inputs, const std::string& what) {
   const std::vector<std::map<std::string, std::string>> fast = {
       {{"-BBTRACK_SCALAR", ""}, {"OMP_NUM_THREADS", "1"}},
       {{"-BBTRACK_SCALAR", ""}, {"OMP_NUM_THREADS", "2"}, {"OMP_WAIT_POLICY", "passive"}}};
-  const Outcome ref = run_in_fresh_dir(inputs, scalar);
+  const Outcome ref = run_program_on(inputs, scalar);
   ASSERT_EQ(ref.run.status, 0) << what << ": " << ref.run.err;
   for (const auto& env : fast) {
     const std::string how = what + ", OMP_NUM_THREADS=" + env.at("OMP_NUM_THREADS");
-    const Outcome o = run_in_fresh_dir(inputs, env);
+    const Outcome o = run_program_on(inputs, env);
     EXPECT_EQ(o.run.status, ref.run.status) << how;
     EXPECT_TRUE(o.run.out == ref.run.out) << how << ": standard output differs";
     EXPECT_EQ(o.run.err, ref.run.err) << how;

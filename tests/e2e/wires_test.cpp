@@ -19,20 +19,6 @@
 namespace e2e {
 namespace {
 
-struct Outcome {
-  RunResult run;
-  std::map<std::string, std::string> files;
-};
-
-Outcome run_in(const Inputs& inputs, const std::map<std::string, std::string>& env = {}) {
-  TempDir dir;
-  for (const auto& [name, text] : inputs) write_file(dir.file(name), text);
-  Outcome o;
-  o.run = run_program(dir.path(), env);
-  for (const auto& name : list_files(dir.path())) o.files[name] = read_file(dir.file(name));
-  return o;
-}
-
 std::string num(double v) {
   char buf[32];
   const auto r = std::to_chars(buf, buf + sizeof buf, v);
@@ -54,7 +40,7 @@ TEST(Wires, BadFilesEndTheRunBeforeTracking) {
   for (const auto& [file, err] : refused) {
     Inputs in = ex;
     in["wires.dat"] = file;
-    const Outcome o = run_in(in);
+    const Outcome o = run_program_on(in);
     EXPECT_EQ(o.run.status, 1) << file;
     EXPECT_EQ(o.run.err, err) << file;
     EXPECT_EQ(o.run.out.find(" start tracking "), std::string::npos) << file;
@@ -71,7 +57,7 @@ TEST(Wires, BadFilesEndTheRunBeforeTracking) {
   for (const auto& [file, err] : unreadable) {
     Inputs in = ex;
     in["wires.dat"] = file;
-    const Outcome o = run_in(in);
+    const Outcome o = run_program_on(in);
     EXPECT_EQ(o.run.status, 1) << file;
     EXPECT_EQ(mask_source_line(o.run.err),
               err + " In source file SOURCE, at line number LINE\n") << file;
@@ -90,7 +76,7 @@ TEST(Wires, EveryPathGivesTheSameResultsAndAParticleOnAWireIsLost) {
   for (const char* iopt : {"0", "1", "2", "3"}) {
     Inputs in = example_inputs({{kIopt, iopt}, {kNtrack, "300"}});
     in["wires.dat"] = wires + (std::string(iopt) == "3" ? "1 0 0 -5.43 1.0\n" : "");
-    const Outcome ref = run_in(in, {{"BBTRACK_SCALAR", "1"}});
+    const Outcome ref = run_program_on(in, {{"BBTRACK_SCALAR", "1"}});
     ASSERT_EQ(ref.run.status, 0) << iopt << ref.run.err;
     EXPECT_NE(ref.run.out.find(
                   "  wire            9  -8.527200000000001       0.0000000000000000E+000\n"
@@ -100,7 +86,7 @@ TEST(Wires, EveryPathGivesTheSameResultsAndAParticleOnAWireIsLost) {
       EXPECT_NE(ref.run.out.find(" lost particles =           12\n"), std::string::npos);
     }
     for (const char* threads : {"1", "2"}) {
-      const Outcome o = run_in(in, {{"-BBTRACK_SCALAR", ""}, {"OMP_NUM_THREADS", threads},
+      const Outcome o = run_program_on(in, {{"-BBTRACK_SCALAR", ""}, {"OMP_NUM_THREADS", threads},
                                     {"OMP_WAIT_POLICY", "passive"}});
       EXPECT_TRUE(o.run.out == ref.run.out) << iopt << " " << threads;
       EXPECT_EQ(o.run.err, ref.run.err);
@@ -177,7 +163,7 @@ TEST(Wires, CompensatingWireCancelsTheTuneShiftOfALongRangeEncounter) {
                {"Matrices.dat", ring_matrices(0.67, 0.68, beta, beta)},
                {"Sigmas.dat", sigmas},
                {"excluded.dat", exclude_all_but({10})}};
-  const Outcome bare = run_in(in);
+  const Outcome bare = run_program_on(in);
   ASSERT_EQ(bare.run.status, 0) << bare.run.err;
   const std::string tag = " wire current = ";
   const auto at = bare.run.out.rfind(tag);  // the evaluation, after the parameter echo
@@ -187,14 +173,14 @@ TEST(Wires, CompensatingWireCancelsTheTuneShiftOfALongRangeEncounter) {
   auto with_wire = [&](double i) {
     Inputs w = in;
     w["wires.dat"] = "10 " + num(sep) + " 0.0 " + num(i) + " 1.0\n";
-    const Outcome o = run_in(w);
+    const Outcome o = run_program_on(w);
     EXPECT_EQ(o.run.status, 0) << o.run.err;
     EXPECT_NE(o.run.out.find(" lost particles =            0\n"), std::string::npos);
     return o;
   };
   Inputs lin = in;
   lin["excluded.dat"] = exclude_all_but({});
-  const auto q0 = tunes(run_in(lin).files.at("frequencymap.dat"), nturn);
+  const auto q0 = tunes(run_program_on(lin).files.at("frequencymap.dat"), nturn);
   auto shift = [&](const Outcome& o) {
     const auto q = tunes(o.files.at("frequencymap.dat"), nturn);
     double s = 0;
