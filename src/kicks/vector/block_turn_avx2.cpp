@@ -18,4 +18,14 @@ void errf_array_avx2(const double* xx, const double* yy, double* wx, double* wy,
   errf_array<Avx2>(xx, yy, wx, wy, n);
 }
 
+// The same in the opt-in mode of the fast error function (BBTRACK_ERRF=fast).
+void track_range_fast_avx2(const TurnPlan& plan, const ParticleColumns& c, int first, int count,
+                           LaneWorkspace& ws) {
+  track_range<Avx2, 4, ErrfMode::fast>(plan, c, first, count, ws);
+}
+
+void errf_fast_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n) {
+  errf_fast_array<Avx2>(xx, yy, wx, wy, n);
+}
+
 }  // namespace bbtrack
