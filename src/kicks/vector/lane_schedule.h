@@ -91,9 +91,11 @@ void errf_registers(const LaneWorkspace::Args& a, const int* at, int registers, 
   int done = 0;
   for (int r = 0, batch = 0; r < registers; r += K, ++batch) {
     const int left = n - done;
-    const int quota = batch < outer_batches
-                          ? (left < 9 ? left : 9)
-                          : (left + (batches - batch) - 1) / (batches - batch);
+    // The last batch takes whatever is left, however many outer batches
+    // came before it.
+    const int quota = batch + 1 == batches    ? left
+                      : batch < outer_batches ? (left < 9 ? left : 9)
+                                              : (left + (batches - batch) - 1) / (batches - batch);
     ExpQueue side{e + done, quota};
     switch (registers - r < K ? registers - r : K) {
       case 1: errf_batch<V, 1>(a, at + r, side); break;
