@@ -10,9 +10,17 @@ void bbkick(double& wr1, double& wr2, double& wi1, double& wi2, double u, double
             double b, ErrfMode errf_mode) {
   const double s = std::sqrt(2.0 * (a * a - b * b));
   const double rho = b / a;
-  auto* const w = errf_mode == ErrfMode::fast ? errf_fast : errf;
-  w(u / s, v / s, wr1, wi1);
-  w(rho * u / s, v / (rho * s), wr2, wi2);
+  if (errf_mode == ErrfMode::fast) {
+    // The opt-in mode multiplies by the reciprocals of the encounter's
+    // constants, computed as the particle blocks' plan computes them.
+    const double rs = 1.0 / s;
+    const double rrhos = 1.0 / (rho * s);
+    errf_fast(u * rs, v * rs, wr1, wi1);
+    errf_fast(rho * u * rs, v * rrhos, wr2, wi2);
+    return;
+  }
+  errf(u / s, v / s, wr1, wi1);
+  errf(rho * u / s, v / (rho * s), wr2, wi2);
 }
 
 void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, double& gy,
@@ -49,16 +57,25 @@ void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, 
   } else {
     double wr1, wr2, wi1, wi2;
     bbkick(wr1, wr2, wi1, wi2, std::fabs(u), std::fabs(v), a, b, errf_mode);
-    const double t = -(u * u) / (2.0 * (a * a)) - (v * v) / (2.0 * (b * b));
-    const double e = errf_mode == ErrfMode::fast ? exp_fast(t) : std::exp(t);
+    const bool fast = errf_mode == ErrfMode::fast;
+    const double a2x2 = 2.0 * (a * a), b2x2 = 2.0 * (b * b);
+    const double t = fast ? -(u * u) * (1.0 / a2x2) - (v * v) * (1.0 / b2x2)
+                          : -(u * u) / a2x2 - (v * v) / b2x2;
+    const double e = fast ? exp_fast(t) : std::exp(t);
     const double d = std::sqrt(a * a - b * b);
+    // In the opt-in mode (wr1 - E wr2) is multiplied by 1/D, not divided by D.
+    const double rd = 1.0 / d;
     // Mathematically (w1 - E w2) vanishes with the separation; numerically it
     // leaves a rounding residue, so a zero separation gives a zero component
     // explicitly. The sign of a separation is its sign bit: -0 counts as
     // negative, which makes the zero component carry the sign of u or v as the
     // round formula's u*g*c does.
-    hv = v == 0.0 ? std::copysign(0.0, v) : std::copysign(1.0, v) * (wr1 - e * wr2) / d;
-    hu = u == 0.0 ? std::copysign(0.0, u) : std::copysign(1.0, u) * (wi1 - e * wi2) / d;
+    hv = v == 0.0  ? std::copysign(0.0, v)
+         : fast    ? std::copysign(1.0, v) * (wr1 - e * wr2) * rd
+                   : std::copysign(1.0, v) * (wr1 - e * wr2) / d;
+    hu = u == 0.0  ? std::copysign(0.0, u)
+         : fast    ? std::copysign(1.0, u) * (wi1 - e * wi2) * rd
+                   : std::copysign(1.0, u) * (wi1 - e * wi2) / d;
   }
 
   if (turned) {

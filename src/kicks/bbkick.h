@@ -13,7 +13,9 @@ namespace bbtrack {
 // function) field. A component whose separation is zero is a zero of the
 // sign of that separation, also at the centre itself. `errf_mode` picks the
 // evaluation of w (here and in the routines below): errf, or in the opt-in
-// mode errf_fast, with exp_fast for the elliptical field's Gaussian factor.
+// mode errf_fast, with exp_fast for the elliptical field's Gaussian factor
+// and multiplications by 1/S, 1/(rho S), 1/(2 a^2), 1/(2 b^2) and 1/D where
+// the exact kick divides by those constants of the encounter.
 void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, double& gy,
             double& gx, ErrfMode errf_mode = ErrfMode::exact);
 

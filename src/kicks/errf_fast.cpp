@@ -15,8 +15,16 @@ ErrfMode errf_mode_for(const char* bbtrack_errf) {
 void errf_fast(double xx, double yy, double& wx, double& wy) {
   const double x[1] = {std::fabs(xx)};
   const double y[1] = {std::fabs(yy)};
+  const double r2[1] = {x[0] * x[0] + y[0] * y[0]};
   double re[1], im[1];
-  errf_fast_detail::first_quadrant<errf_fast_detail::OneLane, 1>(x, y, re, im);
+  using errf_fast_detail::OneLane;
+  if (r2[0] < errf_fast_detail::kFar2) {
+    errf_fast_detail::first_quadrant<OneLane, 1>(x, y, re, im);
+  } else {
+    const double terms[1] = {errf_fast_detail::far_terms<OneLane>(r2[0])};
+    const int top = static_cast<int>(terms[0]);
+    errf_fast_detail::far_quadrant<OneLane, 1>(x, y, r2, terms, top, top, re, im);
+  }
   wx = re[0];
   wy = im[0];
   errf_tail(xx, yy, wx, wy);

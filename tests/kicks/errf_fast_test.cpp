@@ -42,9 +42,11 @@ std::vector<std::array<double, 2>> first_quadrant_grid() {
   for (int i = 0; i <= 20; ++i)
     for (int j = 0; j <= 20; ++j) g.push_back({5.23 + 0.01 * i, 4.19 + 0.01 * j});
   for (int i = 0; i <= 100; ++i) g.push_back({1e-3 * i, 1e-3 * (i % 7)});  // near the origin
-  // Far out: |z| from 8 to 1e6 at angles from the real to the imaginary axis.
-  for (int e = 0; e <= 50; ++e) {
-    const double r = 8.0 * std::pow(10.0, e * 0.1);  // 8 .. 1e6
+  // Far out: |z| from 8 to 1e6 at angles from the real to the imaginary axis,
+  // with the borders of the far form's term counts and the ulp below them.
+  std::vector<double> radii = {10.0, std::nextafter(10.0, 0.0), 18.0, std::nextafter(18.0, 0.0)};
+  for (int e = 0; e <= 50; ++e) radii.push_back(8.0 * std::pow(10.0, e * 0.1));  // 8 .. 1e6
+  for (const double r : radii) {
     for (int a = 0; a <= 24; ++a) {
       const double phi = 0.0654498469497873 * a;  // (pi/48) a
       g.push_back({r * std::cos(phi), a == 24 ? r : r * std::sin(phi)});

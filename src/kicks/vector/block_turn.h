@@ -70,11 +70,19 @@ void round_field(const SectionPlan& p, const Separation<V>& s, D<V>& hu, D<V>& h
 
 // The elliptical field's two errf arguments (bbkick's z1 and z2) and the
 // exponent of its factor E.
-template <class V>
+template <class V, ErrfMode kErrf = ErrfMode::exact>
 void ellipse_arguments(const SectionPlan& p, const Separation<V>& s, D<V>& zx1, D<V>& zy1,
                        D<V>& zx2, D<V>& zy2, D<V>& ex) {
   const D<V> au = V::abs(s.u);
   const D<V> av = V::abs(s.v);
+  if constexpr (kErrf == ErrfMode::fast) {  // by the reciprocals, as bbkick
+    zx1 = au * V::set1(p.rs);
+    zy1 = av * V::set1(p.rs);
+    zx2 = V::set1(p.rho) * au * V::set1(p.rs);
+    zy2 = av * V::set1(p.rrhos);
+    ex = -(s.u * s.u) * V::set1(p.ra2x2) - (s.v * s.v) * V::set1(p.rb2x2);
+    return;
+  }
   zx1 = au / V::set1(p.s);
   zy1 = av / V::set1(p.s);
   zx2 = V::set1(p.rho) * au / V::set1(p.s);
@@ -83,10 +91,16 @@ void ellipse_arguments(const SectionPlan& p, const Separation<V>& s, D<V>& zx1, 
 }
 
 // The elliptical field (Hu, Hv) from w(z1), w(z2) and E.
-template <class V>
+template <class V, ErrfMode kErrf = ErrfMode::exact>
 void ellipse_field(const SectionPlan& p, const Separation<V>& s, D<V> wr1, D<V> wr2, D<V> wi1,
                    D<V> wi2, D<V> e, D<V>& hu, D<V>& hv) {
   const D<V> zero = V::set1(0.0);
+  if constexpr (kErrf == ErrfMode::fast) {
+    const D<V> rd = V::set1(p.rd);
+    hv = V::select(V::eq(s.v, zero), V::signbit(s.v), V::sign_one(s.v) * (wr1 - e * wr2) * rd);
+    hu = V::select(V::eq(s.u, zero), V::signbit(s.u), V::sign_one(s.u) * (wi1 - e * wi2) * rd);
+    return;
+  }
   const D<V> d = V::set1(p.d);
   hv = V::select(V::eq(s.v, zero), V::signbit(s.v), V::sign_one(s.v) * (wr1 - e * wr2) / d);
   hu = V::select(V::eq(s.u, zero), V::signbit(s.u), V::sign_one(s.u) * (wi1 - e * wi2) / d);
@@ -115,6 +129,22 @@ void kick_round(const SectionPlan& p, LaneWorkspace& ws, int np) {
     const Separation<V> s = separation<V>(p, V::load(ws.x + i), V::load(ws.y + i));
     D<V> hu, hv, xp = V::load(ws.xp + i), yp = V::load(ws.yp + i);
     round_field<V>(p, s, hu, hv);
+    add_kick<V>(p, s, hu, hv, xp, yp);
+    V::store(ws.xp + i, xp);
+    V::store(ws.yp + i, yp);
+  }
+}
+
+// The elliptical fields from the workspace's separations, w and E, added
+// to the angles of the np particles.
+template <class V>
+void workspace_fields(const SectionPlan& p, LaneWorkspace& ws, int np) {
+  constexpr int P = LaneWorkspace::kParticles;
+  for (int i = 0; i < np; i += V::kWidth) {
+    const Separation<V> s{V::load(ws.u + i), V::load(ws.v + i), V::load(ws.r2 + i)};
+    D<V> hu, hv, xp = V::load(ws.xp + i), yp = V::load(ws.yp + i);
+    ellipse_field<V>(p, s, V::load(ws.wr + i), V::load(ws.wr + P + i), V::load(ws.wi + i),
+                     V::load(ws.wi + P + i), V::load(ws.e + i), hu, hv);
     add_kick<V>(p, s, hu, hv, xp, yp);
     V::store(ws.xp + i, xp);
     V::store(ws.yp + i, yp);
@@ -150,15 +180,7 @@ bool kick_ellipse(const SectionPlan& p, LaneWorkspace& ws, int n, int np) {
   int none = 0, some = 0;
   lane_range<V>(keys, none, some);
   errf_scheduled<V, K>(ws, n, np, some == 0);
-  for (int i = 0; i < np; i += V::kWidth) {
-    const Separation<V> s{V::load(ws.u + i), V::load(ws.v + i), V::load(ws.r2 + i)};
-    D<V> hu, hv, xp = V::load(ws.xp + i), yp = V::load(ws.yp + i);
-    ellipse_field<V>(p, s, V::load(ws.wr + i), V::load(ws.wr + P + i), V::load(ws.wi + i),
-                     V::load(ws.wi + P + i), V::load(ws.e + i), hu, hv);
-    add_kick<V>(p, s, hu, hv, xp, yp);
-    V::store(ws.xp + i, xp);
-    V::store(ws.yp + i, yp);
-  }
+  workspace_fields<V>(p, ws, np);
   return some == 0;
 }
 
@@ -176,12 +198,14 @@ bool kick_block(const SectionPlan& p, LaneWorkspace& ws, int i) {
   for (int j = 0; j < B; ++j) {
     s[j] = separation<V>(p, V::load(ws.x + i + j * W), V::load(ws.y + i + j * W));
     D<V> ex;
-    ellipse_arguments<V>(p, s[j], zx[2 * j], zy[2 * j], zx[2 * j + 1], zy[2 * j + 1], ex);
+    // z1 of the registers first, then z2: a register of each kind sits
+    // beside one of its own kind, whose errf region it mostly shares.
+    ellipse_arguments<V, kErrf>(p, s[j], zx[j], zy[j], zx[B + j], zy[B + j], ex);
     V::store(e + j * W, ex);
     if constexpr (kErrf == ErrfMode::exact)
       for (int h = 0; h < 2; ++h)
-        inner = inner || V::any(V::land(V::lt(V::abs(zy[2 * j + h]), V::set1(4.29)),
-                                        V::lt(V::abs(zx[2 * j + h]), V::set1(5.33))));
+        inner = inner || V::any(V::land(V::lt(V::abs(zy[h * B + j]), V::set1(4.29)),
+                                        V::lt(V::abs(zx[h * B + j]), V::set1(5.33))));
   }
   if constexpr (kErrf == ErrfMode::fast) {
     errf_fast_lanes<V, 2 * B>(zx, zy, wr, wi);
@@ -199,8 +223,8 @@ bool kick_block(const SectionPlan& p, LaneWorkspace& ws, int i) {
   for (int j = 0; j < B; ++j) {
     const int at = i + j * W;
     D<V> hu, hv, xp = V::load(ws.xp + at), yp = V::load(ws.yp + at);
-    ellipse_field<V>(p, s[j], wr[2 * j], wr[2 * j + 1], wi[2 * j], wi[2 * j + 1],
-                     V::load(e + j * W), hu, hv);
+    ellipse_field<V, kErrf>(p, s[j], wr[j], wr[B + j], wi[j], wi[B + j], V::load(e + j * W), hu,
+                            hv);
     add_kick<V>(p, s[j], hu, hv, xp, yp);
     V::store(ws.xp + at, xp);
     V::store(ws.yp + at, yp);

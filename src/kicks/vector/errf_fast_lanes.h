@@ -1,11 +1,14 @@
 // errf_fast for a register of arguments, one per lane, bit for bit as the
-// scalar errf_fast computes each: the same first-quadrant template
-// (kicks/errf_fast.h) instantiated for the lane type, then the real-axis
-// rule and the other quadrants lane by lane through errf_tail.
+// scalar errf_fast computes each: the same first-quadrant templates
+// (kicks/errf_fast.h, the rational and the far form, chosen per lane by the
+// same test) instantiated for the lane type, then the real-axis rule and
+// the other quadrants lane by lane through errf_tail.
 //
 // Included only by the translation units compiled for a processor (see
 // errf_lanes.h); internal linkage.
 #pragma once
+
+#include <type_traits>
 
 #include "kicks/errf.h"
 #include "kicks/errf_fast.h"
@@ -14,32 +17,131 @@
 namespace bbtrack {
 namespace {
 
-// errf_fast of K arguments per lane. The exponentials queued in `side` are
-// left to the caller (side.finish()): a library call in the middle of the
-// sum would spill the registers it keeps.
+// Compile-time count for a run-time number 1 <= m <= K of registers:
+// f(std::integral_constant<int, M>) with M = m.
+template <int K, class F>
+void with_count(int m, F&& f) {
+  static_assert(1 <= K && K <= 4);
+  switch (m) {
+    case 1: f(std::integral_constant<int, 1>{}); break;
+    case 2: f(std::integral_constant<int, (K < 2 ? K : 2)>{}); break;
+    case 3: f(std::integral_constant<int, (K < 3 ? K : 3)>{}); break;
+    default: f(std::integral_constant<int, K>{}); break;
+  }
+}
+
+// The far form's number of terms of each lane of a register (near lanes of
+// a mixed register count as far ones of the most terms; their far value is
+// not used), and the register's largest and smallest count folded into top
+// and bottom.
+template <class V>
+void far_counts(D<V> r2, M<V> near, D<V>& terms, int& top, int& bottom) {
+  using errf_fast_detail::kFarTerms;
+  terms = V::select(near, V::set1(kFarTerms), errf_fast_detail::far_terms<V>(r2));
+  const M<V> mid = V::lt(r2, V::set1(errf_fast_detail::kOut2));
+  const int hi = V::any(mid) ? kFarTerms : 7;
+  const int lo = V::all(mid) ? kFarTerms : 7;
+  top = hi > top ? hi : top;
+  bottom = lo < bottom ? lo : bottom;
+}
+
+// The first-quadrant values of K registers of x, y >= 0 with r2 = x^2 +
+// y^2: a lane takes the far form when its r2 is at least kFar2, else the
+// rational one, as errf_fast decides for each argument. Registers that need
+// one form go to it whole, side by side (independent chains that the
+// processor overlaps); in a mixed set each pair of registers is sorted out
+// on its own, so that registers stay in place (indices known at compile
+// time keep them out of memory) unless one pair itself is mixed.
+template <class V, int K>
+void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], D<V> (&wx)[K],
+                   D<V> (&wy)[K]) {
+  M<V> near[K];
+  int near_at[K], far_at[K], n_near = 0, n_far = 0;
+  for (int k = 0; k < K; ++k) {
+    near[k] = V::lt(r2[k], V::set1(errf_fast_detail::kFar2));
+    if (V::any(near[k])) near_at[n_near++] = k;
+    if (!V::all(near[k])) far_at[n_far++] = k;
+  }
+  if (n_far == 0) {  // the rational form, two registers at a time
+#pragma GCC unroll 4
+    for (int k = 0; k + 1 < K; k += 2) {
+      const D<V> px[2] = {x[k], x[k + 1]}, py[2] = {y[k], y[k + 1]};
+      D<V> qx[2], qy[2];
+      errf_fast_detail::first_quadrant<V, 2>(px, py, qx, qy);
+      wx[k] = qx[0], wx[k + 1] = qx[1];
+      wy[k] = qy[0], wy[k + 1] = qy[1];
+    }
+    if (K % 2 == 1) {
+      const D<V> px[1] = {x[K - 1]}, py[1] = {y[K - 1]};
+      D<V> qx[1], qy[1];
+      errf_fast_detail::first_quadrant<V, 1>(px, py, qx, qy);
+      wx[K - 1] = qx[0];
+      wy[K - 1] = qy[0];
+    }
+    return;
+  }
+  if (n_near == 0) {
+    D<V> terms[K];
+    int top = 0, bottom = errf_fast_detail::kFarTerms;
+    for (int k = 0; k < K; ++k) far_counts<V>(r2[k], near[k], terms[k], top, bottom);
+    return errf_fast_detail::far_quadrant<V, K>(x, y, r2, terms, top, bottom, wx, wy);
+  }
+  if constexpr (K > 2 && K % 2 == 0) {
+#pragma GCC unroll 4
+    for (int k = 0; k < K; k += 2) {
+      const D<V> px[2] = {x[k], x[k + 1]}, py[2] = {y[k], y[k + 1]};
+      const D<V> pr[2] = {r2[k], r2[k + 1]};
+      D<V> qx[2], qy[2];
+      fast_quadrant<V, 2>(px, py, pr, qx, qy);
+      wx[k] = qx[0], wx[k + 1] = qx[1];
+      wy[k] = qy[0], wy[k + 1] = qy[1];
+    }
+    return;
+  }
+  D<V> nx[K], ny[K];  // the rational form's values, of the registers near_at
+  for (int j = 0; j < n_near; j += 2) {
+    with_count<2>(n_near - j, [&](auto m) {
+      constexpr int Mc = decltype(m)::value;
+      D<V> px[Mc], py[Mc], qx[Mc], qy[Mc];
+      for (int i = 0; i < Mc; ++i) px[i] = x[near_at[j + i]], py[i] = y[near_at[j + i]];
+      errf_fast_detail::first_quadrant<V, Mc>(px, py, qx, qy);
+      for (int i = 0; i < Mc; ++i) nx[j + i] = qx[i], ny[j + i] = qy[i];
+    });
+  }
+  with_count<K>(n_far, [&](auto m) {
+    constexpr int Mc = decltype(m)::value;
+    D<V> px[Mc], py[Mc], pr[Mc], pt[Mc], qx[Mc], qy[Mc];
+    int top = 0, bottom = errf_fast_detail::kFarTerms;
+    for (int i = 0; i < Mc; ++i) {
+      const int k = far_at[i];
+      px[i] = x[k], py[i] = y[k], pr[i] = r2[k];
+      far_counts<V>(r2[k], near[k], pt[i], top, bottom);
+    }
+    errf_fast_detail::far_quadrant<V, Mc>(px, py, pr, pt, top, bottom, qx, qy);
+    for (int i = 0; i < Mc; ++i) wx[far_at[i]] = qx[i], wy[far_at[i]] = qy[i];
+  });
+  for (int j = 0; j < n_near; ++j) {
+    const int k = near_at[j];
+    const bool mixed = !V::all(near[k]);
+    wx[k] = mixed ? V::select(near[k], nx[j], wx[k]) : nx[j];
+    wy[k] = mixed ? V::select(near[k], ny[j], wy[k]) : ny[j];
+  }
+}
+
+// errf_fast of K arguments per lane: fast_quadrant on |x|, |y|, then the
+// real-axis rule and the other quadrants lane by lane through errf_tail.
+// The exponentials queued in `side` are left to the caller (side.finish()):
+// a library call in the middle of the sum would spill the registers it
+// keeps.
 template <class V, int K>
 void errf_fast_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&wy)[K]) {
-  D<V> x[K], y[K];
+  D<V> x[K], y[K], r2[K];
   for (int k = 0; k < K; ++k) {
     x[k] = V::abs(xx[k]);
     y[k] = V::abs(yy[k]);
+    r2[k] = x[k] * x[k] + y[k] * y[k];
   }
-  // Two arguments at a time: their four chains keep in the registers.
-  for (int k = 0; k + 1 < K; k += 2) {
-    const D<V> px[2] = {x[k], x[k + 1]}, py[2] = {y[k], y[k + 1]};
-    D<V> qx[2], qy[2];
-    errf_fast_detail::first_quadrant<V, 2>(px, py, qx, qy);
-    wx[k] = qx[0], wx[k + 1] = qx[1];
-    wy[k] = qy[0], wy[k + 1] = qy[1];
-  }
-  if (K % 2 == 1) {
-    const D<V> px[1] = {x[K - 1]}, py[1] = {y[K - 1]};
-    D<V> qx[1], qy[1];
-    errf_fast_detail::first_quadrant<V, 1>(px, py, qx, qy);
-    wx[K - 1] = qx[0];
-    wy[K - 1] = qy[0];
-  }
-
+  fast_quadrant<V, K>(x, y, r2, wx, wy);
   finish_tail_lanes<V, K>(xx, yy, wx, wy);
 }
 

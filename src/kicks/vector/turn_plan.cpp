@@ -44,6 +44,11 @@ void build_plan(const State& st, TurnPlan& plan) {
     p.a2x2 = 2.0 * (a * a);
     p.b2x2 = 2.0 * (b * b);
     p.d = std::sqrt(a * a - b * b);
+    p.rs = 1.0 / p.s;
+    p.rrhos = 1.0 / p.rhos;
+    p.ra2x2 = 1.0 / p.a2x2;
+    p.rb2x2 = 1.0 / p.b2x2;
+    p.rd = 1.0 / p.d;
     p.factor = factor;
     p.r11 = t(k, 1, 1);
     p.r12 = t(k, 1, 2);

@@ -19,6 +19,10 @@ struct SectionPlan {
   // Elliptical field: S = sqrt(2 (a^2 - b^2)), rho = b/a, rho S, 2 a^2,
   // 2 b^2 and D = sqrt(a^2 - b^2).
   double s, rho, rhos, a2x2, b2x2, d;
+  // Their reciprocals 1/S, 1/(rho S), 1/(2 a^2), 1/(2 b^2), 1/D, by which
+  // the opt-in mode of the fast error function multiplies where the exact
+  // evaluation divides (as ffrank and bbkick do in that mode).
+  double rs, rrhos, ra2x2, rb2x2, rd;
   // Angle change = fk - factor G: fk2 = factor kick0(k,2) (horizontal),
   // fk1 = factor kick0(k,1) (vertical).
   double factor, fk1, fk2;

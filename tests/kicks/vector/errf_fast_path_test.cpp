@@ -41,7 +41,8 @@ TEST(ErrfFastPaths, LanesRoundAsTheScalarRoutine) {
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<double> v = {0.0,  1e-300, 5e-324, 0.01, 0.5,  1.0,  2.0,  3.0,  4.29,
                            5.33, 6.9,    7.0,    9.0,  40.0, 1e6,  1e10, 1e200, inf};
-  for (double b : {4.29, 5.33}) v.push_back(std::nextafter(b, 0.0));
+  for (double b : {4.29, 5.33, 10.0, 18.0}) v.push_back(std::nextafter(b, 0.0));
+  for (double b : {10.0, 13.0, 18.0, 25.0}) v.push_back(b);  // the far form's counts
   const std::size_t n0 = v.size();
   for (std::size_t i = 0; i < n0; ++i) v.push_back(-v[i]);
   std::vector<double> xs, ys;
