@@ -198,33 +198,6 @@ const Ring& inner() {
   return r;
 }
 
-void BM_Turn_scalar(benchmark::State& state) {
-  turn_benchmark(state, example(), TurnPath::scalar, 1);
-}
-void BM_Turn_fast_1thread(benchmark::State& state) {
-  turn_benchmark(state, example(), TurnPath::best, 1);
-}
-void BM_Turn_fast_2threads(benchmark::State& state) {
-  turn_benchmark(state, example(), TurnPath::best, 2);
-}
-void BM_Turn_fast_1thread_replan(benchmark::State& state) {
-  turn_benchmark(state, example(), TurnPath::best, 1, true);
-}
-void BM_Turn_avx2_1thread(benchmark::State& state) {
-  turn_benchmark(state, example(), TurnPath::avx2, 1);
-}
-void BM_InnerTurn_scalar(benchmark::State& state) {
-  turn_benchmark(state, inner(), TurnPath::scalar, 1);
-}
-void BM_InnerTurn_fast_1thread(benchmark::State& state) {
-  turn_benchmark(state, inner(), TurnPath::best, 1);
-}
-void BM_InnerTurn_fast_2threads(benchmark::State& state) {
-  turn_benchmark(state, inner(), TurnPath::best, 2);
-}
-void BM_InnerTurn_avx2_1thread(benchmark::State& state) {
-  turn_benchmark(state, inner(), TurnPath::avx2, 1);
-}
 // What the fast turn saves by keeping the plan: making the whole plan of
 // the bundled example against refreshing its per-turn part.
 void BM_TurnPlan_build(benchmark::State& state) {
@@ -245,14 +218,32 @@ void BM_TurnPlan_refresh(benchmark::State& state) {
 BENCHMARK(BM_TurnPlan_build)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TurnPlan_refresh)->Unit(benchmark::kMicrosecond);
 
-BENCHMARK(BM_Turn_scalar)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_Turn_fast_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_Turn_fast_2threads)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_Turn_fast_1thread_replan)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_Turn_avx2_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_InnerTurn_scalar)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_InnerTurn_fast_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_InnerTurn_fast_2threads)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_InnerTurn_avx2_1thread)->Unit(benchmark::kMicrosecond)->UseRealTime();
+// One turn of each ring by each path: BM_Turn_* on the bundled example,
+// BM_InnerTurn_* on the ring whose kicks fall in errf's inner region.
+struct TurnCase {
+  const char* name;
+  const Ring& (*ring)();
+  TurnPath path;
+  int threads;
+  bool replan;
+};
+constexpr TurnCase kTurnCases[] = {
+    {"BM_Turn_scalar", example, TurnPath::scalar, 1, false},
+    {"BM_Turn_fast_1thread", example, TurnPath::best, 1, false},
+    {"BM_Turn_fast_2threads", example, TurnPath::best, 2, false},
+    {"BM_Turn_fast_1thread_replan", example, TurnPath::best, 1, true},
+    {"BM_Turn_avx2_1thread", example, TurnPath::avx2, 1, false},
+    {"BM_InnerTurn_scalar", inner, TurnPath::scalar, 1, false},
+    {"BM_InnerTurn_fast_1thread", inner, TurnPath::best, 1, false},
+    {"BM_InnerTurn_fast_2threads", inner, TurnPath::best, 2, false},
+    {"BM_InnerTurn_avx2_1thread", inner, TurnPath::avx2, 1, false},
+};
+const bool kTurnsRegistered = [] {
+  for (const TurnCase& c : kTurnCases)
+    benchmark::RegisterBenchmark(c.name, [c](benchmark::State& state) {
+      turn_benchmark(state, c.ring(), c.path, c.threads, c.replan);
+    })->Unit(benchmark::kMicrosecond)->UseRealTime();
+  return true;
+}();
 
 }  // namespace

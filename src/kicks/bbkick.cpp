@@ -63,19 +63,16 @@ void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, 
                           : -(u * u) / a2x2 - (v * v) / b2x2;
     const double e = fast ? exp_fast(t) : std::exp(t);
     const double d = std::sqrt(a * a - b * b);
-    // In the opt-in mode (wr1 - E wr2) is multiplied by 1/D, not divided by D.
-    const double rd = 1.0 / d;
+    // In the opt-in mode (w1 - E w2) is multiplied by 1/D, not divided by D.
+    const double rd = fast ? 1.0 / d : 0.0;
+    auto per_d = [&](double n) { return fast ? n * rd : n / d; };
     // Mathematically (w1 - E w2) vanishes with the separation; numerically it
     // leaves a rounding residue, so a zero separation gives a zero component
     // explicitly. The sign of a separation is its sign bit: -0 counts as
     // negative, which makes the zero component carry the sign of u or v as the
     // round formula's u*g*c does.
-    hv = v == 0.0  ? std::copysign(0.0, v)
-         : fast    ? std::copysign(1.0, v) * (wr1 - e * wr2) * rd
-                   : std::copysign(1.0, v) * (wr1 - e * wr2) / d;
-    hu = u == 0.0  ? std::copysign(0.0, u)
-         : fast    ? std::copysign(1.0, u) * (wi1 - e * wi2) * rd
-                   : std::copysign(1.0, u) * (wi1 - e * wi2) / d;
+    hv = v == 0.0 ? std::copysign(0.0, v) : per_d(std::copysign(1.0, v) * (wr1 - e * wr2));
+    hu = u == 0.0 ? std::copysign(0.0, u) : per_d(std::copysign(1.0, u) * (wi1 - e * wi2));
   }
 
   if (turned) {

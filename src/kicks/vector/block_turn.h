@@ -68,6 +68,16 @@ void round_field(const SectionPlan& p, const Separation<V>& s, D<V>& hu, D<V>& h
   hv = s.v * g * c;
 }
 
+// n / c, or in the opt-in mode of the fast error function n * rc with rc
+// = 1/c from the plan (as ffrank and bbkick do in that mode).
+template <class V, ErrfMode kErrf>
+D<V> over(D<V> n, double c, double rc) {
+  if constexpr (kErrf == ErrfMode::fast)
+    return n * V::set1(rc);
+  else
+    return n / V::set1(c);
+}
+
 // The elliptical field's two errf arguments (bbkick's z1 and z2) and the
 // exponent of its factor E.
 template <class V, ErrfMode kErrf = ErrfMode::exact>
@@ -75,19 +85,11 @@ void ellipse_arguments(const SectionPlan& p, const Separation<V>& s, D<V>& zx1, 
                        D<V>& zx2, D<V>& zy2, D<V>& ex) {
   const D<V> au = V::abs(s.u);
   const D<V> av = V::abs(s.v);
-  if constexpr (kErrf == ErrfMode::fast) {  // by the reciprocals, as bbkick
-    zx1 = au * V::set1(p.rs);
-    zy1 = av * V::set1(p.rs);
-    zx2 = V::set1(p.rho) * au * V::set1(p.rs);
-    zy2 = av * V::set1(p.rrhos);
-    ex = -(s.u * s.u) * V::set1(p.ra2x2) - (s.v * s.v) * V::set1(p.rb2x2);
-    return;
-  }
-  zx1 = au / V::set1(p.s);
-  zy1 = av / V::set1(p.s);
-  zx2 = V::set1(p.rho) * au / V::set1(p.s);
-  zy2 = av / V::set1(p.rhos);
-  ex = -(s.u * s.u) / V::set1(p.a2x2) - (s.v * s.v) / V::set1(p.b2x2);
+  zx1 = over<V, kErrf>(au, p.s, p.rs);
+  zy1 = over<V, kErrf>(av, p.s, p.rs);
+  zx2 = over<V, kErrf>(V::set1(p.rho) * au, p.s, p.rs);
+  zy2 = over<V, kErrf>(av, p.rhos, p.rrhos);
+  ex = over<V, kErrf>(-(s.u * s.u), p.a2x2, p.ra2x2) - over<V, kErrf>(s.v * s.v, p.b2x2, p.rb2x2);
 }
 
 // The elliptical field (Hu, Hv) from w(z1), w(z2) and E.
@@ -95,15 +97,10 @@ template <class V, ErrfMode kErrf = ErrfMode::exact>
 void ellipse_field(const SectionPlan& p, const Separation<V>& s, D<V> wr1, D<V> wr2, D<V> wi1,
                    D<V> wi2, D<V> e, D<V>& hu, D<V>& hv) {
   const D<V> zero = V::set1(0.0);
-  if constexpr (kErrf == ErrfMode::fast) {
-    const D<V> rd = V::set1(p.rd);
-    hv = V::select(V::eq(s.v, zero), V::signbit(s.v), V::sign_one(s.v) * (wr1 - e * wr2) * rd);
-    hu = V::select(V::eq(s.u, zero), V::signbit(s.u), V::sign_one(s.u) * (wi1 - e * wi2) * rd);
-    return;
-  }
-  const D<V> d = V::set1(p.d);
-  hv = V::select(V::eq(s.v, zero), V::signbit(s.v), V::sign_one(s.v) * (wr1 - e * wr2) / d);
-  hu = V::select(V::eq(s.u, zero), V::signbit(s.u), V::sign_one(s.u) * (wi1 - e * wi2) / d);
+  hv = V::select(V::eq(s.v, zero), V::signbit(s.v),
+                 over<V, kErrf>(V::sign_one(s.v) * (wr1 - e * wr2), p.d, p.rd));
+  hu = V::select(V::eq(s.u, zero), V::signbit(s.u),
+                 over<V, kErrf>(V::sign_one(s.u) * (wi1 - e * wi2), p.d, p.rd));
 }
 
 // kickvorn's difference from the reference orbit, added to the angles as
@@ -129,22 +126,6 @@ void kick_round(const SectionPlan& p, LaneWorkspace& ws, int np) {
     const Separation<V> s = separation<V>(p, V::load(ws.x + i), V::load(ws.y + i));
     D<V> hu, hv, xp = V::load(ws.xp + i), yp = V::load(ws.yp + i);
     round_field<V>(p, s, hu, hv);
-    add_kick<V>(p, s, hu, hv, xp, yp);
-    V::store(ws.xp + i, xp);
-    V::store(ws.yp + i, yp);
-  }
-}
-
-// The elliptical fields from the workspace's separations, w and E, added
-// to the angles of the np particles.
-template <class V>
-void workspace_fields(const SectionPlan& p, LaneWorkspace& ws, int np) {
-  constexpr int P = LaneWorkspace::kParticles;
-  for (int i = 0; i < np; i += V::kWidth) {
-    const Separation<V> s{V::load(ws.u + i), V::load(ws.v + i), V::load(ws.r2 + i)};
-    D<V> hu, hv, xp = V::load(ws.xp + i), yp = V::load(ws.yp + i);
-    ellipse_field<V>(p, s, V::load(ws.wr + i), V::load(ws.wr + P + i), V::load(ws.wi + i),
-                     V::load(ws.wi + P + i), V::load(ws.e + i), hu, hv);
     add_kick<V>(p, s, hu, hv, xp, yp);
     V::store(ws.xp + i, xp);
     V::store(ws.yp + i, yp);
@@ -180,7 +161,15 @@ bool kick_ellipse(const SectionPlan& p, LaneWorkspace& ws, int n, int np) {
   int none = 0, some = 0;
   lane_range<V>(keys, none, some);
   errf_scheduled<V, K>(ws, n, np, some == 0);
-  workspace_fields<V>(p, ws, np);
+  for (int i = 0; i < np; i += V::kWidth) {
+    const Separation<V> s{V::load(ws.u + i), V::load(ws.v + i), V::load(ws.r2 + i)};
+    D<V> hu, hv, xp = V::load(ws.xp + i), yp = V::load(ws.yp + i);
+    ellipse_field<V>(p, s, V::load(ws.wr + i), V::load(ws.wr + P + i), V::load(ws.wi + i),
+                     V::load(ws.wi + P + i), V::load(ws.e + i), hu, hv);
+    add_kick<V>(p, s, hu, hv, xp, yp);
+    V::store(ws.xp + i, xp);
+    V::store(ws.yp + i, yp);
+  }
   return some == 0;
 }
 
