@@ -73,8 +73,8 @@ void FastTurn::turn(State& st) {
   auto& c = st.coord.coord;
   const ParticleColumns cols{c.column(1), c.column(2), c.column(3), c.column(4)};
   // Particles are independent within a turn: each thread takes a run of
-  // whole blocks (as even as blocks allow) and carries it through all
-  // sections; the per-turn diagnostics stay in the calling thread.
+  // whole blocks and carries it through all sections; the per-turn
+  // diagnostics stay in the calling thread.
   const int w = lanes_;
   const int blocks = (n + w - 1) / w;
   const int parts = threads_ < blocks ? threads_ : blocks;
@@ -84,14 +84,19 @@ void FastTurn::turn(State& st) {
     kernel(plan, cols, 0, n, *workspace_[0]);
     return;
   }
+  split_.fit(blocks, parts);
+  seconds_.resize(static_cast<std::size_t>(parts));
   // Always the team the constructor started (a team of another size would
   // be allocated); with fewer blocks than threads some threads have none.
 #pragma omp parallel for schedule(static, 1) num_threads(threads_)
   for (int t = 0; t < parts; ++t) {
-    const int first = w * (blocks * t / parts);
-    const int last = t + 1 == parts ? n : w * (blocks * (t + 1) / parts);
+    const double start = omp_get_wtime();
+    const int first = w * split_.first(t);
+    const int last = t + 1 == parts ? n : first + w * split_.blocks(t);
     kernel(plan, cols, first, last - first, *workspace_[static_cast<std::size_t>(t)]);
+    seconds_[static_cast<std::size_t>(t)] = omp_get_wtime() - start;
   }
+  split_.rebalance(seconds_);
 }
 
 }  // namespace bbtrack

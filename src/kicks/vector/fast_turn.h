@@ -5,6 +5,7 @@
 
 #include "kicks/errf_fast.h"
 #include "kicks/vector/block_entry_points.h"
+#include "kicks/vector/thread_split.h"
 #include "kicks/vector/turn_plan.h"
 #include "run/state.h"
 
@@ -22,7 +23,8 @@ enum class TurnPath { scalar, avx2, avx512, best };
 // never produces, may come out with another sign or payload, as the
 // compiler is free to choose which of two NaN operands a sum passes on.
 // Holds its workspace, so nothing is allocated per turn; the threads are
-// started by the constructor. The plan of the ring is made at the first
+// started by the constructor, and their shares of the particles follow the
+// time each took in the turn before (thread_split.h). The plan of the ring is made at the first
 // turn of a state and kept for its later turns, as the ring does not change
 // during a run; only the reference-orbit kicks are read again every turn.
 class FastTurn {
@@ -55,6 +57,8 @@ class FastTurn {
   TurnPlan plan_{};
   const State* planned_for_ = nullptr;  // the state plan_ was made for
   std::vector<std::unique_ptr<LaneWorkspace>> workspace_;  // one per thread
+  ThreadSplit split_;                 // the threads' runs of blocks
+  std::vector<double> seconds_;       // the time of each run in the last turn
 };
 
 // The path a run asks for by the value of its BBTRACK_SCALAR setting
