@@ -103,6 +103,7 @@ inline void exp_nonpositive(const typename V::D (&t)[K], typename V::D (&e)[K]) 
                             1.0 / 6227020800.0};
   const D zero = V::set1(0.0);
   const D magic = V::set1(6755399441055744.0);  // 1.5 * 2^52
+#pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     const M under = V::lt(t[k], V::set1(-708.0));
     const D tt = V::select(under, zero, t[k]);
@@ -146,6 +147,7 @@ inline void first_quadrant(const typename V::D (&x)[K], const typename V::D (&y)
   const D l = V::set1(kL);
   D qr[K], qi[K], zr[K], zi[K], rw[K], sw[K];
   D e1[K], e2[K], o1[K], o2[K];  // b_(j+1), b_(j+2) of E and of O
+#pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     const D a = l + y[k];
     const D b = l - y[k];
@@ -184,6 +186,7 @@ inline void first_quadrant(const typename V::D (&x)[K], const typename V::D (&y)
   const D c0e = V::set1(kA[0]);
   const D c0o = V::set1(kA[1]);
   const D c = V::set1(kRsqrtPi);
+#pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     const D er = wx[k] * e1[k] + (c0e - sw[k] * e2[k]);
     const D ei = wy[k] * e1[k];
@@ -265,6 +268,7 @@ inline void far_quadrant(const typename V::D (&x)[K], const typename V::D (&y)[K
   const D half = V::set1(0.5);
   const D two = V::set1(2.0);
   D qr[K], yr[K], vr[K], vi[K], rw[K], sw[K], b1[K], b2[K];
+#pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     const D r = V::set1(1.0) / r2[k];
     qr[k] = x[k] * r;  // 1/z = qr - i yr
@@ -285,6 +289,7 @@ inline void far_quadrant(const typename V::D (&x)[K], const typename V::D (&y)[K
     far_sum<V, K, kFarTerms, 7>(terms, rw, sw, b1, b2);
   const D c0 = V::set1(kFarC[0]);
   const D c = V::set1(kRsqrtPi);
+#pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     const D sr = vr[k] * b1[k] + (c0 - sw[k] * b2[k]);
     const D si = vi[k] * b1[k];

@@ -57,6 +57,7 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], 
                    D<V> (&wy)[K]) {
   M<V> near[K];
   int near_at[K], far_at[K], n_near = 0, n_far = 0;
+#pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     near[k] = V::lt(r2[k], V::set1(errf_fast_detail::kFar2));
     if (V::any(near[k])) near_at[n_near++] = k;
@@ -83,6 +84,7 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], 
   if (n_near == 0) {
     D<V> terms[K];
     int top = 0, bottom = errf_fast_detail::kFarTerms;
+#pragma GCC unroll 8
     for (int k = 0; k < K; ++k) far_counts<V>(r2[k], near[k], terms[k], top, bottom);
     return errf_fast_detail::far_quadrant<V, K>(x, y, r2, terms, top, bottom, wx, wy);
   }
@@ -103,8 +105,10 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], 
     with_count<2>(n_near - j, [&](auto m) {
       constexpr int Mc = decltype(m)::value;
       D<V> px[Mc], py[Mc], qx[Mc], qy[Mc];
+#pragma GCC unroll 8
       for (int i = 0; i < Mc; ++i) px[i] = x[near_at[j + i]], py[i] = y[near_at[j + i]];
       errf_fast_detail::first_quadrant<V, Mc>(px, py, qx, qy);
+#pragma GCC unroll 8
       for (int i = 0; i < Mc; ++i) nx[j + i] = qx[i], ny[j + i] = qy[i];
     });
   }
@@ -112,12 +116,14 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], 
     constexpr int Mc = decltype(m)::value;
     D<V> px[Mc], py[Mc], pr[Mc], pt[Mc], qx[Mc], qy[Mc];
     int top = 0, bottom = errf_fast_detail::kFarTerms;
+#pragma GCC unroll 8
     for (int i = 0; i < Mc; ++i) {
       const int k = far_at[i];
       px[i] = x[k], py[i] = y[k], pr[i] = r2[k];
       far_counts<V>(r2[k], near[k], pt[i], top, bottom);
     }
     errf_fast_detail::far_quadrant<V, Mc>(px, py, pr, pt, top, bottom, qx, qy);
+#pragma GCC unroll 8
     for (int i = 0; i < Mc; ++i) wx[far_at[i]] = qx[i], wy[far_at[i]] = qy[i];
   });
   for (int j = 0; j < n_near; ++j) {
@@ -136,6 +142,7 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], 
 template <class V, int K>
 void errf_fast_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&wy)[K]) {
   D<V> x[K], y[K], r2[K];
+#pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     x[k] = V::abs(xx[k]);
     y[k] = V::abs(yy[k]);
