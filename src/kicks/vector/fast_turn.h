@@ -24,9 +24,10 @@ enum class TurnPath { scalar, avx2, avx512, best };
 // compiler is free to choose which of two NaN operands a sum passes on.
 // Holds its workspace, so nothing is allocated per turn; the threads are
 // started by the constructor, and their shares of the particles follow the
-// time each took in the turn before (thread_split.h). The plan of the ring is made at the first
-// turn of a state and kept for its later turns, as the ring does not change
-// during a run; only the reference-orbit kicks are read again every turn.
+// time each took in the turn before (thread_split.h). The plan of the ring
+// is made at the first turn of a state and kept for its later turns, as the
+// ring does not change during a run; only the reference-orbit kicks are
+// read again every turn.
 class FastTurn {
  public:
   // threads: the number of threads of a turn, 0 for OpenMP's default

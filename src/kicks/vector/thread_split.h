@@ -13,20 +13,20 @@ namespace bbtrack {
 // The split only decides which thread computes a particle, never how.
 class ThreadSplit {
  public:
-  // An even split of `total` blocks into `parts` runs, unless it already
-  // is a split of that kind.
-  void fit(int total, int parts);
-  int parts() const { return static_cast<int>(blocks_.size()); }
-  int first(int part) const { return first_[static_cast<std::size_t>(part)]; }
-  int blocks(int part) const { return blocks_[static_cast<std::size_t>(part)]; }
-  // After a turn, from the seconds each part took: each part's blocks move
-  // half way toward the share its speed gives it; every part keeps one.
+  // An even split of `total` blocks into `runs` runs, unless it already is
+  // a split of that kind.
+  void fit(int total, int runs);
+  int runs() const { return static_cast<int>(blocks_.size()); }
+  // The first block of run r: the runs follow one another.
+  int first(int r) const;
+  int blocks(int r) const { return blocks_[static_cast<std::size_t>(r)]; }
+  // After a turn, from the seconds each run took: each run's blocks move
+  // half way toward the share its speed gives it; every run keeps one.
   void rebalance(const std::vector<double>& seconds);
 
  private:
-  void place();
   int total_ = 0;
-  std::vector<int> blocks_, first_;
+  std::vector<int> blocks_;
 };
 
 }  // namespace bbtrack

@@ -12,7 +12,7 @@ namespace {
 
 int total(const ThreadSplit& s) {
   int n = 0;
-  for (int t = 0; t < s.parts(); ++t) {
+  for (int t = 0; t < s.runs(); ++t) {
     EXPECT_EQ(s.first(t), n) << "runs must follow one another";
     EXPECT_GE(s.blocks(t), 1);
     n += s.blocks(t);
@@ -28,8 +28,9 @@ TEST(ThreadSplit, FollowsTheThreadsSpeedsAndKeepsEveryBlock) {
   EXPECT_EQ(s.blocks(2), 15);
   EXPECT_EQ(total(s), 43);
 
-  // Part 0 takes twice as long per block: its run shrinks, half way toward
-  // the even-time share (its rate is half the others'), and settles there.
+  // Thread 0 takes twice as long per block: its run shrinks, half way
+  // toward the even-time share (its rate is half the others') each turn,
+  // and settles there.
   std::vector<double> seconds(3);
   for (int turn = 0; turn < 12; ++turn) {
     for (int t = 0; t < 3; ++t) seconds[t] = s.blocks(t) * (t == 0 ? 2.0 : 1.0);
