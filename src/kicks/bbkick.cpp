@@ -7,7 +7,7 @@
 namespace bbtrack {
 
 void bbkick(double& wr1, double& wr2, double& wi1, double& wi2, double u, double v, double a,
-            double b, ErrfMode errf_mode) {
+            double b, ErrfMode errf_mode, double u0, double v0) {
   const double s = std::sqrt(2.0 * (a * a - b * b));
   const double rho = b / a;
   if (errf_mode == ErrfMode::fast) {
@@ -15,8 +15,9 @@ void bbkick(double& wr1, double& wr2, double& wi1, double& wi2, double u, double
     // constants, computed as the particle blocks' plan computes them.
     const double rs = 1.0 / s;
     const double rrhos = 1.0 / (rho * s);
-    errf_fast(u * rs, v * rs, wr1, wi1);
-    errf_fast(rho * u * rs, v * rrhos, wr2, wi2);
+    using errf_fast_detail::far_border;
+    errf_fast(u * rs, v * rs, wr1, wi1, far_border(u0 * rs, v0 * rs));
+    errf_fast(rho * u * rs, v * rrhos, wr2, wi2, far_border(rho * u0 * rs, v0 * rrhos));
     return;
   }
   errf(u / s, v / s, wr1, wi1);
@@ -56,7 +57,8 @@ void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, 
     hv = v * g * c;
   } else {
     double wr1, wr2, wi1, wi2;
-    bbkick(wr1, wr2, wi1, wi2, std::fabs(u), std::fabs(v), a, b, errf_mode);
+    bbkick(wr1, wr2, wi1, wi2, std::fabs(u), std::fabs(v), a, b, errf_mode,
+           std::fabs(turned ? y0 : x0), std::fabs(turned ? x0 : y0));
     const bool fast = errf_mode == ErrfMode::fast;
     const double a2x2 = 2.0 * (a * a), b2x2 = 2.0 * (b * b);
     const double t = fast ? -(u * u) * (1.0 / a2x2) - (v * v) * (1.0 / b2x2)

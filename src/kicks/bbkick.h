@@ -22,9 +22,11 @@ void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, 
 // The two values of w needed by the elliptical field, for separations
 // u, v >= 0 and sizes a > b (wider plane horizontal): wr1 + i wi1 = w(z1),
 // wr2 + i wi2 = w(z2), z1 = (u + i v)/S, z2 = (rho u + i v/rho)/S with
-// S = sqrt(2 (a^2 - b^2)), rho = b/a.
+// S = sqrt(2 (a^2 - b^2)), rho = b/a. In the opt-in mode, u0, v0 >= 0 are
+// the separations of the reference orbit from the bunch's centre, which
+// choose where each w takes its far form (errf_fast_detail::far_border).
 void bbkick(double& wr1, double& wr2, double& wi1, double& wi2, double u, double v, double a,
-            double b, ErrfMode errf_mode = ErrfMode::exact);
+            double b, ErrfMode errf_mode = ErrfMode::exact, double u0 = 0.0, double v0 = 0.0);
 
 // Angle changes of a particle at (x, y) at encounter k, measured from the
 // kick on the reference orbit, which is computed at the first call for k and

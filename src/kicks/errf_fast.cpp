@@ -12,13 +12,13 @@ ErrfMode errf_mode_for(const char* bbtrack_errf) {
                                                                             : ErrfMode::exact;
 }
 
-void errf_fast(double xx, double yy, double& wx, double& wy) {
+void errf_fast(double xx, double yy, double& wx, double& wy, double far2) {
   const double x[1] = {std::fabs(xx)};
   const double y[1] = {std::fabs(yy)};
   const double r2[1] = {x[0] * x[0] + y[0] * y[0]};
   double re[1], im[1];
   using errf_fast_detail::OneLane;
-  if (r2[0] < errf_fast_detail::kFar2) {
+  if (r2[0] < far2) {
     errf_fast_detail::first_quadrant<OneLane, 1>(x, y, re, im);
   } else {
     const double terms[1] = {errf_fast_detail::far_terms<OneLane>(r2[0])};

@@ -1,7 +1,8 @@
 // The fast complex error function of the opt-in mode BBTRACK_ERRF=fast:
 // w(z) = exp(-z^2) erfc(-i z) by the rational approximation of Weideman
-// (SIAM J. Numer. Anal. 31 (1994) 1497) for |z| < 10 and by the asymptotic
-// series beyond (far_quadrant), one division per evaluation in place of the
+// (SIAM J. Numer. Anal. 31 (1994) 1497) near the origin and by the
+// asymptotic series from |z| = 10 on, or from 7.75 on in long-range
+// encounters (far_quadrant), one division per evaluation in place of the
 // two per continued-fraction step of errf. It agrees with w to
 // about 1e-14 relative in the whole first quadrant and so differs from errf
 // by errf's own error (up to about 1e-9 absolute); docs/physics.md gives
@@ -10,8 +11,11 @@
 // Each first-quadrant evaluation is written once, as a template on the lane
 // type: the scalar routine errf_fast instantiates it for one double, the
 // particle blocks (kicks/vector/errf_fast_lanes.h) for a register, and both
-// perform the same additions, multiplications and the one division in the
-// same order (no fused multiply-add), so they round identically lane by lane.
+// perform the same additions, multiplications, fused multiply-adds (V::fma:
+// std::fma for one double, the processor's instruction for a register, both
+// a b + c rounded once) and the one division in the same order, so they
+// round identically lane by lane. The fused operations are this mode's
+// only: each takes one step off the chain of a sum and one rounding out.
 // The exponential of the elliptical kick's Gaussian factor in this mode,
 // exp_fast, is written the same way.
 #pragma once
@@ -27,9 +31,11 @@ enum class ErrfMode { exact, fast };
 // (nullptr when unset): "fast" selects errf_fast, anything else errf.
 ErrfMode errf_mode_for(const char* bbtrack_errf);
 
-// w(xx + i yy) = wx + i wy. The first quadrant by the approximation below;
-// the real-axis rule and the other quadrants by errf_tail, as errf does.
-void errf_fast(double xx, double yy, double& wx, double& wy);
+// w(xx + i yy) = wx + i wy. The first quadrant by the approximations below,
+// the far form from |z|^2 = far2 on (errf_fast_detail::kFar2, or kFarLong2
+// for the arguments of a long-range encounter: see far_border); the
+// real-axis rule and the other quadrants by errf_tail, as errf does.
+void errf_fast(double xx, double yy, double& wx, double& wy, double far2 = 100.0);
 
 // exp(t) for t <= 0 as the particle blocks compute it in this mode (see
 // exp_nonpositive below); the Gaussian factor of the elliptical kick.
@@ -70,6 +76,8 @@ struct OneLane {
   static D set1(double a) { return a; }
   static M lt(D a, D b) { return a < b; }
   static D select(M m, D a, D b) { return m ? a : b; }
+  static D keep(M m, D a) { return m ? a : 0.0; }
+  static D fma(D a, D b, D c) { return std::fma(a, b, c); }
   // 2^n for a whole number -1022 <= n <= 1023 (exactly).
   static D pow2(D whole) { return std::ldexp(1.0, static_cast<int>(whole)); }
 };
@@ -81,8 +89,9 @@ struct OneLane {
 //   n = round(t / ln 2) (by adding and subtracting 1.5 * 2^52),
 //   r = t - n ln2_hi - n ln2_lo (the split of ln 2 of fdlibm: n ln2_hi is
 //   exact), |r| <= ln 2 / 2; exp(r) by its Taylor polynomial of degree 13
-//   (remainder below 5e-18), summed by Estrin's scheme (pairs, then pairs
-//   of pairs with r^2, r^4, r^8: a short chain); then times 2^n, exact.
+//   (remainder below 5e-18), summed by Estrin's scheme with fused
+//   multiply-adds (pairs, then pairs of pairs with r^2, r^4, r^8: a short
+//   chain); then times 2^n, exact.
 template <class V, int K>
 inline void exp_nonpositive(const typename V::D (&t)[K], typename V::D (&e)[K]) {
   using D = typename V::D;
@@ -113,13 +122,13 @@ inline void exp_nonpositive(const typename V::D (&t)[K], typename V::D (&e)[K]) 
     const D r4 = r2 * r2;
     const D r8 = r4 * r4;
     D p[7];
-    for (int j = 0; j < 7; ++j) p[j] = V::set1(c[2 * j]) + V::set1(c[2 * j + 1]) * r;
-    const D q0 = p[0] + p[1] * r2;
-    const D q1 = p[2] + p[3] * r2;
-    const D q2 = p[4] + p[5] * r2;
-    const D s0 = q0 + q1 * r4;
-    const D s1 = q2 + p[6] * r4;
-    e[k] = V::select(under, zero, (s0 + s1 * r8) * V::pow2(n));
+    for (int j = 0; j < 7; ++j) p[j] = V::fma(V::set1(c[2 * j + 1]), r, V::set1(c[2 * j]));
+    const D q0 = V::fma(p[1], r2, p[0]);
+    const D q1 = V::fma(p[3], r2, p[2]);
+    const D q2 = V::fma(p[5], r2, p[4]);
+    const D s0 = V::fma(q1, r4, q0);
+    const D s1 = V::fma(p[6], r4, q2);
+    e[k] = V::select(under, zero, V::fma(s1, r8, s0) * V::pow2(n));
   }
 }
 
@@ -132,10 +141,10 @@ inline void exp_nonpositive(const typename V::D (&t)[K], typename V::D (&e)[K]) 
 // W = Z^2: two independent sums of 18 terms. Both have real coefficients
 // c_j and are summed by the recurrence for a real polynomial at a complex
 // point (Knuth, TAOCP vol. 2, 4.6.4),
-//   b_j = (c_j - |W|^2 b_(j+2)) + 2 Re W b_(j+1),  sum = W b_1 + (c_0 - |W|^2 b_2),
+//   b_j = 2 Re W b_(j+1) + (c_j - |W|^2 b_(j+2)),  sum = W b_1 + (c_0 - |W|^2 b_2),
 // two multiplications per term where Horner's rule in complex arithmetic
-// needs four, and one multiplication and one addition on the chain from
-// term to term.
+// needs four, each step two fused multiply-adds of which one is on the
+// chain from term to term (sw holds -|W|^2).
 template <class V, int K>
 inline void first_quadrant(const typename V::D (&x)[K], const typename V::D (&y)[K],
                            typename V::D (&wx)[K], typename V::D (&wy)[K]) {
@@ -151,22 +160,22 @@ inline void first_quadrant(const typename V::D (&x)[K], const typename V::D (&y)
   for (int k = 0; k < K; ++k) {
     const D a = l + y[k];
     const D b = l - y[k];
-    const D r = one / (a * a + x[k] * x[k]);
+    const D r = one / V::fma(a, a, x[k] * x[k]);
     qr[k] = a * r;
     qi[k] = x[k] * r;
-    zr[k] = (b * a - x[k] * x[k]) * r;
+    zr[k] = V::fma(b, a, -(x[k] * x[k])) * r;
     zi[k] = (V::set1(kTwoL) * x[k]) * r;
-    const D wr = zr[k] * zr[k] - zi[k] * zi[k];
+    const D wr = V::fma(zr[k], zr[k], -(zi[k] * zi[k]));
     const D wi = two * (zr[k] * zi[k]);
     rw[k] = two * wr;
-    sw[k] = wr * wr + wi * wi;
+    sw[k] = -V::fma(wr, wr, wi * wi);  // -|W|^2
     wx[k] = wr;  // W, kept until the end of the sums
     wy[k] = wi;
     // The two highest terms: c_(h-1), then c_(h-2) + 2 Re W c_(h-1).
     e2[k] = V::set1(kA[2 * (kHalf - 1)]);
     o2[k] = V::set1(kA[2 * (kHalf - 1) + 1]);
-    e1[k] = V::set1(kA[2 * (kHalf - 2)]) + rw[k] * e2[k];
-    o1[k] = V::set1(kA[2 * (kHalf - 2) + 1]) + rw[k] * o2[k];
+    e1[k] = V::fma(rw[k], e2[k], V::set1(kA[2 * (kHalf - 2)]));
+    o1[k] = V::fma(rw[k], o2[k], V::set1(kA[2 * (kHalf - 2) + 1]));
   }
   // Unrolled, so that the compiler keeps the chains in registers.
 #pragma GCC unroll 32
@@ -175,8 +184,8 @@ inline void first_quadrant(const typename V::D (&x)[K], const typename V::D (&y)
     const D co = V::set1(kA[2 * j + 1]);
 #pragma GCC unroll 8
     for (int k = 0; k < K; ++k) {
-      const D en = (ce - sw[k] * e2[k]) + rw[k] * e1[k];
-      const D on = (co - sw[k] * o2[k]) + rw[k] * o1[k];
+      const D en = V::fma(rw[k], e1[k], V::fma(sw[k], e2[k], ce));
+      const D on = V::fma(rw[k], o1[k], V::fma(sw[k], o2[k], co));
       e2[k] = e1[k];
       e1[k] = en;
       o2[k] = o1[k];
@@ -188,83 +197,119 @@ inline void first_quadrant(const typename V::D (&x)[K], const typename V::D (&y)
   const D c = V::set1(kRsqrtPi);
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
-    const D er = wx[k] * e1[k] + (c0e - sw[k] * e2[k]);
+    const D er = V::fma(wx[k], e1[k], V::fma(sw[k], e2[k], c0e));
     const D ei = wy[k] * e1[k];
-    const D orr = wx[k] * o1[k] + (c0o - sw[k] * o2[k]);
+    const D orr = V::fma(wx[k], o1[k], V::fma(sw[k], o2[k], c0o));
     const D oi = wy[k] * o1[k];
     // p = E + Z O; t = 1/sqrt(pi) + 2 p q; w = q t.
-    const D pr = er + (zr[k] * orr - zi[k] * oi);
-    const D pi = ei + (zr[k] * oi + zi[k] * orr);
-    const D tr = two * (pr * qr[k] - pi * qi[k]) + c;
-    const D ti = two * (pr * qi[k] + pi * qr[k]);
-    wx[k] = qr[k] * tr - qi[k] * ti;
-    wy[k] = qr[k] * ti + qi[k] * tr;
+    const D pr = er + V::fma(zr[k], orr, -(zi[k] * oi));
+    const D pi = ei + V::fma(zr[k], oi, zi[k] * orr);
+    const D tr = V::fma(two, V::fma(pr, qr[k], -(pi * qi[k])), c);
+    const D ti = two * V::fma(pr, qi[k], pi * qr[k]);
+    wx[k] = V::fma(qr[k], tr, -(qi[k] * ti));
+    wy[k] = V::fma(qr[k], ti, qi[k] * tr);
   }
 }
 
-// Far from the origin, |z|^2 >= kFar2, the asymptotic series of w in the
-// upper half plane,
-//   w(z) ~ i/(sqrt(pi) z) sum_{k=0..K-1} (2k-1)!! v^k,   v = 1/(2 z^2),
-// needs a third of the operations of the rational form or less: with
-// r = 1/(x^2 + y^2) (the one division), 1/z = (x - iy) r. K = 11 terms for
-// 10 <= |z| < 18 and 7 beyond; each keeps the truncation error below
-// 3e-15 relative over its whole ring of the quarter plane (measured in
-// 40-digit arithmetic at 49 angles on the ring's inner edge, where it is
-// largest). The exponentially small term the series leaves out, exp(-x^2)
-// in Re w near the real axis, is below 1e-43 there, and errf_tail puts it
-// in on the axis itself. Nearer the origin the series would need many more
-// terms, and registers whose lanes straddle the border compute both forms.
-inline constexpr double kFar2 = 100.0;
+// Far from the origin the asymptotic series of w in the upper half plane,
+//   w(z) ~ i/(sqrt(pi) z) sum_{k=0..T-1} (2k-1)!! v^k,   v = 1/(2 z^2),
+// needs a fraction of the operations of the rational form: with
+// r = 1/(x^2 + y^2) (the one division), 1/z = (x - iy) r. T = 14 terms for
+// |z| < 10, 11 for 10 <= |z| < 18 and 7 beyond; each keeps the truncation
+// error below 3e-15 relative over its ring of the quarter plane (measured
+// in 40-digit arithmetic at 49 angles on the ring's inner edge, where it is
+// largest; 14 terms are enough from |z| = 7.67 on). The exponentially small
+// term the series leaves out, exp(-x^2) in Re w near the real axis, is
+// below 1e-25 relative there, and errf_tail puts it in on the axis itself.
+//
+// Where the far form starts is a border on |z|^2: kFar2 (|z| = 10) for the
+// arguments of an encounter whose centre is nearer the origin than that,
+// head-on ones, whose arguments run from 0 outwards; kFarLong2 (|z| = 7.75)
+// for long-range encounters, whose arguments gather around their centre's,
+// rarely below 8 (far_border below). Registers whose lanes straddle the
+// border compute both forms, so the border of each encounter is put where
+// its arguments seldom are.
+inline constexpr double kFar2 = 100.0;  // errf_fast's default
+inline constexpr double kFarLong2 = 60.0;
 inline constexpr double kOut2 = 324.0;  // 7 terms from here
-inline constexpr int kFarTerms = 11;    // the most terms, below kOut2
-// (2k-1)!!, k = 0 .. 10: whole numbers, exact in a double.
-inline constexpr double kFarC[kFarTerms] = {1.0,      1.0,       3.0,        15.0,
-                                            105.0,    945.0,     10395.0,    135135.0,
-                                            2027025.0, 34459425.0, 654729075.0};
+inline constexpr int kFarTerms = 14;    // the most terms, below kFar2
+inline constexpr int kMidTerms = 11;    // from kFar2 to kOut2
+// (2k-1)!!, k = 0 .. 13: whole numbers, exact in a double.
+inline constexpr double kFarC[kFarTerms] = {
+    1.0,         1.0,           3.0,            15.0,          105.0,
+    945.0,       10395.0,       135135.0,       2027025.0,     34459425.0,
+    654729075.0, 13749310575.0, 316234143225.0, 7905853580625.0};
 
-// The number of terms of each lane, as a double, from its |z|^2 (>= kFar2).
-template <class V>
-inline typename V::D far_terms(typename V::D r2) {
-  return V::set1(7.0) + V::select(V::lt(r2, V::set1(kOut2)), V::set1(4.0), V::set1(0.0));
+// The border of the far form for the arguments of an encounter whose centre
+// (the opposing bunch as seen from the reference orbit) has the argument
+// cx + i cy, computed as the particles' arguments are.
+inline double far_border(double cx, double cy) {
+  return cx * cx + cy * cy < kFar2 ? kFar2 : kFarLong2;
 }
 
-// The recurrence of the series from b = 0 above term Top - 1 down to b_1,
-// b_2; terms Bottom .. Top - 1 count only in the lanes whose terms reach
-// them.
+// The number of terms of each lane, as a double, from its |z|^2 (at least
+// the border).
+template <class V>
+inline typename V::D far_terms(typename V::D r2) {
+  return V::set1(7.0) + V::keep(V::lt(r2, V::set1(kOut2)), V::set1(4.0)) +
+         V::keep(V::lt(r2, V::set1(kFar2)), V::set1(3.0));
+}
+
+// The recurrence of the series from above term Top - 1 down to b_1, b_2;
+// terms Bottom .. Top - 1 count only in the lanes whose terms reach them
+// (zero elsewhere). The two highest terms are written out: b_(Top-1) is
+// c_(Top-1) and b_(Top-2) is c_(Top-2) + 2 Re v c_(Top-1), the first two
+// steps from b = 0, which give exactly these values.
 template <class V, int K, int Top, int Bottom>
 inline void far_sum(const typename V::D (&terms)[K], const typename V::D (&rw)[K],
                     const typename V::D (&sw)[K], typename V::D (&b1)[K],
                     typename V::D (&b2)[K]) {
   using D = typename V::D;
-  const D zero = V::set1(0.0);
-#pragma GCC unroll 16
-  for (int j = Top - 1; j >= 1; --j) {
+  static_assert(Top >= 3 && Bottom <= Top && Top <= kFarTerms);
+  using M = typename V::M;
+  // The counts are 7, kMidTerms and kFarTerms: a term from kMidTerms on
+  // counts in the lanes of more than kMidTerms terms, one from 7 on in the
+  // lanes of more than 7.
+  M more_than_mid[K], more_than_7[K];
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    more_than_mid[k] = V::lt(V::set1(kMidTerms), terms[k]);
+    more_than_7[k] = V::lt(V::set1(7.0), terms[k]);
+  }
+  auto coefficient = [&](int j, int k) {
     const D c = V::set1(kFarC[j]);
-    const D dj = V::set1(static_cast<double>(j));
+    if (j < Bottom) return c;
+    return V::keep(j >= kMidTerms ? more_than_mid[k] : more_than_7[k], c);
+  };
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    b2[k] = coefficient(Top - 1, k);
+    b1[k] = V::fma(rw[k], b2[k], coefficient(Top - 2, k));
+  }
+#pragma GCC unroll 16
+  for (int j = Top - 3; j >= 1; --j) {
 #pragma GCC unroll 8
     for (int k = 0; k < K; ++k) {
-      const D cj = j >= Bottom ? V::select(V::lt(dj, terms[k]), c, zero) : c;
-      const D b = (cj - sw[k] * b2[k]) + rw[k] * b1[k];
+      const D b = V::fma(rw[k], b1[k], V::fma(sw[k], b2[k], coefficient(j, k)));
       b2[k] = b1[k];
       b1[k] = b;
     }
   }
 }
 
-// w(x + i y) by the series above for x, y >= 0 with x^2 + y^2 >= kFar2 (r2
-// holds x^2 + y^2, terms its far_terms), K arguments at once; top is at
-// least the largest number of terms of any lane and bottom at most the
-// smallest. Each lane's value depends on its own inputs only: the sum runs
-// by the real-coefficient recurrence of first_quadrant from b = 0 above the
-// highest term, and a lane's terms past its own count are zero, which
-// leaves its b at exactly 0 until its highest term (-0 cannot arise: the
-// products with b = 0 are added to a +0 or to a coefficient).
+// w(x + i y) by the series above for x, y >= 0 with x^2 + y^2 >= kFarLong2
+// (r2 holds x^2 + y^2, terms its far_terms), K arguments at once; top is
+// the largest number of terms of any lane and bottom the smallest. Each
+// lane's value depends on its own inputs only: the sum runs by the
+// real-coefficient recurrence of first_quadrant, and a lane's terms past its
+// own count are zero, which leaves its b at exactly 0 until its highest term
+// (-0 cannot arise: the products with b = 0 are added to a +0 or to a
+// coefficient).
 template <class V, int K>
 inline void far_quadrant(const typename V::D (&x)[K], const typename V::D (&y)[K],
                          const typename V::D (&r2)[K], const typename V::D (&terms)[K], int top,
                          int bottom, typename V::D (&wx)[K], typename V::D (&wy)[K]) {
   using D = typename V::D;
-  const D zero = V::set1(0.0);
   const D half = V::set1(0.5);
   const D two = V::set1(2.0);
   D qr[K], yr[K], vr[K], vi[K], rw[K], sw[K], b1[K], b2[K];
@@ -273,29 +318,33 @@ inline void far_quadrant(const typename V::D (&x)[K], const typename V::D (&y)[K
     const D r = V::set1(1.0) / r2[k];
     qr[k] = x[k] * r;  // 1/z = qr - i yr
     yr[k] = y[k] * r;
-    vr[k] = half * (qr[k] * qr[k] - yr[k] * yr[k]);
+    vr[k] = half * V::fma(qr[k], qr[k], -(yr[k] * yr[k]));
     vi[k] = -(qr[k] * yr[k]);
     rw[k] = two * vr[k];
-    sw[k] = vr[k] * vr[k] + vi[k] * vi[k];
-    b1[k] = b2[k] = zero;
+    sw[k] = -V::fma(vr[k], vr[k], vi[k] * vi[k]);  // -|v|^2
   }
-  // The terms above the smallest count are masked lanewise; the counts
-  // are 7 and kFarTerms only, so both bounds are known at compile time.
-  if (top <= 7)
-    far_sum<V, K, 7, 7>(terms, rw, sw, b1, b2);
-  else if (bottom >= kFarTerms)
-    far_sum<V, K, kFarTerms, kFarTerms>(terms, rw, sw, b1, b2);
+  // The counts are 7, kMidTerms and kFarTerms only, so both bounds are
+  // known at compile time.
+  constexpr int kLo = 7, kMid = kMidTerms, kHi = kFarTerms;
+  if (top == kLo)
+    far_sum<V, K, kLo, kLo>(terms, rw, sw, b1, b2);
+  else if (top == kMid)
+    bottom == kMid ? far_sum<V, K, kMid, kMid>(terms, rw, sw, b1, b2)
+                   : far_sum<V, K, kMid, kLo>(terms, rw, sw, b1, b2);
+  else if (bottom == kHi)
+    far_sum<V, K, kHi, kHi>(terms, rw, sw, b1, b2);
   else
-    far_sum<V, K, kFarTerms, 7>(terms, rw, sw, b1, b2);
+    bottom == kMid ? far_sum<V, K, kHi, kMid>(terms, rw, sw, b1, b2)
+                   : far_sum<V, K, kHi, kLo>(terms, rw, sw, b1, b2);
   const D c0 = V::set1(kFarC[0]);
   const D c = V::set1(kRsqrtPi);
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
-    const D sr = vr[k] * b1[k] + (c0 - sw[k] * b2[k]);
+    const D sr = V::fma(vr[k], b1[k], V::fma(sw[k], b2[k], c0));
     const D si = vi[k] * b1[k];
     // w = i (1/z) s / sqrt(pi).
-    wx[k] = c * (yr[k] * sr - qr[k] * si);
-    wy[k] = c * (qr[k] * sr + yr[k] * si);
+    wx[k] = c * V::fma(yr[k], sr, -(qr[k] * si));
+    wy[k] = c * V::fma(qr[k], sr, yr[k] * si);
   }
 }
 

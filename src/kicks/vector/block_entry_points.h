@@ -60,12 +60,15 @@ void errf_array_avx512(const double* xx, const double* yy, double* wx, double* w
 void errf_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n);
 
 // The same with errf_fast in the kick (BBTRACK_ERRF=fast), bit-identical to
-// track_turn in that mode; and errf_fast by the lanes.
+// track_turn in that mode; and errf_fast by the lanes, the far form from
+// |z|^2 = far2 on.
 void track_range_fast_avx512(const TurnPlan& plan, const ParticleColumns& c, int first, int count,
                              LaneWorkspace& ws);
 void track_range_fast_avx2(const TurnPlan& plan, const ParticleColumns& c, int first, int count,
                            LaneWorkspace& ws);
-void errf_fast_array_avx512(const double* xx, const double* yy, double* wx, double* wy, int n);
-void errf_fast_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n);
+void errf_fast_array_avx512(const double* xx, const double* yy, double* wx, double* wy, int n,
+                            double far2);
+void errf_fast_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n,
+                          double far2);
 
 }  // namespace bbtrack

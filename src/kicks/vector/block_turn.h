@@ -197,7 +197,9 @@ bool kick_block(const SectionPlan& p, LaneWorkspace& ws, int i) {
                                         V::lt(V::abs(zx[h * B + j]), V::set1(5.33))));
   }
   if constexpr (kErrf == ErrfMode::fast) {
-    errf_fast_lanes<V, 2 * B>(zx, zy, wr, wi);
+    double far2[2 * B];
+    for (int j = 0; j < B; ++j) far2[j] = p.far1, far2[B + j] = p.far2;
+    errf_fast_lanes<V, 2 * B>(zx, zy, far2, wr, wi);
     D<V> t[B], ee[B];
     for (int j = 0; j < B; ++j) t[j] = V::load(e + j * W);
     errf_fast_detail::exp_nonpositive<V, B>(t, ee);

@@ -24,8 +24,9 @@ void track_range_fast_avx2(const TurnPlan& plan, const ParticleColumns& c, int f
   track_range<Avx2, 4, ErrfMode::fast>(plan, c, first, count, ws);
 }
 
-void errf_fast_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n) {
-  errf_fast_array<Avx2>(xx, yy, wx, wy, n);
+void errf_fast_array_avx2(const double* xx, const double* yy, double* wx, double* wy, int n,
+                          double far2) {
+  errf_fast_array<Avx2>(xx, yy, wx, wy, n, far2);
 }
 
 }  // namespace bbtrack

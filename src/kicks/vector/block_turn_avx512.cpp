@@ -24,8 +24,9 @@ void track_range_fast_avx512(const TurnPlan& plan, const ParticleColumns& c, int
   track_range<Avx512, 4, ErrfMode::fast>(plan, c, first, count, ws);
 }
 
-void errf_fast_array_avx512(const double* xx, const double* yy, double* wx, double* wy, int n) {
-  errf_fast_array<Avx512>(xx, yy, wx, wy, n);
+void errf_fast_array_avx512(const double* xx, const double* yy, double* wx, double* wy, int n,
+                            double far2) {
+  errf_fast_array<Avx512>(xx, yy, wx, wy, n, far2);
 }
 
 }  // namespace bbtrack

@@ -31,35 +31,37 @@ void with_count(int m, F&& f) {
 }
 
 // The far form's number of terms of each lane of a register (near lanes of
-// a mixed register count as far ones of the most terms; their far value is
-// not used), and the register's largest and smallest count folded into top
-// and bottom.
+// a mixed register count as lanes on the border; their far value is not
+// used), and the register's largest and smallest count folded into top and
+// bottom.
 template <class V>
-void far_counts(D<V> r2, M<V> near, D<V>& terms, int& top, int& bottom) {
-  using errf_fast_detail::kFarTerms;
-  terms = V::select(near, V::set1(kFarTerms), errf_fast_detail::far_terms<V>(r2));
-  const M<V> mid = V::lt(r2, V::set1(errf_fast_detail::kOut2));
-  const int hi = V::any(mid) ? kFarTerms : 7;
-  const int lo = V::all(mid) ? kFarTerms : 7;
+void far_counts(D<V> r2, M<V> near, double far2, D<V>& terms, int& top, int& bottom) {
+  using namespace errf_fast_detail;
+  const D<V> rr = V::select(near, V::set1(far2), r2);
+  terms = far_terms<V>(rr);
+  const M<V> mid = V::lt(rr, V::set1(kOut2)), in = V::lt(rr, V::set1(kFar2));
+  const int hi = V::any(in) ? kFarTerms : V::any(mid) ? kMidTerms : 7;
+  const int lo = V::all(in) ? kFarTerms : V::all(mid) ? kMidTerms : 7;
   top = hi > top ? hi : top;
   bottom = lo < bottom ? lo : bottom;
 }
 
 // The first-quadrant values of K registers of x, y >= 0 with r2 = x^2 +
-// y^2: a lane takes the far form when its r2 is at least kFar2, else the
-// rational one, as errf_fast decides for each argument. Registers that need
+// y^2: a lane takes the far form when its r2 is at least its register's
+// border far2 (kFar2 or kFarLong2), else the rational one, as errf_fast
+// decides for each argument. Registers that need
 // one form go to it whole, side by side (independent chains that the
 // processor overlaps); in a mixed set each pair of registers is sorted out
 // on its own, so that registers stay in place (indices known at compile
 // time keep them out of memory) unless one pair itself is mixed.
 template <class V, int K>
-void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], D<V> (&wx)[K],
-                   D<V> (&wy)[K]) {
+void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K],
+                   const double (&far2)[K], D<V> (&wx)[K], D<V> (&wy)[K]) {
   M<V> near[K];
   int near_at[K], far_at[K], n_near = 0, n_far = 0;
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
-    near[k] = V::lt(r2[k], V::set1(errf_fast_detail::kFar2));
+    near[k] = V::lt(r2[k], V::set1(far2[k]));
     if (V::any(near[k])) near_at[n_near++] = k;
     if (!V::all(near[k])) far_at[n_far++] = k;
   }
@@ -85,7 +87,7 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], 
     D<V> terms[K];
     int top = 0, bottom = errf_fast_detail::kFarTerms;
 #pragma GCC unroll 8
-    for (int k = 0; k < K; ++k) far_counts<V>(r2[k], near[k], terms[k], top, bottom);
+    for (int k = 0; k < K; ++k) far_counts<V>(r2[k], near[k], far2[k], terms[k], top, bottom);
     return errf_fast_detail::far_quadrant<V, K>(x, y, r2, terms, top, bottom, wx, wy);
   }
   if constexpr (K > 2 && K % 2 == 0) {
@@ -93,8 +95,9 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], 
     for (int k = 0; k < K; k += 2) {
       const D<V> px[2] = {x[k], x[k + 1]}, py[2] = {y[k], y[k + 1]};
       const D<V> pr[2] = {r2[k], r2[k + 1]};
+      const double pb[2] = {far2[k], far2[k + 1]};
       D<V> qx[2], qy[2];
-      fast_quadrant<V, 2>(px, py, pr, qx, qy);
+      fast_quadrant<V, 2>(px, py, pr, pb, qx, qy);
       wx[k] = qx[0], wx[k + 1] = qx[1];
       wy[k] = qy[0], wy[k + 1] = qy[1];
     }
@@ -120,7 +123,7 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], 
     for (int i = 0; i < Mc; ++i) {
       const int k = far_at[i];
       px[i] = x[k], py[i] = y[k], pr[i] = r2[k];
-      far_counts<V>(r2[k], near[k], pt[i], top, bottom);
+      far_counts<V>(r2[k], near[k], far2[k], pt[i], top, bottom);
     }
     errf_fast_detail::far_quadrant<V, Mc>(px, py, pr, pt, top, bottom, qx, qy);
 #pragma GCC unroll 8
@@ -134,13 +137,15 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K], 
   }
 }
 
-// errf_fast of K arguments per lane: fast_quadrant on |x|, |y|, then the
-// real-axis rule and the other quadrants lane by lane through errf_tail.
+// errf_fast of K arguments per lane, register k from |z|^2 = far2[k] on by
+// the far form: fast_quadrant on |x|, |y|, then the real-axis rule and the
+// other quadrants lane by lane through errf_tail.
 // The exponentials queued in `side` are left to the caller (side.finish()):
 // a library call in the middle of the sum would spill the registers it
 // keeps.
 template <class V, int K>
-void errf_fast_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&wy)[K]) {
+void errf_fast_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], const double (&far2)[K],
+                     D<V> (&wx)[K], D<V> (&wy)[K]) {
   D<V> x[K], y[K], r2[K];
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
@@ -148,16 +153,19 @@ void errf_fast_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<
     y[k] = V::abs(yy[k]);
     r2[k] = x[k] * x[k] + y[k] * y[k];
   }
-  fast_quadrant<V, K>(x, y, r2, wx, wy);
+  fast_quadrant<V, K>(x, y, r2, far2, wx, wy);
   finish_tail_lanes<V, K>(xx, yy, wx, wy);
 }
 
-// errf_fast of n arguments by errf_fast_lanes.
+// errf_fast of n arguments by errf_fast_lanes, the far form from |z|^2 =
+// far2 on.
 template <class V>
-void errf_fast_array(const double* xx, const double* yy, double* wx, double* wy, int n) {
-  errf_array_by<V>(xx, yy, wx, wy, n, [](const D<V>(&zx)[2], const D<V>(&zy)[2],
-                                         D<V>(&re)[2], D<V>(&im)[2]) {
-    errf_fast_lanes<V, 2>(zx, zy, re, im);
+void errf_fast_array(const double* xx, const double* yy, double* wx, double* wy, int n,
+                     double far2) {
+  errf_array_by<V>(xx, yy, wx, wy, n, [far2](const D<V>(&zx)[2], const D<V>(&zy)[2],
+                                             D<V>(&re)[2], D<V>(&im)[2]) {
+    const double borders[2] = {far2, far2};
+    errf_fast_lanes<V, 2>(zx, zy, borders, re, im);
   });
 }
 

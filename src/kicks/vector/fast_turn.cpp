@@ -20,7 +20,7 @@ bool FastTurn::supported(TurnPath path) {
     case TurnPath::avx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
     case TurnPath::avx2:
-      return __builtin_cpu_supports("avx2");
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     default:
       return true;
   }

@@ -13,7 +13,8 @@ namespace bbtrack {
 
 // How a turn is computed. scalar: track_turn, the reference routines one
 // particle at a time. avx2 / avx512: blocks of 4 / 8 particles in the lanes
-// of one register. best: the widest block this processor runs, else scalar.
+// of one register (avx2 with FMA, which the fast error function's mode
+// uses). best: the widest block this processor runs, else scalar.
 enum class TurnPath { scalar, avx2, avx512, best };
 
 // One turn of the ring, computed in registers of particles, each thread

@@ -1,7 +1,7 @@
 // Four doubles in one AVX register; a lane mask is a register of all-ones
 // or all-zeros lanes. The same operations as simd_avx512.h, with the same
 // guarantee: each lane rounds exactly as the scalar code does.
-// Include only in a translation unit compiled with -mavx2; internal linkage
+// Include only in a translation unit compiled with -mavx2 -mfma; internal linkage
 // throughout (see simd_avx512.h for why).
 #pragma once
 
@@ -32,6 +32,8 @@ struct Avx2 {
   static void store(double* p, D a) { _mm256_storeu_pd(p, a.v); }
 
   static D sqrt(D a) { return {_mm256_sqrt_pd(a.v)}; }
+  // a b + c rounded once, as std::fma (the fast error function's mode only).
+  static D fma(D a, D b, D c) { return {_mm256_fmadd_pd(a.v, b.v, c.v)}; }
 
   static D abs(D a) { return {_mm256_andnot_pd(_mm256_set1_pd(-0.0), a.v)}; }
   static D signbit(D a) { return {_mm256_and_pd(_mm256_set1_pd(-0.0), a.v)}; }
@@ -51,6 +53,8 @@ struct Avx2 {
   static bool lane(M a, int i) { return (_mm256_movemask_pd(a.m) >> i) & 1; }
 
   static D select(M m, D a, D b) { return {_mm256_blendv_pd(b.v, a.v, m.m)}; }
+  // a in the lanes of m, +0 in the others.
+  static D keep(M m, D a) { return {_mm256_and_pd(m.m, a.v)}; }
 
   static M bit_set(D whole, int bit) {
     const __m128i n = _mm256_cvttpd_epi32(whole.v);

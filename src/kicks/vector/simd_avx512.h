@@ -38,6 +38,8 @@ struct Avx512 {
   static D sqrt(D a) { return {_mm512_mask_sqrt_pd(a.v, 0xff, a.v)}; }
 
   // Sign-bit operations, as fabs(a) and copysign(0, a) do them.
+  // a b + c rounded once, as std::fma (the fast error function's mode only).
+  static D fma(D a, D b, D c) { return {_mm512_fmadd_pd(a.v, b.v, c.v)}; }
   static D abs(D a) { return {_mm512_andnot_pd(_mm512_set1_pd(-0.0), a.v)}; }
   static D signbit(D a) { return {_mm512_and_pd(_mm512_set1_pd(-0.0), a.v)}; }
   // copysign(1, a): the sign bit of a on 1.0.
@@ -61,6 +63,8 @@ struct Avx512 {
 
   // a where the mask is set, b elsewhere.
   static D select(M m, D a, D b) { return {_mm512_mask_blend_pd(m.m, b.v, a.v)}; }
+  // a in the lanes of m, +0 in the others.
+  static D keep(M m, D a) { return {_mm512_maskz_mov_pd(m.m, a.v)}; }
 
   // Lanes whose value, a small non-negative whole number, has bit `bit` set.
   static M bit_set(D whole, int bit) {

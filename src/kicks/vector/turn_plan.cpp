@@ -49,6 +49,10 @@ void build_plan(const State& st, TurnPlan& plan) {
     p.ra2x2 = 1.0 / p.a2x2;
     p.rb2x2 = 1.0 / p.b2x2;
     p.rd = 1.0 / p.d;
+    const double u0 = std::fabs(p.turned ? p.y0 : p.x0);
+    const double v0 = std::fabs(p.turned ? p.x0 : p.y0);
+    p.far1 = errf_fast_detail::far_border(u0 * p.rs, v0 * p.rs);
+    p.far2 = errf_fast_detail::far_border(p.rho * u0 * p.rs, v0 * p.rrhos);
     p.factor = factor;
     p.r11 = t(k, 1, 1);
     p.r12 = t(k, 1, 2);

@@ -23,6 +23,9 @@ struct SectionPlan {
   // the opt-in mode of the fast error function multiplies where the exact
   // evaluation divides (as ffrank and bbkick do in that mode).
   double rs, rrhos, ra2x2, rb2x2, rd;
+  // In that mode, the borders on |z|^2 from which w(z1) and w(z2) take the
+  // far form (far_border of the centre's arguments, as bbkick finds them).
+  double far1, far2;
   // Angle change = fk - factor G: fk2 = factor kick0(k,2) (horizontal),
   // fk1 = factor kick0(k,1) (vertical).
   double factor, fk1, fk2;

@@ -34,15 +34,17 @@ TEST(ErrfFastPaths, LanesRoundAsTheScalarRoutine) {
   struct Lanes {
     const char* name;
     TurnPath path;
-    void (*fn)(const double*, const double*, double*, double*, int);
+    void (*fn)(const double*, const double*, double*, double*, int, double);
   };
   const Lanes lanes[] = {{"avx512", TurnPath::avx512, errf_fast_array_avx512},
                          {"avx2", TurnPath::avx2, errf_fast_array_avx2}};
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<double> v = {0.0,  1e-300, 5e-324, 0.01, 0.5,  1.0,  2.0,  3.0,  4.29,
                            5.33, 6.9,    7.0,    9.0,  40.0, 1e6,  1e10, 1e200, inf};
-  for (double b : {4.29, 5.33, 10.0, 18.0}) v.push_back(std::nextafter(b, 0.0));
-  for (double b : {10.0, 13.0, 18.0, 25.0}) v.push_back(b);  // the far form's counts
+  // The borders of errf's regions and of the far form (both of its starts
+  // and its counts), and the ulp below each.
+  for (double b : {4.29, 5.33, std::sqrt(60.0), 10.0, 18.0})
+    v.insert(v.end(), {b, std::nextafter(b, 0.0)});
   const std::size_t n0 = v.size();
   for (std::size_t i = 0; i < n0; ++i) v.push_back(-v[i]);
   std::vector<double> xs, ys;
@@ -54,17 +56,20 @@ TEST(ErrfFastPaths, LanesRoundAsTheScalarRoutine) {
   }
   for (const Lanes& l : lanes) {
     if (!FastTurn::supported(l.path)) continue;
-    const int n = static_cast<int>(xs.size());
-    std::vector<double> wx(xs.size()), wy(xs.size());
-    l.fn(xs.data(), ys.data(), wx.data(), wy.data(), n);
-    int bad = 0;
-    for (int i = 0; i < n && bad < 10; ++i) {
-      double rx, ry;
-      errf_fast(xs[i], ys[i], rx, ry);
-      const bool ok = same(rx, wx[i]) && same(ry, wy[i]);
-      bad += !ok;
-      EXPECT_TRUE(ok) << l.name << " (" << xs[i] << ", " << ys[i] << "): (" << wx[i] << ", "
-                      << wy[i] << ") vs scalar (" << rx << ", " << ry << ")";
+    for (double far2 : {errf_fast_detail::kFar2, errf_fast_detail::kFarLong2}) {
+      const int n = static_cast<int>(xs.size());
+      std::vector<double> wx(xs.size()), wy(xs.size());
+      l.fn(xs.data(), ys.data(), wx.data(), wy.data(), n, far2);
+      int bad = 0;
+      for (int i = 0; i < n && bad < 10; ++i) {
+        double rx, ry;
+        errf_fast(xs[i], ys[i], rx, ry, far2);
+        const bool ok = same(rx, wx[i]) && same(ry, wy[i]);
+        bad += !ok;
+        EXPECT_TRUE(ok) << l.name << " from " << far2 << " (" << xs[i] << ", " << ys[i]
+                        << "): (" << wx[i] << ", " << wy[i] << ") vs scalar (" << rx << ", "
+                        << ry << ")";
+      }
     }
   }
 }
