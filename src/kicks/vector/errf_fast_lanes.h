@@ -58,12 +58,26 @@ template <class V, int K>
 void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K],
                    const double (&far2)[K], D<V> (&wx)[K], D<V> (&wy)[K]) {
   M<V> near[K];
-  int near_at[K], far_at[K], n_near = 0, n_far = 0;
+  M<V> some = V::lt(r2[0], V::set1(far2[0])), every = some;
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     near[k] = V::lt(r2[k], V::set1(far2[k]));
-    if (V::any(near[k])) near_at[n_near++] = k;
-    if (!V::all(near[k])) far_at[n_far++] = k;
+    some = V::lor(some, near[k]);
+    every = V::land(every, near[k]);
+  }
+  if (!V::any(some)) {  // the far form for all, the usual case of long-range encounters
+    D<V> terms[K];
+    int top = 0, bottom = errf_fast_detail::kFarTerms;
+#pragma GCC unroll 8
+    for (int k = 0; k < K; ++k) far_counts<V>(r2[k], near[k], far2[k], terms[k], top, bottom);
+    return errf_fast_detail::far_quadrant<V, K>(x, y, r2, terms, top, bottom, wx, wy);
+  }
+  int near_at[K], far_at[K], n_near = 0, n_far = 0;
+  const bool all_near = V::all(every);
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    if (all_near || V::any(near[k])) near_at[n_near++] = k;
+    if (!all_near && !V::all(near[k])) far_at[n_far++] = k;
   }
   if (n_far == 0) {  // the rational form, two registers at a time
 #pragma GCC unroll 4

@@ -88,17 +88,22 @@ D<V> ipow_negative(D<V> lambda, int m) {
 template <class V, int K>
 void finish_tail_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&wy)[K]) {
   const D<V> zero = V::set1(0.0);
+  M<V> tail[K];
+  M<V> any_tail = V::lt(xx[0], zero);
   for (int k = 0; k < K; ++k) {
-    const M<V> tail =
-        V::lor(V::eq(yy[k], zero), V::lor(V::lt(yy[k], zero), V::lt(xx[k], zero)));
-    if (!V::any(tail)) continue;
+    tail[k] = V::lor(V::le(yy[k], zero), V::lt(xx[k], zero));
+    any_tail = V::lor(any_tail, tail[k]);
+  }
+  if (!V::any(any_tail)) return;
+  for (int k = 0; k < K; ++k) {
+    if (!V::any(tail[k])) continue;
     alignas(64) double a[V::kWidth], b[V::kWidth], re[V::kWidth], im[V::kWidth];
     V::store(a, xx[k]);
     V::store(b, yy[k]);
     V::store(re, wx[k]);
     V::store(im, wy[k]);
     for (int i = 0; i < V::kWidth; ++i)
-      if (V::lane(tail, i)) errf_tail(a[i], b[i], re[i], im[i]);
+      if (V::lane(tail[k], i)) errf_tail(a[i], b[i], re[i], im[i]);
     wx[k] = V::load(re);
     wy[k] = V::load(im);
   }
