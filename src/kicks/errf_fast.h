@@ -239,6 +239,16 @@ inline constexpr double kFarC[kFarTerms] = {
     1.0,         1.0,           3.0,            15.0,          105.0,
     945.0,       10395.0,       135135.0,       2027025.0,     34459425.0,
     654729075.0, 13749310575.0, 316234143225.0, 7905853580625.0};
+// The same times 1/sqrt(pi) (rounded once, at compile time), so that the
+// sum comes out as s / sqrt(pi).
+inline constexpr auto kFarCs = [] {
+  struct {
+    double c[kFarTerms];
+    constexpr double operator[](int j) const { return c[j]; }
+  } t{};
+  for (int j = 0; j < kFarTerms; ++j) t.c[j] = kRsqrtPi * kFarC[j];
+  return t;
+}();
 
 // The border of the far form for the arguments of an encounter whose centre
 // (the opposing bunch as seen from the reference orbit) has the argument
@@ -277,7 +287,7 @@ inline void far_sum(const typename V::D (&terms)[K], const typename V::D (&rw)[K
     more_than_7[k] = V::lt(V::set1(7.0), terms[k]);
   }
   auto coefficient = [&](int j, int k) {
-    const D c = V::set1(kFarC[j]);
+    const D c = V::set1(kFarCs[j]);
     if (j < Bottom) return c;
     return V::keep(j >= kMidTerms ? more_than_mid[k] : more_than_7[k], c);
   };
@@ -311,16 +321,15 @@ inline void far_quadrant(const typename V::D (&x)[K], const typename V::D (&y)[K
                          int bottom, typename V::D (&wx)[K], typename V::D (&wy)[K]) {
   using D = typename V::D;
   const D half = V::set1(0.5);
-  const D two = V::set1(2.0);
   D qr[K], yr[K], vr[K], vi[K], rw[K], sw[K], b1[K], b2[K];
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     const D r = V::set1(1.0) / r2[k];
     qr[k] = x[k] * r;  // 1/z = qr - i yr
     yr[k] = y[k] * r;
-    vr[k] = half * V::fma(qr[k], qr[k], -(yr[k] * yr[k]));
+    rw[k] = V::fma(qr[k], qr[k], -(yr[k] * yr[k]));  // 2 Re v
+    vr[k] = half * rw[k];
     vi[k] = -(qr[k] * yr[k]);
-    rw[k] = two * vr[k];
     sw[k] = -V::fma(vr[k], vr[k], vi[k] * vi[k]);  // -|v|^2
   }
   // The counts are 7, kMidTerms and kFarTerms only, so both bounds are
@@ -336,15 +345,14 @@ inline void far_quadrant(const typename V::D (&x)[K], const typename V::D (&y)[K
   else
     bottom == kMid ? far_sum<V, K, kHi, kMid>(terms, rw, sw, b1, b2)
                    : far_sum<V, K, kHi, kLo>(terms, rw, sw, b1, b2);
-  const D c0 = V::set1(kFarC[0]);
-  const D c = V::set1(kRsqrtPi);
+  const D c0 = V::set1(kFarCs[0]);
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     const D sr = V::fma(vr[k], b1[k], V::fma(sw[k], b2[k], c0));
     const D si = vi[k] * b1[k];
     // w = i (1/z) s / sqrt(pi).
-    wx[k] = c * V::fma(yr[k], sr, -(qr[k] * si));
-    wy[k] = c * V::fma(qr[k], sr, yr[k] * si);
+    wx[k] = V::fma(yr[k], sr, -(qr[k] * si));
+    wy[k] = V::fma(qr[k], sr, yr[k] * si);
   }
 }
 
