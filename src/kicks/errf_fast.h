@@ -220,7 +220,7 @@ inline void first_quadrant(const typename V::D (&x)[K], const typename V::D (&y)
 // in 40-digit arithmetic at 49 angles on the ring's inner edge, where it is
 // largest; 14 terms are enough from |z| = 7.67 on). The exponentially small
 // term the series leaves out, exp(-x^2) in Re w near the real axis, is
-// below 1e-25 relative there, and errf_tail puts it in on the axis itself.
+// 2e-25 of |w| or less there, and errf_tail puts it in on the axis itself.
 //
 // Where the far form starts is a border on |z|^2: kFar2 (|z| = 10) for the
 // arguments of an encounter whose centre is nearer the origin than that,
