@@ -97,13 +97,6 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K],
     }
     return;
   }
-  if (n_near == 0) {
-    D<V> terms[K];
-    int top = 0, bottom = errf_fast_detail::kFarTerms;
-#pragma GCC unroll 8
-    for (int k = 0; k < K; ++k) far_counts<V>(r2[k], near[k], far2[k], terms[k], top, bottom);
-    return errf_fast_detail::far_quadrant<V, K>(x, y, r2, terms, top, bottom, wx, wy);
-  }
   if constexpr (K > 2 && K % 2 == 0) {
 #pragma GCC unroll 4
     for (int k = 0; k < K; k += 2) {
