@@ -43,8 +43,8 @@ std::vector<std::array<double, 2>> first_quadrant_grid() {
     for (int j = 0; j <= 20; ++j) g.push_back({5.23 + 0.01 * i, 4.19 + 0.01 * j});
   for (int i = 0; i <= 100; ++i) g.push_back({1e-3 * i, 1e-3 * (i % 7)});  // near the origin
   // Far out: |z| from 8 to 1e6 at angles from the real to the imaginary axis,
-  // with the borders of the far form's term counts and the ulp below them.
-  // (both of its starts).
+  // with the far form's borders (both of its starts, and where its count of
+  // terms changes) and the ulp below them.
   std::vector<double> radii;
   for (double b : {std::sqrt(60.0), 10.0, 18.0}) radii.insert(radii.end(), {b, std::nextafter(b, 0.0)});
   for (int e = 0; e <= 50; ++e) radii.push_back(8.0 * std::pow(10.0, e * 0.1));  // 8 .. 1e6
