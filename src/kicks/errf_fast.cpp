@@ -21,8 +21,9 @@ void errf_fast(double xx, double yy, double& wx, double& wy, double far2) {
   if (r2[0] < far2) {
     errf_fast_detail::first_quadrant<OneLane, 1>(x, y, re, im);
   } else {
-    const double terms[1] = {errf_fast_detail::far_terms<OneLane>(r2[0])};
-    const int top = static_cast<int>(terms[0]);
+    const errf_fast_detail::FarTerms<OneLane> terms[1] = {
+        errf_fast_detail::far_terms<OneLane>(r2[0])};
+    const int top = errf_fast_detail::far_count(terms[0].over_mid, terms[0].over_7);
     errf_fast_detail::far_quadrant<OneLane, 1>(x, y, r2, terms, top, top, re, im);
   }
   wx = re[0];

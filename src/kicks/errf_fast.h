@@ -257,12 +257,21 @@ inline double far_border(double cx, double cy) {
   return cx * cx + cy * cy < kFar2 ? kFar2 : kFarLong2;
 }
 
-// The number of terms of each lane, as a double, from its |z|^2 (at least
-// the border).
+// The number of terms of a lane by its |z|^2 (at least the border):
+// kFarTerms below kFar2, kMidTerms below kOut2, 7 beyond; held as the two
+// masks of the lanes with more than kMidTerms and with more than 7.
 template <class V>
-inline typename V::D far_terms(typename V::D r2) {
-  return V::set1(7.0) + V::keep(V::lt(r2, V::set1(kOut2)), V::set1(4.0)) +
-         V::keep(V::lt(r2, V::set1(kFar2)), V::set1(3.0));
+struct FarTerms {
+  typename V::M over_mid, over_7;
+};
+template <class V>
+inline FarTerms<V> far_terms(typename V::D r2) {
+  return {V::lt(r2, V::set1(kFar2)), V::lt(r2, V::set1(kOut2))};
+}
+// The count of a lane, or (from any / all of a register's masks) the
+// largest or smallest of a register.
+inline int far_count(bool over_mid, bool over_7) {
+  return over_mid ? kFarTerms : over_7 ? kMidTerms : 7;
 }
 
 // The recurrence of the series from above term Top - 1 down to b_1, b_2;
@@ -271,25 +280,18 @@ inline typename V::D far_terms(typename V::D r2) {
 // c_(Top-1) and b_(Top-2) is c_(Top-2) + 2 Re v c_(Top-1), the first two
 // steps from b = 0, which give exactly these values.
 template <class V, int K, int Top, int Bottom>
-inline void far_sum(const typename V::D (&terms)[K], const typename V::D (&rw)[K],
+inline void far_sum(const FarTerms<V> (&terms)[K], const typename V::D (&rw)[K],
                     const typename V::D (&sw)[K], typename V::D (&b1)[K],
                     typename V::D (&b2)[K]) {
   using D = typename V::D;
   static_assert(Top >= 3 && Bottom <= Top && Top <= kFarTerms);
-  using M = typename V::M;
   // The counts are 7, kMidTerms and kFarTerms: a term from kMidTerms on
   // counts in the lanes of more than kMidTerms terms, one from 7 on in the
   // lanes of more than 7.
-  M more_than_mid[K], more_than_7[K];
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
-    more_than_mid[k] = V::lt(V::set1(kMidTerms), terms[k]);
-    more_than_7[k] = V::lt(V::set1(7.0), terms[k]);
-  }
   auto coefficient = [&](int j, int k) {
     const D c = V::set1(kFarCs[j]);
     if (j < Bottom) return c;
-    return V::keep(j >= kMidTerms ? more_than_mid[k] : more_than_7[k], c);
+    return V::keep(j >= kMidTerms ? terms[k].over_mid : terms[k].over_7, c);
   };
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
@@ -308,7 +310,7 @@ inline void far_sum(const typename V::D (&terms)[K], const typename V::D (&rw)[K
 }
 
 // w(x + i y) by the series above for x, y >= 0 with x^2 + y^2 >= kFarLong2
-// (r2 holds x^2 + y^2, terms its far_terms), K arguments at once; top is
+// (r2 holds x^2 + y^2, terms the lanes' far_terms), K arguments at once; top is
 // the largest number of terms of any lane and bottom the smallest. Each
 // lane's value depends on its own inputs only: the sum runs by the
 // real-coefficient recurrence of first_quadrant, and a lane's terms past its
@@ -317,7 +319,7 @@ inline void far_sum(const typename V::D (&terms)[K], const typename V::D (&rw)[K
 // coefficient).
 template <class V, int K>
 inline void far_quadrant(const typename V::D (&x)[K], const typename V::D (&y)[K],
-                         const typename V::D (&r2)[K], const typename V::D (&terms)[K], int top,
+                         const typename V::D (&r2)[K], const FarTerms<V> (&terms)[K], int top,
                          int bottom, typename V::D (&wx)[K], typename V::D (&wy)[K]) {
   using D = typename V::D;
   const D half = V::set1(0.5);

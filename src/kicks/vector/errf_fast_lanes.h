@@ -35,13 +35,12 @@ void with_count(int m, F&& f) {
 // used), and the register's largest and smallest count folded into top and
 // bottom.
 template <class V>
-void far_counts(D<V> r2, M<V> near, double far2, D<V>& terms, int& top, int& bottom) {
-  using namespace errf_fast_detail;
-  const D<V> rr = V::select(near, V::set1(far2), r2);
-  terms = far_terms<V>(rr);
-  const M<V> mid = V::lt(rr, V::set1(kOut2)), in = V::lt(rr, V::set1(kFar2));
-  const int hi = V::any(in) ? kFarTerms : V::any(mid) ? kMidTerms : 7;
-  const int lo = V::all(in) ? kFarTerms : V::all(mid) ? kMidTerms : 7;
+void far_counts(D<V> r2, M<V> near, double far2, errf_fast_detail::FarTerms<V>& terms, int& top,
+                int& bottom) {
+  using errf_fast_detail::far_count;
+  terms = errf_fast_detail::far_terms<V>(V::select(near, V::set1(far2), r2));
+  const int hi = far_count(V::any(terms.over_mid), V::any(terms.over_7));
+  const int lo = far_count(V::all(terms.over_mid), V::all(terms.over_7));
   top = hi > top ? hi : top;
   bottom = lo < bottom ? lo : bottom;
 }
@@ -58,26 +57,23 @@ template <class V, int K>
 void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K],
                    const double (&far2)[K], D<V> (&wx)[K], D<V> (&wy)[K]) {
   M<V> near[K];
-  M<V> some = V::lt(r2[0], V::set1(far2[0])), every = some;
 #pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
-    near[k] = V::lt(r2[k], V::set1(far2[k]));
-    some = V::lor(some, near[k]);
-    every = V::land(every, near[k]);
-  }
+  for (int k = 0; k < K; ++k) near[k] = V::lt(r2[k], V::set1(far2[k]));
+  M<V> some = near[0];
+#pragma GCC unroll 8
+  for (int k = 1; k < K; ++k) some = V::lor(some, near[k]);
   if (!V::any(some)) {  // the far form for all, the usual case of long-range encounters
-    D<V> terms[K];
+    errf_fast_detail::FarTerms<V> terms[K];
     int top = 0, bottom = errf_fast_detail::kFarTerms;
 #pragma GCC unroll 8
     for (int k = 0; k < K; ++k) far_counts<V>(r2[k], near[k], far2[k], terms[k], top, bottom);
     return errf_fast_detail::far_quadrant<V, K>(x, y, r2, terms, top, bottom, wx, wy);
   }
   int near_at[K], far_at[K], n_near = 0, n_far = 0;
-  const bool all_near = V::all(every);
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
-    if (all_near || V::any(near[k])) near_at[n_near++] = k;
-    if (!all_near && !V::all(near[k])) far_at[n_far++] = k;
+    if (V::any(near[k])) near_at[n_near++] = k;
+    if (!V::all(near[k])) far_at[n_far++] = k;
   }
   if (n_far == 0) {  // the rational form, two registers at a time
 #pragma GCC unroll 4
@@ -124,7 +120,8 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K],
   }
   with_count<K>(n_far, [&](auto m) {
     constexpr int Mc = decltype(m)::value;
-    D<V> px[Mc], py[Mc], pr[Mc], pt[Mc], qx[Mc], qy[Mc];
+    D<V> px[Mc], py[Mc], pr[Mc], qx[Mc], qy[Mc];
+    errf_fast_detail::FarTerms<V> pt[Mc];
     int top = 0, bottom = errf_fast_detail::kFarTerms;
 #pragma GCC unroll 8
     for (int i = 0; i < Mc; ++i) {

@@ -89,11 +89,9 @@ template <class V, int K>
 void finish_tail_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&wy)[K]) {
   const D<V> zero = V::set1(0.0);
   M<V> tail[K];
-  M<V> any_tail = V::lt(xx[0], zero);
-  for (int k = 0; k < K; ++k) {
-    tail[k] = V::lor(V::le(yy[k], zero), V::lt(xx[k], zero));
-    any_tail = V::lor(any_tail, tail[k]);
-  }
+  for (int k = 0; k < K; ++k) tail[k] = V::lor(V::le(yy[k], zero), V::lt(xx[k], zero));
+  M<V> any_tail = tail[0];
+  for (int k = 1; k < K; ++k) any_tail = V::lor(any_tail, tail[k]);
   if (!V::any(any_tail)) return;
   for (int k = 0; k < K; ++k) {
     if (!V::any(tail[k])) continue;
