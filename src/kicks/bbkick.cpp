@@ -53,8 +53,7 @@ void ffrank(double x, double y, double x0, double y0, double sigx, double sigy, 
   field_at(encounter_field(sigx, sigy, x0, y0), x, y, gy, gx, errf_mode);
 }
 
-void kickvorn(State& st, double x, double y, double& dxp, double& dyp, int k,
-              ErrfMode errf_mode) {
+void kickvorn(State& st, double x, double y, double& dxp, double& dyp, int k, ErrfMode errf_mode) {
   reference_kick(st, k, errf_mode);
   const Encounter e = encounter_of(st, k);
   double gy, gx;

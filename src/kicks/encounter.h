@@ -20,8 +20,8 @@ struct Encounter {
   // sigx < sigy: the frame is turned by a quarter, so that the wider plane
   // is horizontal, with sizes a >= b.
   bool turned;
-  bool round;      // |a/b - 1| < kRoundTolerance
-  double x0, y0;   // the bunch's centre, m
+  bool round;     // |a/b - 1| < kRoundTolerance
+  double x0, y0;  // the bunch's centre, m
   // Round field: q = sqrt(2/pi) and the exponent's denominator 2 a b.
   double q, ab2;
   // Elliptical field: S = sqrt(2 (a^2 - b^2)), rho = b/a, rho S, 2 a^2,

@@ -8,9 +8,8 @@
 namespace bbtrack {
 
 double ipow(double x, int n) {
-  const unsigned int m =
-      n < 0 ? 0u - static_cast<unsigned int>(n) : static_cast<unsigned int>(n);
-  const double y = ipow_whole<OneLane>(x, m);
+  const unsigned int m = n < 0 ? 0u - static_cast<unsigned int>(n) : static_cast<unsigned int>(n);
+  const double y = ipow_whole<OneLane, 32>(x, m);
   return n < 0 ? 1.0 / y : y;
 }
 

@@ -9,7 +9,7 @@ namespace bbtrack {
 
 ErrfMode errf_mode_for(const char* bbtrack_errf) {
   return bbtrack_errf != nullptr && std::strcmp(bbtrack_errf, "fast") == 0 ? ErrfMode::fast
-                                                                            : ErrfMode::exact;
+                                                                           : ErrfMode::exact;
 }
 
 void errf_fast(double xx, double yy, double& wx, double& wy, double far2) {

@@ -91,28 +91,27 @@ void lane_range(D<V> a, int& lo, int& hi) {
   hi = static_cast<int>(h);
 }
 
-// x^m for a whole m >= 0, the same for every lane, by square-and-multiply
-// from the lowest bit of m, the factor of each set bit multiplied in as it
-// comes: the sequence of roundings of ipow.
-template <class V>
+// x^m for a whole 0 <= m < 2^kBits, the same for every lane, by
+// square-and-multiply from the lowest bit of m, the factor of each set bit
+// multiplied in as it comes: the sequence of roundings of ipow.
+template <class V, int kBits>
 D<V> ipow_whole(D<V> x, unsigned int m) {
   D<V> y = (m & 1u) ? x : V::set1(1.0);
-  while (m >>= 1) {
+  for (int bit = 1; bit < kBits; ++bit) {
     x = x * x;
-    if (m & 1u) y = y * x;
+    if ((m >> bit) & 1u) y = y * x;
   }
   return y;
 }
 
-// The same with m per lane (whole numbers below 32 in a register): each
-// lane takes the products of its own m, a lane whose higher bits are clear
-// is not touched by them.
-template <class V>
+// The same with m per lane (whole numbers below 2^kBits in a register):
+// each lane takes the products of its own m, a lane whose higher bits are
+// clear is not touched by them.
+template <class V, int kBits>
 D<V> ipow_lanes(D<V> x, D<V> m) {
-  static_assert(errf_region::kMostSumSteps - 1 < 32);
   D<V> y = V::select(V::bit_set(m, 0), x, V::set1(1.0));
   D<V> p = x;
-  for (int bit = 1; bit < 5; ++bit) {
+  for (int bit = 1; bit < kBits; ++bit) {
     p = p * p;
     y = V::select(V::bit_set(m, bit), y * p, y);
   }
@@ -191,10 +190,13 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
       nu[k] = V::trunc(V::set1(kFractionSlope) * s) + V::set1(kFractionBase);
       lane_range<V>(nu[k], numin[k], numax[k]);
       lane_range<V>(nc[k], ncmin[k], ncmax[k]);
-      // xl = lambda^(1 - nc), one division after the products.
+      // xl = lambda^(1 - nc), one division after the products; nc - 1 has
+      // five bits at most.
+      constexpr int kBits = 5;
+      static_assert(kMostSumSteps - 1 < (1 << kBits));
       xl[k] = one / (ncmin[k] == ncmax[k]
-                         ? ipow_whole<V>(lambda[k], static_cast<unsigned int>(ncmin[k] - 1))
-                         : ipow_lanes<V>(lambda[k], nc[k] - one));
+                         ? ipow_whole<V, kBits>(lambda[k], static_cast<unsigned int>(ncmin[k] - 1))
+                         : ipow_lanes<V, kBits>(lambda[k], nc[k] - one));
       xh[k] = y[k] + half / lambda[k];
       nmax = numax[k] > nmax ? numax[k] : nmax;
     }

@@ -84,8 +84,8 @@ D<V> over(D<V> n, double c, double rc) {
 // and z2 = (rho |u| + i |v|/rho)/S) and the exponent of its Gaussian factor
 // E = exp(-u^2/(2 a^2) - v^2/(2 b^2)).
 template <class V, ErrfMode kErrf>
-void ellipse_arguments(const Encounter& e, const Separation<V>& s, D<V>& zx1, D<V>& zy1,
-                       D<V>& zx2, D<V>& zy2, D<V>& ex) {
+void ellipse_arguments(const Encounter& e, const Separation<V>& s, D<V>& zx1, D<V>& zy1, D<V>& zx2,
+                       D<V>& zy2, D<V>& ex) {
   const D<V> au = V::abs(s.u);
   const D<V> av = V::abs(s.v);
   zx1 = over<V, kErrf>(au, e.s, e.rs);
@@ -117,8 +117,7 @@ void ellipse_from_w(const Encounter& e, const Separation<V>& s, D<V> wr1, D<V> w
 // exp_nonpositive in that mode). Returns whether any argument is in errf's
 // inner region (always false in the opt-in mode, which has none).
 template <class V, int B, ErrfMode kErrf>
-bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B],
-                   D<V> (&hv)[B]) {
+bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B], D<V> (&hv)[B]) {
   constexpr int W = V::kWidth;
   D<V> zx[2 * B], zy[2 * B], wr[2 * B], wi[2 * B];
   alignas(64) double ex[B * W];
@@ -131,7 +130,8 @@ bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B
     V::store(ex + j * W, t);
     if constexpr (kErrf == ErrfMode::exact)
       for (int h = 0; h < 2; ++h)
-        inner = inner || V::any(errf_region::inner<V>(V::abs(zx[h * B + j]), V::abs(zy[h * B + j])));
+        inner =
+            inner || V::any(errf_region::inner<V>(V::abs(zx[h * B + j]), V::abs(zy[h * B + j])));
   }
   if constexpr (kErrf == ErrfMode::fast) {
     double far2[2 * B];
@@ -158,8 +158,7 @@ bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B
 // centre itself both components are zeros of the separations' signs, and a
 // turned frame is turned back (Gx = -Hv, Gy = Hu).
 template <class V>
-void ring_frame(const Encounter& e, const Separation<V>& s, D<V> hu, D<V> hv, D<V>& gx,
-                D<V>& gy) {
+void ring_frame(const Encounter& e, const Separation<V>& s, D<V> hu, D<V> hv, D<V>& gx, D<V>& gy) {
   const M<V> centre = V::eq(s.r2, V::set1(0.0));
   const D<V> h_u = V::select(centre, V::signbit(s.u), hu);
   const D<V> h_v = V::select(centre, V::signbit(s.v), hv);

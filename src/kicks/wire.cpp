@@ -8,8 +8,7 @@
 namespace bbtrack {
 
 double wire_strength(double current, double length, double gamma, double pi) {
-  return wire_mu0(pi) * current * length /
-         (2.0 * pi * kWireRigidity * gamma * kWireProtonMass);
+  return wire_mu0(pi) * current * length / (2.0 * pi * kWireRigidity * gamma * kWireProtonMass);
 }
 
 void wire_field(double x, double y, double xw, double yw, double& gy, double& gx) {

@@ -11,7 +11,7 @@ namespace bbtrack {
 
 TurnPath turn_path_for(const char* bbtrack_scalar) {
   return bbtrack_scalar != nullptr && std::strcmp(bbtrack_scalar, "1") == 0 ? TurnPath::scalar
-                                                                             : TurnPath::best;
+                                                                            : TurnPath::best;
 }
 
 bool FastTurn::supported(TurnPath path) {
@@ -36,8 +36,7 @@ FastTurn::FastTurn(TurnPath path, int threads, ErrfMode errf_mode) : errf_mode_(
   if (threads_ > 1) {
     // Start the thread team now rather than in the first turn.
 #pragma omp parallel num_threads(threads_)
-    {
-    }
+    {}
   }
 }
 

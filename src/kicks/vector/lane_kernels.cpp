@@ -6,9 +6,10 @@
 // which asks the processor first.
 #include BBTRACK_LANE_HEADER
 
+#include "kicks/vector/lane_kernels.h"
+
 #include "kicks/errf_fast_lanes.h"
 #include "kicks/errf_lanes.h"
-#include "kicks/vector/lane_kernels.h"
 #include "kicks/vector/turn_kernel.h"
 
 namespace bbtrack {
@@ -28,8 +29,7 @@ void track(const TurnPlan& plan, const ParticleColumns& c, int first, int count,
 // the arguments past n in the last pair are copies of the first. eval(zx,
 // zy, re, im) takes and fills arrays of two registers.
 template <class Eval>
-void errf_array_by(const double* xx, const double* yy, double* wx, double* wy, int n,
-                   Eval eval) {
+void errf_array_by(const double* xx, const double* yy, double* wx, double* wy, int n, Eval eval) {
   constexpr int W = V::kWidth;
   for (int first = 0; first < n; first += 2 * W) {
     alignas(64) double a[2][2 * W], w[2][2 * W];

@@ -39,9 +39,9 @@ struct LaneWorkspace {
   alignas(64) double zx[kArgs], zy[kArgs], key[kArgs], wr[kArgs], wi[kArgs];
   alignas(64) double sorted_zx[kSortedArgs], sorted_zy[kSortedArgs];
   alignas(64) double sorted_wr[kSortedArgs], sorted_wi[kSortedArgs];
-  int order[kArgs];                // argument of each sorted place
-  int at[kArgs];                   // first argument of each register
-  unsigned char bucket[kArgs];     // sort key of each argument
+  int order[kArgs];             // argument of each sorted place
+  int at[kArgs];                // first argument of each register
+  unsigned char bucket[kArgs];  // sort key of each argument
   // Per encounter: whether all its errf arguments were in the outer region
   // at the last kick (then the next is computed without sorting).
   bool outer[kSections] = {};

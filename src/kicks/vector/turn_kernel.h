@@ -25,7 +25,7 @@ namespace {
 // particles from i; returns whether any argument of w is in errf's inner
 // region.
 template <class V, int B, ErrfMode kErrf, bool kRound>
-bool kick_block(const Encounter& e, const ParticleColumns& c, int i) {
+bool kick_block(const Encounter& e, ParticleColumns c, int i) {
   constexpr int W = V::kWidth;
   D<V> x[B], y[B], gx[B], gy[B];
   for (int j = 0; j < B; ++j) {
@@ -46,7 +46,7 @@ bool kick_block(const Encounter& e, const ParticleColumns& c, int i) {
 // and two for an elliptical one (their arguments of w side by side), in the
 // particles' order.
 template <class V, ErrfMode kErrf, bool kRound>
-bool kick_blocks(const Encounter& e, const ParticleColumns& c, int np) {
+bool kick_blocks(const Encounter& e, ParticleColumns c, int np) {
   constexpr int W = V::kWidth;
   constexpr int B = kRound ? 1 : 2;
   bool inner = false;
@@ -89,9 +89,8 @@ bool kick_sorted(const Encounter& e, LaneWorkspace& ws, int n, int np) {
   for (int i = 0; i < np; i += V::kWidth) {
     const Separation<V> s{V::load(ws.u + i), V::load(ws.v + i), V::load(ws.r2 + i)};
     D<V> hu, hv, gx, gy, dxp, dyp;
-    ellipse_from_w<V, kExact>(e, s, V::load(ws.wr + i), V::load(ws.wr + P + i),
-                              V::load(ws.wi + i), V::load(ws.wi + P + i), V::load(ws.e + i), hu,
-                              hv);
+    ellipse_from_w<V, kExact>(e, s, V::load(ws.wr + i), V::load(ws.wr + P + i), V::load(ws.wi + i),
+                              V::load(ws.wi + P + i), V::load(ws.e + i), hu, hv);
     ring_frame<V>(e, s, hu, hv, gx, gy);
     angle_changes<V>(e, gx, gy, dxp, dyp);
     V::store(ws.xp + i, V::load(ws.xp + i) + dxp);
@@ -107,7 +106,7 @@ bool kick_sorted(const Encounter& e, LaneWorkspace& ws, int n, int np) {
 // inside again); one lane has nothing to sort, nor does the opt-in mode,
 // whose error function has no step counts.
 template <class V, int K, ErrfMode kErrf>
-void beam_beam_kick(const Encounter& e, const ParticleColumns& c, int count, int np,
+void beam_beam_kick(const Encounter& e, ParticleColumns c, int count, int np,
                     LaneWorkspace* ws, bool* outer) {
   if (e.round)
     kick_blocks<V, kErrf, true>(e, c, np);
@@ -121,7 +120,7 @@ void beam_beam_kick(const Encounter& e, const ParticleColumns& c, int count, int
 
 // The n wires of a point on the np particles of c, in their order.
 template <class V>
-void wire_kicks(const WireKick* w, int n, const ParticleColumns& c, int np) {
+void wire_kicks(const WireKick* w, int n, ParticleColumns c, int np) {
   for (int i = 0; i < np; i += V::kWidth) {
     const D<V> x = V::load(c.x + i), y = V::load(c.y + i);
     D<V> xp = V::load(c.xp + i), yp = V::load(c.yp + i);
@@ -131,9 +130,11 @@ void wire_kicks(const WireKick* w, int n, const ParticleColumns& c, int np) {
   }
 }
 
-// The section's matrix on the np particles of c.
+// The section's matrix on the np particles of c. The matrix and the
+// columns by value: no store to a column can change them, so they stay in
+// registers.
 template <class V>
-void transport_range(const SectionMatrix& m, const ParticleColumns& c, int np) {
+void transport_range(const SectionMatrix m, ParticleColumns c, int np) {
   for (int i = 0; i < np; i += V::kWidth) {
     D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
     D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
@@ -151,7 +152,7 @@ void transport_range(const SectionMatrix& m, const ParticleColumns& c, int np) {
 // spare lanes of the last register being copies of the first particle, and
 // only the particles' own values are stored back.
 template <class V, int K, ErrfMode kErrf>
-void track_range(const TurnPlan& plan, const ParticleColumns& c, int first, int count,
+void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count,
                  LaneWorkspace* ws) {
   constexpr int W = V::kWidth;
   const int np = (count + W - 1) / W * W;
