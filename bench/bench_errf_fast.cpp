@@ -15,7 +15,7 @@
 
 #include "bench/example_ring.h"
 #include "kicks/transport.h"
-#include "kicks/vector/block_entry_points.h"
+#include "kicks/vector/lane_kernels.h"
 #include "kicks/vector/fast_turn.h"
 
 namespace {
@@ -88,10 +88,11 @@ void errf_grid(benchmark::State& state,
   state.counters["w/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * n,
                                              benchmark::Counter::kIsRate);
 }
-void BM_W_exact_avx2(benchmark::State& s) { errf_grid(s, bbtrack::errf_array_avx2); }
+const bbtrack::LaneKernels& avx2() { return *bbtrack::lane_target(TurnPath::avx2).kernels; }
+void BM_W_exact_avx2(benchmark::State& s) { errf_grid(s, avx2().errf_array); }
 void BM_W_fast_avx2(benchmark::State& s) {
   errf_grid(s, [](const double* x, const double* y, double* wx, double* wy, int n) {
-    bbtrack::errf_fast_array_avx2(x, y, wx, wy, n, bbtrack::errf_fast_detail::kFar2);
+    avx2().errf_fast_array(x, y, wx, wy, n, bbtrack::errf_fast_detail::kFar2);
   });
 }
 BENCHMARK(BM_W_exact_avx2)->Unit(benchmark::kMicrosecond);

@@ -28,6 +28,7 @@
 #include "bench/example_ring.h"
 #include "kicks/vector/fast_turn.h"
 #include "kicks/transport.h"
+#include "kicks/errf_lanes.h"
 #include "kicks/vector/turn_plan.h"
 
 namespace {
@@ -103,12 +104,13 @@ BENCHMARK(BM_DivisionThroughput_scalar);
 
 // Divisions of one errf call: 2 nu + 3 in the inner region, 18 outside.
 int errf_divisions(double xx, double yy, double& inner) {
+  using namespace bbtrack::errf_region;
   const double x = std::fabs(xx), y = std::fabs(yy);
-  if (!(y < 4.29 && x < 5.33)) return 18;
+  if (!(y < kInnerY && x < kInnerX)) return 2 * kOuterSteps;
   inner += 1;
-  const double xr = x * 0.18761726078799248;
-  const double s = (1.0 - y * 0.2331002331002331) * std::sqrt(1.0 - xr * xr);
-  return 2 * (static_cast<int>(21.0 * s) + 10) + 3;
+  const double xr = x * kRecipInnerX;
+  const double s = (1.0 - y * kRecipInnerY) * std::sqrt(1.0 - xr * xr);
+  return 2 * (static_cast<int>(kFractionSlope * s + kFractionBase)) + 3;
 }
 
 struct TurnWork {
@@ -127,8 +129,8 @@ TurnWork first_turn_work(const State& start) {
   TurnWork w;
   const auto& c = st->coord.coord;
   for (int k = 1; k <= bbtrack::kSections; ++k) {
-    const auto& p = plan.sec[k - 1];
-    if (p.kick) {
+    const auto& p = plan.sec[k - 1].enc;
+    if (plan.sec[k - 1].kick) {
       for (int i = 1; i <= st->np.npart; ++i) {
         w.kicks += 1;
         if (p.round) {
@@ -204,7 +206,7 @@ void BM_TurnPlan_build(benchmark::State& state) {
   bbtrack::TurnPlan plan;
   for (auto _ : state) {
     bbtrack::build_plan(*example().start, plan);
-    benchmark::DoNotOptimize(plan.sec[0].fk1);
+    benchmark::DoNotOptimize(plan.sec[0].enc.fk1);
   }
 }
 void BM_TurnPlan_refresh(benchmark::State& state) {
@@ -212,7 +214,7 @@ void BM_TurnPlan_refresh(benchmark::State& state) {
   bbtrack::build_plan(*example().start, plan);
   for (auto _ : state) {
     bbtrack::refresh_plan(*example().start, plan);
-    benchmark::DoNotOptimize(plan.sec[0].fk1);
+    benchmark::DoNotOptimize(plan.sec[0].enc.fk1);
   }
 }
 BENCHMARK(BM_TurnPlan_build)->Unit(benchmark::kMicrosecond);

@@ -1,17 +1,10 @@
 #include <cmath>
 
 #include "input/readers.h"
+#include "kicks/wire.h"
 #include "run/unit_numbers.h"
 
 namespace bbtrack {
-namespace {
-
-// Single-precision literals of the original constants, widened to double.
-constexpr double kMu0Scale = 1.0000000116860974e-07;  // 1e-7
-constexpr double kRigidity = 3.3559999465942383;      // 3.356: Brho = 3.356 * 0.938 * gamma T m
-constexpr double kProtonMass = 0.9380000233650208;    // 0.938 GeV
-
-}  // namespace
 
 void init(State& st, textio::Io& io) {
   auto& bb = st.bb;
@@ -25,15 +18,14 @@ void init(State& st, textio::Io& io) {
   st.timec.trev = st.readin3.circumference / st.fundcon.clight;
 
   if (st.wire.iwire == 1) {
-    const double mu0 = 4.0 * pi * kMu0Scale;
     const double wl = 1.0;  // wire length of the strength check, m
     const double npar = static_cast<double>(st.crossing.npar);
     // The current for which the wire's integrated kick equals that of
-    // npar long-range encounters.
-    const double current =
-        2.0 * bb.rp * bb.dnb * npar * 2.0 * pi * kRigidity * kProtonMass / (mu0 * wl);
+    // npar long-range encounters: wire_strength solved for the current.
+    const double current = 2.0 * bb.rp * bb.dnb * npar * 2.0 * pi * kWireRigidity *
+                           kWireProtonMass / (wire_mu0(pi) * wl);
     io.print(kStdout, {" wire current = ", current, " A"});
-    const double kw = mu0 * current * wl / (2.0 * pi * kRigidity * bb.gamma * kProtonMass);
+    const double kw = wire_strength(current, wl, bb.gamma, pi);
     st.wire.wirestr = kw * (st.wire.wstrerr + 1.0);
     const double total = npar * bb.srparam;
     const double ratio = total / st.wire.wirestr;

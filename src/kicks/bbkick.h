@@ -5,12 +5,16 @@
 
 namespace bbtrack {
 
+// The beam-beam kick of one particle, the one-lane instances of the kick
+// written once over lanes (kicks/kick_lanes.h) with the constants of the
+// encounter model (kicks/encounter.h).
+
 // Kick function G of a two-dimensional Gaussian bunch of r.m.s. sizes sigx,
 // sigy centred at (x0, y0), felt at (x, y): the vertical component goes to
 // gy, the horizontal one to gx (1/m; times `factor` it is the angle change).
-// Nearly round bunches (sizes within 1 %) use the round-beam field with the
-// product of the two sizes; others use the elliptical (complex error
-// function) field. A component whose separation is zero is a zero of the
+// Nearly round bunches (sizes within kRoundTolerance) use the round-beam
+// field with the product of the two sizes; others use the elliptical
+// (complex error function) field. A component whose separation is zero is a zero of the
 // sign of that separation, also at the centre itself. `errf_mode` picks the
 // evaluation of w (here and in the routines below): errf, or in the opt-in
 // mode errf_fast, with exp_fast for the elliptical field's Gaussian factor

@@ -9,8 +9,8 @@
 // the accuracy measured.
 //
 // Each first-quadrant evaluation is written once, as a template on the lane
-// type: the scalar routine errf_fast instantiates it for one double, the
-// particle blocks (kicks/vector/errf_fast_lanes.h) for a register, and both
+// type (kicks/lanes/lane.h): the scalar routine errf_fast instantiates it for
+// one double, the particle blocks (kicks/errf_fast_lanes.h) for a register, and both
 // perform the same additions, multiplications, fused multiply-adds (V::fma:
 // std::fma for one double, the processor's instruction for a register, both
 // a b + c rounded once) and the one division in the same order, so they
@@ -30,12 +30,6 @@ enum class ErrfMode { exact, fast };
 // The mode a run asks for by the value of its BBTRACK_ERRF setting
 // (nullptr when unset): "fast" selects errf_fast, anything else errf.
 ErrfMode errf_mode_for(const char* bbtrack_errf);
-
-// w(xx + i yy) = wx + i wy. The first quadrant by the approximations below,
-// the far form from |z|^2 = far2 on (errf_fast_detail::kFar2, or kFarLong2
-// for the arguments of a long-range encounter: see far_border); the
-// real-axis rule and the other quadrants by errf_tail, as errf does.
-void errf_fast(double xx, double yy, double& wx, double& wy, double far2 = 100.0);
 
 // exp(t) for t <= 0 as the particle blocks compute it in this mode (see
 // exp_nonpositive below); the Gaussian factor of the elliptical kick.
@@ -67,19 +61,6 @@ inline constexpr double kA[kTerms] = {
     9.939318013576688e-11,  6.346271847688264e-12,  -1.4312519349833837e-11,
     -2.1170683482393015e-12, 2.098044988097298e-12, 4.431618285200437e-13,
     -3.238862088097313e-13, -8.046291993603705e-14, 5.35639948982416e-14,
-};
-
-// The lane type of a single double, for the scalar instantiation.
-struct OneLane {
-  using D = double;
-  using M = bool;
-  static D set1(double a) { return a; }
-  static M lt(D a, D b) { return a < b; }
-  static D select(M m, D a, D b) { return m ? a : b; }
-  static D keep(M m, D a) { return m ? a : 0.0; }
-  static D fma(D a, D b, D c) { return std::fma(a, b, c); }
-  // 2^n for a whole number -1022 <= n <= 1023 (exactly).
-  static D pow2(D whole) { return std::ldexp(1.0, static_cast<int>(whole)); }
 };
 
 // exp(t) for t <= 0, K arguments at once, to about two units in the last
@@ -229,7 +210,7 @@ inline void first_quadrant(const typename V::D (&x)[K], const typename V::D (&y)
 // rarely below 8 (far_border below). Registers whose lanes straddle the
 // border compute both forms, so the border of each encounter is put where
 // its arguments seldom are.
-inline constexpr double kFar2 = 100.0;  // errf_fast's default
+inline constexpr double kFar2 = 100.0;
 inline constexpr double kFarLong2 = 60.0;
 inline constexpr double kOut2 = 324.0;  // 7 terms from here
 inline constexpr int kFarTerms = 14;    // the most terms, below kFar2
@@ -359,4 +340,13 @@ inline void far_quadrant(const typename V::D (&x)[K], const typename V::D (&y)[K
 }
 
 }  // namespace errf_fast_detail
+
+// w(xx + i yy) = wx + i wy: the one-lane instance of errf_fast_lanes
+// (kicks/errf_fast_lanes.h). The first quadrant by the approximations above,
+// the far form from |z|^2 = far2 on (kFar2, or kFarLong2 for the arguments
+// of a long-range encounter: see far_border); the real-axis rule and the
+// other quadrants by errf_tail, as errf does.
+void errf_fast(double xx, double yy, double& wx, double& wy,
+               double far2 = errf_fast_detail::kFar2);
+
 }  // namespace bbtrack

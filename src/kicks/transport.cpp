@@ -1,39 +1,34 @@
 #include "kicks/transport.h"
 
-#include "kicks/bbkick.h"
-#include "kicks/wire.h"
+#include "kicks/encounter.h"
+#include "kicks/lanes/one_lane.h"
+#include "kicks/vector/lane_kernels.h"
+#include "kicks/vector/turn_kernel.h"
+#include "kicks/vector/turn_plan.h"
 
 namespace bbtrack {
 
+SectionMatrix section_matrix(const State& st, int k) {
+  const auto& t = st.qarrot.tmat;
+  return {t(k, 1, 1), t(k, 1, 2), t(k, 2, 1), t(k, 2, 2),
+          t(k, 3, 3), t(k, 3, 4), t(k, 4, 3), t(k, 4, 4)};
+}
+
 void bbkickvorn(State& st, int k, ErrfMode errf_mode) {
-  auto& c = st.coord.coord;
-  double dxp = 0.0;
-  double dyp = 0.0;
   const int n = st.np.npart;
-  for (int i = 1; i <= n; ++i) {
-    kickvorn(st, c(i, 1), c(i, 3), dxp, dyp, k, errf_mode);
-    c(i, 2) = c(i, 2) + dxp;
-    c(i, 4) = c(i, 4) + dyp;
-  }
+  if (n <= 0) return;
+  reference_kick(st, k, errf_mode);
+  const Encounter e = encounter_of(st, k);
+  const ParticleColumns c = particle_columns(st);
+  if (errf_mode == ErrfMode::fast)
+    beam_beam_kick<OneLane, 1, ErrfMode::fast>(e, c, n, n, nullptr, nullptr);
+  else
+    beam_beam_kick<OneLane, 1, ErrfMode::exact>(e, c, n, n, nullptr, nullptr);
 }
 
 void rotvorn(State& st, int k) {
-  FArray<double, 4, 4> rmat;
-  for (int j = 1; j <= 4; ++j)
-    for (int i = 1; i <= 4; ++i) rmat(i, j) = st.qarrot.tmat(k, i, j);
-
-  auto& c = st.coord.coord;
   const int n = st.np.npart;
-  for (int i = 1; i <= n; ++i) {
-    const double x = c(i, 1);
-    const double xp = c(i, 2);
-    const double y = c(i, 3);
-    const double yp = c(i, 4);
-    c(i, 1) = rmat(1, 1) * x + rmat(1, 2) * xp;
-    c(i, 2) = rmat(2, 1) * x + rmat(2, 2) * xp;
-    c(i, 3) = rmat(3, 3) * y + rmat(3, 4) * yp;
-    c(i, 4) = rmat(4, 3) * y + rmat(4, 4) * yp;
-  }
+  if (n > 0) transport_range<OneLane>(section_matrix(st, k), particle_columns(st), n);
 }
 
 bool encounter_kicks(const State& st, int k) {
@@ -44,11 +39,13 @@ bool encounter_kicks(const State& st, int k) {
 }
 
 void track_turn(State& st, ErrfMode errf_mode) {
-  for (int k = 1; k <= kSections; ++k) {
-    if (encounter_kicks(st, k)) bbkickvorn(st, k, errf_mode);
-    if (has_wires(st, k)) wirekicks(st, k);
-    rotvorn(st, k);
-  }
+  const int n = st.np.npart;
+  if (n <= 0) return;
+  fill_kick0(st, errf_mode);
+  TurnPlan plan;
+  build_plan(st, plan);
+  const LaneKernels& one = *lane_target(TurnPath::scalar).kernels;
+  one.track[static_cast<int>(errf_mode)](plan, particle_columns(st), 0, n, nullptr);
 }
 
 }  // namespace bbtrack

@@ -1,18 +1,18 @@
 #include "kicks/wire.h"
 
+#include "kicks/kick_lanes.h"
+#include "kicks/lanes/one_lane.h"
+#include "kicks/vector/turn_kernel.h"
+#include "kicks/vector/turn_plan.h"
+
 namespace bbtrack {
 
 double wire_strength(double current, double length, double gamma, double pi) {
-  const double mu0 = 4.0 * pi * kWireMu0Scale;
-  return mu0 * current * length / (2.0 * pi * kWireRigidity * gamma * kWireProtonMass);
+  return wire_mu0(pi) * current * length / (2.0 * pi * kWireRigidity * gamma * kWireProtonMass);
 }
 
 void wire_field(double x, double y, double xw, double yw, double& gy, double& gx) {
-  const double u = x - xw;
-  const double v = y - yw;
-  const double r2 = u * u + v * v;
-  gx = u / r2;
-  gy = v / r2;
+  wire_field_of<OneLane>(xw, yw, x, y, gx, gy);
 }
 
 WireKick make_wire(int32 k, double xw, double yw, double current, double length, double gamma,
@@ -47,20 +47,9 @@ void set_wires(State& st, const WireKick* wires, int32 n) {
 }
 
 void wirekicks(State& st, int k) {
-  auto& c = st.coord.coord;
   const int n = st.np.npart;
-  const WireKick* w = st.wires.w + st.wires.first(k);
-  for (int m = 0; m < st.wires.count(k); ++m) {
-    const WireKick& wk = w[m];
-    for (int i = 1; i <= n; ++i) {
-      double gy, gx;
-      wire_field(c(i, 1), c(i, 3), wk.xw, wk.yw, gy, gx);
-      const double dxp = wk.fk2 - wk.kw * gx;
-      const double dyp = wk.fk1 - wk.kw * gy;
-      c(i, 2) = c(i, 2) + dxp;
-      c(i, 4) = c(i, 4) + dyp;
-    }
-  }
+  if (n > 0)
+    wire_kicks<OneLane>(st.wires.w + st.wires.first(k), st.wires.count(k), particle_columns(st), n);
 }
 
 }  // namespace bbtrack

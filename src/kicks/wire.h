@@ -18,13 +18,17 @@ inline constexpr double kWireMu0Scale = 1.0000000116860974e-07;   // 1e-7
 inline constexpr double kWireRigidity = 3.3559999465942383;       // 3.356
 inline constexpr double kWireProtonMass = 0.9380000233650208;     // 0.938 GeV
 
-// kw = (mu0 I l) / (((2 pi) 3.356) gamma 0.938), in m, the expression of the
-// start-up evaluation.
+// mu0 = 4 pi * 1e-7 (T m/A) as the wire evaluation computes it.
+inline double wire_mu0(double pi) { return 4.0 * pi * kWireMu0Scale; }
+
+// kw = (mu0 I l) / (((2 pi) 3.356) gamma 0.938), in m: the strength of a
+// wire in tracking and of the start-up evaluation's wire.
 double wire_strength(double current, double length, double gamma, double pi);
 
 // Kick function of a wire at (xw, yw) felt at (x, y): gx = u / r^2,
 // gy = v / r^2 with u = x - xw, v = y - yw (1/m). On the wire itself both are
-// not-a-number.
+// not-a-number. The one-lane instance of the lanes' wire field
+// (kicks/kick_lanes.h).
 void wire_field(double x, double y, double xw, double yw, double& gy, double& gx);
 
 // The kick record of a wire at point k: position in m, its strength and the
@@ -38,7 +42,8 @@ WireKick make_wire(int32 k, double xw, double yw, double current, double length,
 void set_wires(State& st, const WireKick* wires, int32 n);
 
 // Kicks of the wires of point k on particles 1 .. npart, in their order:
-// x' += fk2 - kw gx, y' += fk1 - kw gy.
+// x' += fk2 - kw gx, y' += fk1 - kw gy (the one-lane instance of the turn's
+// wire kicks).
 void wirekicks(State& st, int k);
 
 // Whether point k has wires: the one check a section without wires pays.

@@ -4,21 +4,18 @@
 #include <vector>
 
 #include "kicks/errf_fast.h"
-#include "kicks/vector/block_entry_points.h"
+#include "kicks/vector/lane_kernels.h"
 #include "kicks/vector/thread_split.h"
 #include "kicks/vector/turn_plan.h"
 #include "run/state.h"
 
 namespace bbtrack {
 
-// How a turn is computed. scalar: track_turn, the reference routines one
-// particle at a time. avx2 / avx512: blocks of 4 / 8 particles in the lanes
-// of one register (avx2 with FMA, which the fast error function's mode
-// uses). best: the widest block this processor runs, else scalar.
-enum class TurnPath { scalar, avx2, avx512, best };
+// TurnPath (kicks/vector/lane_kernels.h): how a turn is computed, scalar
+// (one lane, as track_turn), avx2, avx512 or best.
 
-// One turn of the ring, computed in registers of particles, each thread
-// carrying its run of the particles through all 73 sections. The
+// One turn of the ring by the turn kernel of a path, each thread carrying
+// its run of the particles through all 73 sections. The
 // coordinates (and kick0 with kick0set) come out bit for bit as track_turn
 // leaves them, for any path and thread count; only a NaN, which valid input
 // never produces, may come out with another sign or payload, as the
@@ -32,8 +29,9 @@ enum class TurnPath { scalar, avx2, avx512, best };
 class FastTurn {
  public:
   // threads: the number of threads of a turn, 0 for OpenMP's default
-  // (OMP_NUM_THREADS, else one per processor); the scalar path uses one. A
-  // path the processor cannot run is replaced by the best one it can.
+  // (OMP_NUM_THREADS, else one per processor); the scalar path, the
+  // reference, uses one. A path the processor cannot run is replaced by the
+  // best one it can.
   // errf_mode: the evaluation of w in the kicks (errf_fast in the opt-in
   // mode), the same on every path.
   explicit FastTurn(TurnPath path = TurnPath::best, int threads = 0,
@@ -50,7 +48,7 @@ class FastTurn {
   static bool supported(TurnPath path);
 
  private:
-  using Kernel = void (*)(const TurnPlan&, const ParticleColumns&, int, int, LaneWorkspace&);
+  using Kernel = void (*)(const TurnPlan&, const ParticleColumns&, int, int, LaneWorkspace*);
   TurnPath path_;
   ErrfMode errf_mode_;
   int lanes_ = 1;
@@ -64,7 +62,7 @@ class FastTurn {
 };
 
 // The path a run asks for by the value of its BBTRACK_SCALAR setting
-// (nullptr when unset): "1" selects the scalar routines, anything else the
+// (nullptr when unset): "1" selects the scalar path, anything else the
 // best block path.
 TurnPath turn_path_for(const char* bbtrack_scalar);
 

@@ -2,8 +2,8 @@
 //
 // In errf's inner region an argument takes from 10 to 31 steps of its
 // continued fraction (and 7 to 30 of its sum), set by its distance from the
-// region's corner; outside it, 9. A register runs as many steps as its
-// longest lane, so lanes filled in particle order wait on their slowest
+// region's border (errf_region); outside it, 9. A register runs as many
+// steps as its longest lane, so lanes filled in particle order wait on their slowest
 // neighbour and compute both regions' schemes when they straddle the border.
 // Here all errf arguments of the encounter (two per particle) are sorted by
 // their region and step counts, once per encounter and turn, by a counting
@@ -13,35 +13,36 @@
 // argument's own arithmetic is unchanged: where it sits only decides which
 // lane computes it.
 //
-// Templated on the lane type and included only by the translation units
-// compiled for that processor (internal linkage, see simd_avx512.h).
+// Internal linkage (see kicks/lanes/lane.h).
 #pragma once
 
 #include <cmath>
 
-#include "kicks/vector/block_entry_points.h"
-#include "kicks/vector/errf_lanes.h"
+#include "kicks/errf_lanes.h"
+#include "kicks/lanes/lane.h"
+#include "kicks/vector/lane_kernels.h"
 
 namespace bbtrack {
 namespace {
 
-// Buckets of the counting sort: the outer region, then the 45 intervals of
-// s in which the pair (nu, nc) is constant, numbered by s.
-constexpr int kBuckets = 46;
+// Buckets of the counting sort: the outer region, then the intervals of s
+// in which the pair (nu, nc) is constant, numbered by s: s = 1 and the
+// 21 + 23 steps of the two counts in (0, 1) split it into 45.
+constexpr int kBuckets = 2 + static_cast<int>(errf_region::kFractionSlope) +
+                         static_cast<int>(errf_region::kSumSlope);
 constexpr int kKeySteps = 4096;
 
 // The sort key of an errf argument: 0 outside the inner region, else 1 +
-// s^2 of its step counts (nu = trunc(21 s) + 10, nc = trunc(23 s) + 7) in
-// steps of 1/4096, s^2 in (0, 1].
+// s^2 of its step counts (errf_region) in steps of 1/4096, s^2 in (0, 1].
 template <class V>
 D<V> step_key(D<V> xx, D<V> yy) {
+  using namespace errf_region;
   const D<V> one = V::set1(1.0);
   const D<V> x = V::abs(xx), y = V::abs(yy);
-  const M<V> inner = V::land(V::lt(y, V::set1(4.29)), V::lt(x, V::set1(5.33)));
-  const D<V> xr = x * V::set1(0.18761726078799248);
-  const D<V> t = one - y * V::set1(0.2331002331002331);
+  const D<V> xr = x * V::set1(kRecipInnerX);
+  const D<V> t = one - y * V::set1(kRecipInnerY);
   const D<V> s2 = t * t * (one - xr * xr);
-  return V::select(inner, V::trunc(s2 * V::set1(kKeySteps)) + one, V::set1(0.0));
+  return V::select(inner<V>(x, y), V::trunc(s2 * V::set1(kKeySteps)) + one, V::set1(0.0));
 }
 
 // The bucket of each key. An argument next to the border of two intervals
@@ -54,8 +55,8 @@ struct BucketTable {
     for (int i = 0; i <= kKeySteps; ++i) {
       const double s = std::sqrt((i + 0.5) / kKeySteps);
       const double c = s < 1.0 ? s : 1.0;
-      b[i + 1] =
-          static_cast<unsigned char>(1 + static_cast<int>(21.0 * c) + static_cast<int>(23.0 * c));
+      b[i + 1] = static_cast<unsigned char>(1 + static_cast<int>(errf_region::kFractionSlope * c) +
+                                            static_cast<int>(errf_region::kSumSlope * c));
     }
   }
   int operator()(double key) const { return b[static_cast<int>(key)]; }
@@ -86,6 +87,7 @@ template <class V, int K>
 void errf_registers(const LaneWorkspace::Args& a, const int* at, int registers, int outer,
                     double* e, int n) {
   static_assert(1 <= K && K <= 4);
+  constexpr int kOuter = errf_region::kOuterSteps;
   const int batches = (registers + K - 1) / K;
   const int outer_batches = outer / K;
   int done = 0;
@@ -94,7 +96,7 @@ void errf_registers(const LaneWorkspace::Args& a, const int* at, int registers, 
     // The last batch takes whatever is left, however many outer batches
     // came before it.
     const int quota = batch + 1 == batches    ? left
-                      : batch < outer_batches ? (left < 9 ? left : 9)
+                      : batch < outer_batches ? (left < kOuter ? left : kOuter)
                                               : (left + (batches - batch) - 1) / (batches - batch);
     ExpQueue side{e + done, quota};
     switch (registers - r < K ? registers - r : K) {

@@ -15,7 +15,7 @@
 #include "kicks/errf_fast.h"
 #include "kicks/ring_states.h"
 #include "kicks/transport.h"
-#include "kicks/vector/block_entry_points.h"
+#include "kicks/vector/lane_kernels.h"
 #include "kicks/vector/fast_turn.h"
 #include "run/diagnostics.h"
 
@@ -31,13 +31,6 @@ bool same(double a, double b) {
 }
 
 TEST(ErrfFastPaths, LanesRoundAsTheScalarRoutine) {
-  struct Lanes {
-    const char* name;
-    TurnPath path;
-    void (*fn)(const double*, const double*, double*, double*, int, double);
-  };
-  const Lanes lanes[] = {{"avx512", TurnPath::avx512, errf_fast_array_avx512},
-                         {"avx2", TurnPath::avx2, errf_fast_array_avx2}};
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<double> v = {0.0,  1e-300, 5e-324, 0.01, 0.5,  1.0,  2.0,  3.0,  4.29,
                            5.33, 6.9,    7.0,    9.0,  40.0, 1e6,  1e10, 1e200, inf};
@@ -54,12 +47,12 @@ TEST(ErrfFastPaths, LanesRoundAsTheScalarRoutine) {
     xs.push_back(0.0037 * i);
     ys.push_back(0.0023 * ((i * 7) % 3000));
   }
-  for (const Lanes& l : lanes) {
-    if (!FastTurn::supported(l.path)) continue;
+  for (const LaneTarget& l : lane_targets()) {
+    if (!l.supported) continue;
     for (double far2 : {errf_fast_detail::kFar2, errf_fast_detail::kFarLong2}) {
       const int n = static_cast<int>(xs.size());
       std::vector<double> wx(xs.size()), wy(xs.size());
-      l.fn(xs.data(), ys.data(), wx.data(), wy.data(), n, far2);
+      l.kernels->errf_fast_array(xs.data(), ys.data(), wx.data(), wy.data(), n, far2);
       int bad = 0;
       for (int i = 0; i < n && bad < 10; ++i) {
         double rx, ry;

@@ -1,4 +1,4 @@
-// errf computed in register lanes against the scalar errf, bit for bit, on
+// errf computed in the lanes of every target against errf, bit for bit, on
 // arguments chosen to put neighbouring lanes on different paths: inner and
 // outer region, every step count, the region borders, the real axis, the
 // other quadrants, signed zeros, huge values, infinities and NaN.
@@ -10,22 +10,10 @@
 #include <vector>
 
 #include "kicks/errf.h"
-#include "kicks/vector/fast_turn.h"
-#include "kicks/vector/block_entry_points.h"
+#include "kicks/vector/lane_kernels.h"
 
 namespace bbtrack {
 namespace {
-
-using ErrfArray = void (*)(const double*, const double*, double*, double*, int);
-
-struct Lanes {
-  const char* name;
-  TurnPath path;
-  ErrfArray fn;
-};
-
-const Lanes kLanes[] = {{"avx512", TurnPath::avx512, errf_array_avx512},
-                        {"avx2", TurnPath::avx2, errf_array_avx2}};
 
 std::vector<double> edge_values() {
   const double inf = std::numeric_limits<double>::infinity();
@@ -41,11 +29,11 @@ std::vector<double> edge_values() {
   return v;
 }
 
-void expect_same_as_scalar(const Lanes& l, const std::vector<double>& xs,
+void expect_same_as_scalar(const LaneTarget& l, const std::vector<double>& xs,
                            const std::vector<double>& ys) {
   const int n = static_cast<int>(xs.size());
   std::vector<double> wx(xs.size()), wy(xs.size());
-  l.fn(xs.data(), ys.data(), wx.data(), wy.data(), n);
+  l.kernels->errf_array(xs.data(), ys.data(), wx.data(), wy.data(), n);
   int bad = 0;
   for (int i = 0; i < n && bad < 10; ++i) {
     double rx, ry;
@@ -69,8 +57,8 @@ TEST(ErrfLanes, EdgeValuesInEveryPairing) {
       xs.push_back(a);
       ys.push_back(b);
     }
-  for (const Lanes& l : kLanes)
-    if (FastTurn::supported(l.path)) expect_same_as_scalar(l, xs, ys);
+  for (const LaneTarget& l : lane_targets())
+    if (l.supported) expect_same_as_scalar(l, xs, ys);
 }
 
 TEST(ErrfLanes, DenseGridOverBothRegions) {
@@ -82,8 +70,8 @@ TEST(ErrfLanes, DenseGridOverBothRegions) {
       xs.push_back(x);
       ys.push_back(y);
     }
-  for (const Lanes& l : kLanes)
-    if (FastTurn::supported(l.path)) expect_same_as_scalar(l, xs, ys);
+  for (const LaneTarget& l : lane_targets())
+    if (l.supported) expect_same_as_scalar(l, xs, ys);
 }
 
 TEST(ErrfLanes, CountsThatAreNotAWholeRegister) {
@@ -93,8 +81,8 @@ TEST(ErrfLanes, CountsThatAreNotAWholeRegister) {
       xs.push_back(0.3 * i);
       ys.push_back(5.0 - 0.4 * i);
     }
-    for (const Lanes& l : kLanes)
-      if (FastTurn::supported(l.path)) expect_same_as_scalar(l, xs, ys);
+    for (const LaneTarget& l : lane_targets())
+      if (l.supported) expect_same_as_scalar(l, xs, ys);
   }
 }
 

@@ -1,28 +1,64 @@
-// The complex error function for a register of arguments, one per lane,
-// bit for bit as errf computes it for each: both regions' schemes where the
-// lanes need both, chosen per lane by a mask; the step counts of the inner
-// region per lane, the register looping as often as its longest lane needs
-// while a lane whose count is done keeps its values (the steps that every
-// lane takes need no mask); the real-axis rule and the other quadrants lane
-// by lane through errf_tail, the scalar code itself.
+// The complex error function w(z) = exp(-z^2) erfc(-i z), written once over
+// the lane type: errf is its one-lane instance, the particle blocks use it
+// on registers, each lane computing bit for bit what errf computes for its
+// argument. Both regions' schemes run where a register's lanes need both,
+// chosen per lane by a mask; the step counts of the inner region are per
+// lane, the register looping as often as its longest lane needs while a
+// lane whose count is done keeps its values (the steps that every lane
+// takes need no mask); the real-axis rule and the other quadrants go lane
+// by lane through errf_tail.
 //
-// Templated on the lane type (simd_avx2.h, simd_avx512.h) and included
-// only by the translation unit compiled for that processor; internal linkage
-// for the reason given in simd_avx512.h.
+// Internal linkage: included by translation units compiled for different
+// processors (see lanes/lane.h).
 #pragma once
 
 #include <cmath>
 
 #include "kicks/errf.h"
+#include "kicks/lanes/lane.h"
 
 namespace bbtrack {
-namespace {
 
-// A register of doubles and a lane mask of the lane type V.
+// The scheme of the first quadrant and its constants are those of
+// W. Gautschi's algorithm (SIAM J. Numer. Anal. 7 (1970) 187; Comm. ACM 12
+// (1969) 635, Algorithm 363), with his values for an absolute error of
+// about 1e-10 (about 1e-9 at worst, near the corner (5.33, 4.29), as
+// tests/kicks/errf_test.cpp measures): inside the rectangle y < 4.29, x < 5.33 a summed continued
+// fraction whose length follows s = (1 - y/4.29) sqrt(1 - (x/5.33)^2),
+// which falls from 1 at the origin to 0 on the border; outside it a
+// continued fraction of nine terms. Every use (errf, the sort of its
+// arguments by step count, the kick's test for the inner region) takes
+// these names.
+namespace errf_region {
+inline constexpr double kInnerY = 4.29;  // the inner region: y < kInnerY and x < kInnerX
+inline constexpr double kInnerX = 5.33;
+// 1/4.29 and 1/5.33 as the algorithm writes them, by which s is multiplied
+// (never divided).
+inline constexpr double kRecipInnerY = 0.2331002331002331;
+inline constexpr double kRecipInnerX = 0.18761726078799248;
+// The step h = 1.6 s of the summation: lambda = 1/(2h) = 1/(3.2 s).
+inline constexpr double kTwoH = 3.2;
+// Inner region: nu = trunc(21 s) + 10 steps of the continued fraction and
+// nc = trunc(23 s) + 7 summed terms (one more than the algorithm's counts
+// of 9 + 21 s and 6 + 23 s, whose terms it numbers from 0).
+inline constexpr double kFractionSlope = 21.0;
+inline constexpr double kFractionBase = 10.0;
+inline constexpr double kSumSlope = 23.0;
+inline constexpr double kSumBase = 7.0;
+inline constexpr int kMostFractionSteps = 31;  // at s = 1
+inline constexpr int kMostSumSteps = 30;
+inline constexpr int kOuterSteps = 9;  // the continued fraction outside
+// 2/sqrt(pi) to the digits the algorithm gives.
+inline constexpr double kTwoOverSqrtPi = 1.12837916709551;
+
+// Lanes of x, y >= 0 inside the inner region (false for NaN).
 template <class V>
-using D = typename V::D;
-template <class V>
-using M = typename V::M;
+M<V> inner(D<V> x, D<V> y) {
+  return V::land(V::lt(y, V::set1(kInnerY)), V::lt(x, V::set1(kInnerX)));
+}
+}  // namespace errf_region
+
+namespace {
 
 // Exponentials of a set of lanes, computed a few at a time between the
 // steps of a continued fraction: the library calls then run on the other
@@ -55,32 +91,31 @@ void lane_range(D<V> a, int& lo, int& hi) {
   hi = static_cast<int>(h);
 }
 
-// lambda^(1 - nc) for nc >= 7 as ipow does it: with m = nc - 1, repeated
-// squaring from the lowest bit of m, the factor of each set bit multiplied
-// in as it comes, then one division. m <= 29 has five bits; a lane whose
-// higher bits are clear is not touched by them.
-template <class V>
-D<V> ipow_negative(D<V> lambda, D<V> m) {
-  D<V> y = V::select(V::bit_set(m, 0), lambda, V::set1(1.0));
-  D<V> p = lambda;
-  for (int bit = 1; bit < 5; ++bit) {
+// x^m for a whole 0 <= m < 2^kBits, the same for every lane, by
+// square-and-multiply from the lowest bit of m, the factor of each set bit
+// multiplied in as it comes: the sequence of roundings of ipow.
+template <class V, int kBits>
+D<V> ipow_whole(D<V> x, unsigned int m) {
+  D<V> y = (m & 1u) ? x : V::set1(1.0);
+  for (int bit = 1; bit < kBits; ++bit) {
+    x = x * x;
+    if ((m >> bit) & 1u) y = y * x;
+  }
+  return y;
+}
+
+// The same with m per lane (whole numbers below 2^kBits in a register):
+// each lane takes the products of its own m, a lane whose higher bits are
+// clear is not touched by them.
+template <class V, int kBits>
+D<V> ipow_lanes(D<V> x, D<V> m) {
+  D<V> y = V::select(V::bit_set(m, 0), x, V::set1(1.0));
+  D<V> p = x;
+  for (int bit = 1; bit < kBits; ++bit) {
     p = p * p;
     y = V::select(V::bit_set(m, bit), y * p, y);
   }
-  return V::set1(1.0) / y;
-}
-
-// The same for a register whose lanes all have the same m: the set bits are
-// known, and each lane takes the same products as above.
-template <class V>
-D<V> ipow_negative(D<V> lambda, int m) {
-  D<V> y = m & 1 ? lambda : V::set1(1.0);
-  D<V> p = lambda;
-  for (int bit = 1; bit < 5; ++bit) {
-    p = p * p;
-    if ((m >> bit) & 1) y = y * p;
-  }
-  return V::set1(1.0) / y;
+  return y;
 }
 
 // Lanes on the real axis or outside the first quadrant finish one by one,
@@ -107,15 +142,17 @@ void finish_tail_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], 
   }
 }
 
-// errf of K arguments per lane at once; their continued fractions are
-// independent chains of divisions that the processor overlaps.
+// w of K arguments per lane at once; their continued fractions are
+// independent chains of divisions that the processor overlaps. `side`
+// holds exponentials to be made between the steps.
 template <class V, int K>
 void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&wy)[K],
                 ExpQueue& side) {
+  using namespace errf_region;
   const D<V> zero = V::set1(0.0);
   const D<V> one = V::set1(1.0);
   const D<V> half = V::set1(0.5);
-  const D<V> cc = V::set1(1.12837916709551);
+  const D<V> cc = V::set1(kTwoOverSqrtPi);
   // Every lane is written by one of the two schemes below; starting from
   // zero keeps the compiler from seeing a read of an unset register.
   for (int k = 0; k < K; ++k) wx[k] = wy[k] = zero;
@@ -123,15 +160,15 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
   // Per argument k: whether any of its lanes is in the inner region and
   // whether any is outside it; a scheme no lane needs is not computed.
   D<V> x[K], y[K];
-  M<V> inner[K];
+  M<V> in[K];
   bool some_inner[K], some_outer[K];
   bool any_inner = false, any_outer = false;
   for (int k = 0; k < K; ++k) {
     x[k] = V::abs(xx[k]);
     y[k] = V::abs(yy[k]);
-    inner[k] = V::land(V::lt(y[k], V::set1(4.29)), V::lt(x[k], V::set1(5.33)));
-    some_inner[k] = V::any(inner[k]);
-    some_outer[k] = !V::all(inner[k]);
+    in[k] = inner<V>(x[k], y[k]);
+    some_inner[k] = V::any(in[k]);
+    some_outer[k] = !V::all(in[k]);
     any_inner = any_inner || some_inner[k];
     any_outer = any_outer || some_outer[k];
   }
@@ -143,18 +180,23 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
       numax[k] = ncmax[k] = numin[k] = ncmin[k] = 0;
       lambda[k] = nc[k] = nu[k] = xl[k] = xh[k] = zero;
       if (!some_inner[k]) continue;
-      const D<V> xr = x[k] * V::set1(0.18761726078799248);
-      D<V> s = (one - y[k] * V::set1(0.2331002331002331)) * V::sqrt(one - xr * xr);
+      const D<V> xr = x[k] * V::set1(kRecipInnerX);
+      D<V> s = (one - y[k] * V::set1(kRecipInnerY)) * V::sqrt(one - xr * xr);
       // Lanes of the outer region get a harmless s with the fewest steps
       // (nc = 7, nu = 10); their inner result is discarded.
-      s = V::select(inner[k], s, V::set1(0.03125));
-      lambda[k] = one / (V::set1(3.2) * s);
-      nc[k] = V::trunc(V::set1(23.0) * s) + V::set1(7.0);
-      nu[k] = V::trunc(V::set1(21.0) * s) + V::set1(10.0);
+      s = V::select(in[k], s, V::set1(0.03125));
+      lambda[k] = one / (V::set1(kTwoH) * s);
+      nc[k] = V::trunc(V::set1(kSumSlope) * s) + V::set1(kSumBase);
+      nu[k] = V::trunc(V::set1(kFractionSlope) * s) + V::set1(kFractionBase);
       lane_range<V>(nu[k], numin[k], numax[k]);
       lane_range<V>(nc[k], ncmin[k], ncmax[k]);
-      xl[k] = ncmin[k] == ncmax[k] ? ipow_negative<V>(lambda[k], ncmin[k] - 1)
-                                   : ipow_negative<V>(lambda[k], nc[k] - one);
+      // xl = lambda^(1 - nc), one division after the products; nc - 1 has
+      // five bits at most.
+      constexpr int kBits = 5;
+      static_assert(kMostSumSteps - 1 < (1 << kBits));
+      xl[k] = one / (ncmin[k] == ncmax[k]
+                         ? ipow_whole<V, kBits>(lambda[k], static_cast<unsigned int>(ncmin[k] - 1))
+                         : ipow_lanes<V, kBits>(lambda[k], nc[k] - one));
       xh[k] = y[k] + half / lambda[k];
       nmax = numax[k] > nmax ? numax[k] : nmax;
     }
@@ -231,8 +273,8 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
   if (any_outer) {
     D<V> rx[K], ry[K];
     for (int k = 0; k < K; ++k) rx[k] = ry[k] = zero;
-    const int side_step = side.per_step(9);
-    for (int n = 9; n >= 1; --n) {
+    const int side_step = side.per_step(kOuterSteps);
+    for (int n = kOuterSteps; n >= 1; --n) {
       side.run(side_step);
       const D<V> dn = V::set1(static_cast<double>(n));
       for (int k = 0; k < K; ++k) {
@@ -246,51 +288,12 @@ void errf_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], D<V> (&wx)[K], D<V> (&
     }
     for (int k = 0; k < K; ++k) {
       if (!some_outer[k]) continue;
-      wx[k] = some_inner[k] ? V::select(inner[k], wx[k], cc * rx[k]) : cc * rx[k];
-      wy[k] = some_inner[k] ? V::select(inner[k], wy[k], cc * ry[k]) : cc * ry[k];
+      wx[k] = some_inner[k] ? V::select(in[k], wx[k], cc * rx[k]) : cc * rx[k];
+      wy[k] = some_inner[k] ? V::select(in[k], wy[k], cc * ry[k]) : cc * ry[k];
     }
   }
 
   finish_tail_lanes<V, K>(xx, yy, wx, wy);
-}
-
-// An evaluation of w by the lanes on n arguments, two registers at a time;
-// the arguments past n in the last pair are copies of the first. eval(zx,
-// zy, re, im) takes and fills arrays of two registers.
-template <class V, class Eval>
-void errf_array_by(const double* xx, const double* yy, double* wx, double* wy, int n,
-                   Eval eval) {
-  constexpr int W = V::kWidth;
-  for (int first = 0; first < n; first += 2 * W) {
-    alignas(64) double a[2][2 * W], w[2][2 * W];
-    for (int i = 0; i < 2 * W; ++i) {
-      const int from = first + i < n ? first + i : 0;
-      a[0][i] = xx[from];
-      a[1][i] = yy[from];
-    }
-    const D<V> zx[2] = {V::load(a[0]), V::load(a[0] + W)};
-    const D<V> zy[2] = {V::load(a[1]), V::load(a[1] + W)};
-    D<V> re[2], im[2];
-    eval(zx, zy, re, im);
-    for (int k = 0; k < 2; ++k) {
-      V::store(w[0] + k * W, re[k]);
-      V::store(w[1] + k * W, im[k]);
-    }
-    for (int i = 0; i < 2 * W && first + i < n; ++i) {
-      wx[first + i] = w[0][i];
-      wy[first + i] = w[1][i];
-    }
-  }
-}
-
-// errf of n arguments by errf_lanes (two fractions in flight).
-template <class V>
-void errf_array(const double* xx, const double* yy, double* wx, double* wy, int n) {
-  errf_array_by<V>(xx, yy, wx, wy, n, [](const D<V>(&zx)[2], const D<V>(&zy)[2], D<V>(&re)[2],
-                                         D<V>(&im)[2]) {
-    ExpQueue none{nullptr, 0};
-    errf_lanes<V, 2>(zx, zy, re, im, none);
-  });
 }
 
 }  // namespace

@@ -1,13 +1,14 @@
-// Eight doubles in one AVX-512 register, with the lane masks in a mask
-// register. Only correctly rounded operations (add, sub, mul, div, sqrt) and
-// exact ones (sign bits, blends, truncation of small values) are offered, so
-// a lane computes bit for bit what the scalar code computes for one number.
-// Include only in a translation unit compiled with -mavx512f -mavx512dq;
-// everything here has internal linkage so that no code for this processor
-// can be picked by the linker for a translation unit compiled without it.
+// Eight doubles in one 512-bit AVX-512 register, with the lane masks in a
+// mask register: the operations of every lane type (lane.h), each lane
+// rounding exactly as one double does. Include only in a translation unit
+// compiled with -mavx512f -mavx512dq; internal linkage throughout, so that
+// no code for this processor can be picked by the linker for a translation
+// unit compiled without it.
 #pragma once
 
 #include <immintrin.h>
+
+#include "kicks/lanes/lane.h"
 
 namespace bbtrack {
 namespace {

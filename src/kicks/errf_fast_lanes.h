@@ -1,18 +1,19 @@
-// errf_fast for a register of arguments, one per lane, bit for bit as the
-// scalar errf_fast computes each: the same first-quadrant templates
-// (kicks/errf_fast.h, the rational and the far form, chosen per lane by the
-// same test) instantiated for the lane type, then the real-axis rule and
-// the other quadrants lane by lane through errf_tail.
+// errf_fast over the lane type, each lane bit for bit as the one-lane
+// instance, errf_fast itself, computes its argument: the first-quadrant
+// templates of kicks/errf_fast.h (the rational and the far form, chosen per
+// lane by its |z|^2 against the register's border) instantiated for the
+// lane type, then the real-axis rule and the other quadrants lane by lane
+// through errf_tail.
 //
-// Included only by the translation units compiled for a processor (see
-// errf_lanes.h); internal linkage.
+// Internal linkage (see lanes/lane.h).
 #pragma once
 
 #include <type_traits>
 
 #include "kicks/errf.h"
 #include "kicks/errf_fast.h"
-#include "kicks/vector/errf_lanes.h"
+#include "kicks/errf_lanes.h"
+#include "kicks/lanes/lane.h"
 
 namespace bbtrack {
 namespace {
@@ -143,10 +144,10 @@ void fast_quadrant(const D<V> (&x)[K], const D<V> (&y)[K], const D<V> (&r2)[K],
 
 // errf_fast of K arguments per lane, register k from |z|^2 = far2[k] on by
 // the far form: fast_quadrant on |x|, |y|, then the real-axis rule and the
-// other quadrants lane by lane through errf_tail.
-// The exponentials queued in `side` are left to the caller (side.finish()):
-// a library call in the middle of the sum would spill the registers it
-// keeps.
+// other quadrants lane by lane through errf_tail. Unlike errf_lanes it makes
+// no exponentials between its steps: a library call in the middle of the
+// sums would spill the registers they keep (the kick's Gaussian factor in
+// this mode is exp_nonpositive, after it).
 template <class V, int K>
 void errf_fast_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], const double (&far2)[K],
                      D<V> (&wx)[K], D<V> (&wy)[K]) {
@@ -159,18 +160,6 @@ void errf_fast_lanes(const D<V> (&xx)[K], const D<V> (&yy)[K], const double (&fa
   }
   fast_quadrant<V, K>(x, y, r2, far2, wx, wy);
   finish_tail_lanes<V, K>(xx, yy, wx, wy);
-}
-
-// errf_fast of n arguments by errf_fast_lanes, the far form from |z|^2 =
-// far2 on.
-template <class V>
-void errf_fast_array(const double* xx, const double* yy, double* wx, double* wy, int n,
-                     double far2) {
-  errf_array_by<V>(xx, yy, wx, wy, n, [far2](const D<V>(&zx)[2], const D<V>(&zy)[2],
-                                             D<V>(&re)[2], D<V>(&im)[2]) {
-    const double borders[2] = {far2, far2};
-    errf_fast_lanes<V, 2>(zx, zy, borders, re, im);
-  });
 }
 
 }  // namespace

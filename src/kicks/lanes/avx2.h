@@ -1,11 +1,13 @@
-// Four doubles in one AVX register; a lane mask is a register of all-ones
-// or all-zeros lanes. The same operations as simd_avx512.h, with the same
-// guarantee: each lane rounds exactly as the scalar code does.
-// Include only in a translation unit compiled with -mavx2 -mfma; internal linkage
-// throughout (see simd_avx512.h for why).
+// Four doubles in one 256-bit AVX register, the lane type of processors
+// with AVX2 and FMA; a lane mask is a register of all-ones or all-zeros
+// lanes. The operations of every lane type (lane.h), each lane rounding
+// exactly as one double does. Include only in a translation unit compiled
+// with -mavx2 -mfma; internal linkage throughout (see lane.h).
 #pragma once
 
 #include <immintrin.h>
+
+#include "kicks/lanes/lane.h"
 
 namespace bbtrack {
 namespace {

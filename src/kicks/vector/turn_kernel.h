@@ -1,0 +1,188 @@
+// The turn of a range of particles, one particle per lane of the lane type:
+// section by section, the beam-beam kick of the encounter, the kicks of the
+// point's wires and the section's matrix (kicks/kick_lanes.h), all of them
+// on every particle of the range before the next. The one-lane instance is
+// the scalar path (track_turn, BBTRACK_SCALAR=1) and works on the
+// coordinates in place; the register instances keep the range's
+// coordinates in the thread's workspace through the turn, and in the exact
+// mode sort the arguments of w by their step counts (lane_schedule.h).
+// Whatever the lane type, a particle's coordinates see the same operations
+// in the same order, so every path gives the same bits.
+//
+// Internal linkage (see kicks/lanes/lane.h).
+#pragma once
+
+#include "kicks/kick_lanes.h"
+#include "kicks/lanes/lane.h"
+#include "kicks/vector/lane_kernels.h"
+#include "kicks/vector/lane_schedule.h"
+#include "kicks/vector/turn_plan.h"
+
+namespace bbtrack {
+namespace {
+
+// The kick of a round (kRound) or elliptical encounter on B registers of
+// particles from i; returns whether any argument of w is in errf's inner
+// region.
+template <class V, int B, ErrfMode kErrf, bool kRound>
+bool kick_block(const Encounter& e, ParticleColumns c, int i) {
+  constexpr int W = V::kWidth;
+  D<V> x[B], y[B], gx[B], gy[B];
+  for (int j = 0; j < B; ++j) {
+    x[j] = V::load(c.x + i + j * W);
+    y[j] = V::load(c.y + i + j * W);
+  }
+  const bool inner = field_of<V, B, kErrf, kRound>(e, x, y, gx, gy);
+  for (int j = 0; j < B; ++j) {
+    D<V> dxp, dyp;
+    angle_changes<V>(e, gx[j], gy[j], dxp, dyp);
+    V::store(c.xp + i + j * W, V::load(c.xp + i + j * W) + dxp);
+    V::store(c.yp + i + j * W, V::load(c.yp + i + j * W) + dyp);
+  }
+  return inner;
+}
+
+// The same for all np particles, a register at a time for a round encounter
+// and two for an elliptical one (their arguments of w side by side), in the
+// particles' order.
+template <class V, ErrfMode kErrf, bool kRound>
+bool kick_blocks(const Encounter& e, ParticleColumns c, int np) {
+  constexpr int W = V::kWidth;
+  constexpr int B = kRound ? 1 : 2;
+  bool inner = false;
+  int i = 0;
+  for (; i + B * W <= np; i += B * W) inner = kick_block<V, B, kErrf, kRound>(e, c, i) || inner;
+  if (i < np) inner = kick_block<V, 1, kErrf, kRound>(e, c, i) || inner;
+  return inner;
+}
+
+// The kick of an elliptical encounter on the n particles of the workspace
+// (np with the spare lanes), exact mode: the arguments of all of them,
+// their error functions in the order of their step counts, then the fields;
+// returns whether every argument is outside errf's inner region.
+template <class V, int K>
+bool kick_sorted(const Encounter& e, LaneWorkspace& ws, int n, int np) {
+  constexpr int P = LaneWorkspace::kParticles;
+  constexpr ErrfMode kExact = ErrfMode::exact;
+  D<V> keys = V::set1(0.0);  // the largest sort key: 0 when all are outer
+  for (int i = 0; i < np; i += V::kWidth) {
+    const Separation<V> s = separation<V>(e, V::load(ws.x + i), V::load(ws.y + i));
+    D<V> zx1, zy1, zx2, zy2, ex;
+    ellipse_arguments<V, kExact>(e, s, zx1, zy1, zx2, zy2, ex);
+    V::store(ws.u + i, s.u);
+    V::store(ws.v + i, s.v);
+    V::store(ws.r2 + i, s.r2);
+    V::store(ws.e + i, ex);
+    V::store(ws.zx + i, zx1);
+    V::store(ws.zy + i, zy1);
+    V::store(ws.zx + P + i, zx2);
+    V::store(ws.zy + P + i, zy2);
+    const D<V> key1 = step_key<V>(zx1, zy1), key2 = step_key<V>(zx2, zy2);
+    V::store(ws.key + i, key1);
+    V::store(ws.key + P + i, key2);
+    keys = V::select(V::lt(keys, key1), key1, keys);
+    keys = V::select(V::lt(keys, key2), key2, keys);
+  }
+  int none = 0, some = 0;
+  lane_range<V>(keys, none, some);
+  errf_scheduled<V, K>(ws, n, np, some == 0);
+  for (int i = 0; i < np; i += V::kWidth) {
+    const Separation<V> s{V::load(ws.u + i), V::load(ws.v + i), V::load(ws.r2 + i)};
+    D<V> hu, hv, gx, gy, dxp, dyp;
+    ellipse_from_w<V, kExact>(e, s, V::load(ws.wr + i), V::load(ws.wr + P + i), V::load(ws.wi + i),
+                              V::load(ws.wi + P + i), V::load(ws.e + i), hu, hv);
+    ring_frame<V>(e, s, hu, hv, gx, gy);
+    angle_changes<V>(e, gx, gy, dxp, dyp);
+    V::store(ws.xp + i, V::load(ws.xp + i) + dxp);
+    V::store(ws.yp + i, V::load(ws.yp + i) + dyp);
+  }
+  return some == 0;
+}
+
+// The beam-beam kick of encounter e on the count particles of c (np with
+// the spare lanes). The exact mode sorts the elliptical encounters'
+// arguments of w by step count, unless all of them were outside errf's
+// inner region at the last kick (*outer; then none is sorted until one is
+// inside again); one lane has nothing to sort, nor does the opt-in mode,
+// whose error function has no step counts.
+template <class V, int K, ErrfMode kErrf>
+void beam_beam_kick(const Encounter& e, ParticleColumns c, int count, int np,
+                    LaneWorkspace* ws, bool* outer) {
+  if (e.round)
+    kick_blocks<V, kErrf, true>(e, c, np);
+  else if constexpr (kErrf == ErrfMode::fast || V::kWidth == 1)
+    kick_blocks<V, kErrf, false>(e, c, np);
+  else if (*outer)
+    *outer = !kick_blocks<V, kErrf, false>(e, c, np);
+  else
+    *outer = kick_sorted<V, K>(e, *ws, count, np);
+}
+
+// The n wires of a point on the np particles of c, in their order.
+template <class V>
+void wire_kicks(const WireKick* w, int n, ParticleColumns c, int np) {
+  for (int i = 0; i < np; i += V::kWidth) {
+    const D<V> x = V::load(c.x + i), y = V::load(c.y + i);
+    D<V> xp = V::load(c.xp + i), yp = V::load(c.yp + i);
+    for (int m = 0; m < n; ++m) wire_kick<V>(w[m], x, y, xp, yp);
+    V::store(c.xp + i, xp);
+    V::store(c.yp + i, yp);
+  }
+}
+
+// The section's matrix on the np particles of c. The matrix and the
+// columns by value: no store to a column can change them, so they stay in
+// registers.
+template <class V>
+void transport_range(const SectionMatrix m, ParticleColumns c, int np) {
+  for (int i = 0; i < np; i += V::kWidth) {
+    D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
+    D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
+    transport<V>(m, x, xp, y, yp);
+    V::store(c.x + i, x);
+    V::store(c.xp + i, xp);
+    V::store(c.y + i, y);
+    V::store(c.yp + i, yp);
+  }
+}
+
+// Particles first .. first + count - 1 (0-based, count >= 1) through the
+// whole turn, K registers of arguments of w at a time in the sorted kicks.
+// For registers the range's coordinates are copied into the workspace, the
+// spare lanes of the last register being copies of the first particle, and
+// only the particles' own values are stored back.
+template <class V, int K, ErrfMode kErrf>
+void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count,
+                 LaneWorkspace* ws) {
+  constexpr int W = V::kWidth;
+  const int np = (count + W - 1) / W * W;
+  const ParticleColumns range{c.x + first, c.xp + first, c.y + first, c.yp + first};
+  ParticleColumns at = range;
+  double* const from[4] = {range.x, range.xp, range.y, range.yp};
+  if constexpr (W > 1) {
+    at = {ws->x, ws->xp, ws->y, ws->yp};
+    double* const col[4] = {at.x, at.xp, at.y, at.yp};
+    for (int m = 0; m < 4; ++m)
+      for (int i = 0; i < np; ++i) col[m][i] = from[m][i < count ? i : 0];
+  }
+  for (int k = 0; k < kSections; ++k) {
+    const SectionPlan& p = plan.sec[k];
+    if (p.kick)
+      beam_beam_kick<V, K, kErrf>(p.enc, at, count, np, ws, W > 1 ? &ws->outer[k] : nullptr);
+    if (p.nwire != 0) wire_kicks<V>(p.wire, p.nwire, at, np);
+    // Thin elements of the section act here, after the point's kicks and
+    // before its transport: their constants in SectionPlan, their kick
+    // written over lanes in kicks/kick_lanes.h.
+    transport_range<V>(p.matrix, at, np);
+  }
+  // Elements acting once per turn at the observation point (the start of
+  // section 1, where the particles are now) act here.
+  if constexpr (W > 1) {
+    const double* const col[4] = {at.x, at.xp, at.y, at.yp};
+    for (int m = 0; m < 4; ++m)
+      for (int i = 0; i < count; ++i) from[m][i] = col[m][i];
+  }
+}
+
+}  // namespace
+}  // namespace bbtrack
