@@ -81,12 +81,14 @@ void open_results(const State& st, textio::Io& io) {
     files[n++] = kSummaryFile;
   }
   if (iopt == 2 || iopt == 3) files[n++] = {kDiffFile.unit, unit20.c_str()};
-  // A file that will be refused (a link, or not writable) is opened first,
-  // so that a refused run has emptied none of the others.
+  // A file that may be refused (a link, a directory, one the user may not
+  // write) is opened first, so that a refused run has emptied none of the
+  // others.
   for (int i = 0; i < n; ++i) {
     const std::string path = io.path(files[i].name);
     struct stat sb {};
-    if (::lstat(path.c_str(), &sb) == 0 && (S_ISLNK(sb.st_mode) || ::access(path.c_str(), W_OK) != 0))
+    if (::lstat(path.c_str(), &sb) == 0 &&
+        (!S_ISREG(sb.st_mode) || ::access(path.c_str(), W_OK) != 0))
       io.open_result(files[i].unit, files[i].name);
   }
   for (int i = 0; i < n; ++i) io.open_result(files[i].unit, files[i].name);
