@@ -120,6 +120,9 @@ struct Io::Impl {
   [[noreturn]] void refuse(std::string_view sentence, int status);
 };
 
+// The absolute path of the folder in which relative names are resolved.
+std::string folder_of(const std::string& dir);
+
 // Raw output to a file descriptor: 0, or the errno of the failure; the
 // bytes written before a failure are added to *done when given.
 int write_fd(int fd, const char* p, std::size_t n, std::size_t* done = nullptr);
