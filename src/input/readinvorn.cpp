@@ -46,8 +46,8 @@ void readinvorn(State& st, textio::Io& io) {
   auto cummat = std::make_unique<Mat6[]>(kSections + 1);
 
   require_input(io, kMatricesFile.name);
-  io.open(kMatricesFile.unit, kMatricesFile.name);
-  io.open(kImageFile.unit, kImageFile.name);
+  io.open_input(kMatricesFile.unit, kMatricesFile.name);
+  io.open_result(kImageFile.unit, kImageFile.name);
   st.qarcavind.cavind = 25;
   for (int i = 0; i < 6; ++i)
     for (int j = 0; j < 6; ++j) cummat[0][i][j] = (i == j) ? 1.0 : 0.0;
@@ -111,7 +111,7 @@ void readinvorn(State& st, textio::Io& io) {
   // Opposing beam at each encounter, and the image of its centre mapped
   // back to the observation point in normalised coordinates.
   require_input(io, kSigmasFile.name);
-  io.open(kSigmasFile.unit, kSigmasFile.name);
+  io.open_input(kSigmasFile.unit, kSigmasFile.name);
   st.qarcavind.cavind = 25;
   const int cavind = st.qarcavind.cavind;
   const double gamx0 = (1.0 + tw.alfx * tw.alfx) / tw.betx;
@@ -171,7 +171,7 @@ void readinvorn(State& st, textio::Io& io) {
   }
 
   optional_input(io, kExcludedFile.name, "no encounter is excluded");
-  io.open(kExcludedFile.unit, kExcludedFile.name);
+  io.open_input(kExcludedFile.unit, kExcludedFile.name);
   std::int32_t n = 0;
   while (n < kSections) {
     std::int32_t v = st.excluded.excl(n + 1);

@@ -14,7 +14,7 @@ void readinwire(State& st, textio::Io& io) {
   double disterr = 0.0;  // wire distance error, percent, echoed only
 
   require_input(io, kParamsFile.name);
-  io.open(u, kParamsFile.name);
+  io.open_input(u, kParamsFile.name);
   io.read_line(u, skip);
   io.read(u, {r1.amp});
   io.print(kStdout, {" amp = ", r1.amp});

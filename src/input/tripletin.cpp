@@ -16,7 +16,7 @@ void tripletin(State& st, textio::Io& io) {
   const double unset = 0.0;
 
   require_input(io, kMultipolesFile.name);
-  io.open(u, kMultipolesFile.name);
+  io.open_input(u, kMultipolesFile.name);
   for (int j = 1; j <= kMagnets; ++j) {
     for (int n = 1; n <= kOrders; ++n) {
       io.read(u, {tr.tra(n, j), tr.trb(n, j)});

@@ -29,7 +29,7 @@ constexpr int kWiresUnit = kWiresFile.unit;
 
 void wiresin(State& st, textio::Io& io) {
   if (!io.exists(kWiresFile.name)) return;
-  io.open(kWiresUnit, kWiresFile.name);
+  io.open_input(kWiresUnit, kWiresFile.name);
   WireKick read[kMaxWires];
   double xmm[kMaxWires], ymm[kMaxWires];  // the positions as read, for the echo
   int32 n = 0;

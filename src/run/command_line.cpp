@@ -16,7 +16,7 @@ constexpr std::string_view kUsage =
 Tracks test particles of one beam through a ring of 73 sections, kicked at
 each encounter by the field of the opposing bunch. A run takes no arguments:
 it reads its input files from the current folder and writes its results
-there, replacing results of an earlier run.
+there, replacing results of an earlier run. One run at a time in a folder.
 
 Reads:
   diff.input      run parameters (51 positional lines)
@@ -41,16 +41,21 @@ Environment:
   BBTRACK_SCALAR    1: track with the plain scalar routines (same results)
   BBTRACK_ERRF      fast: faster error function in the beam-beam kick;
                     results differ from the exact evaluation in the last digits
-  FOR020            file of unit 20 in options 2 and 3 (default fort.20)
+  FOR020            file of unit 20 in options 2 and 3 (default fort.20;
+                    never an input file)
   NO_STOP_MESSAGE   set: no "FORTRAN STOP" notice at the turn-limit stop
 
 Exit status:
   0        the run ended and wrote its results
-  1        an input or output error ended the run (message on standard error)
-  2        the run was refused: an unknown argument, or ntrack above 4096 in
-           option 2 or 3
-  128 + n  stopped by signal n (SIGTERM, SIGINT, SIGHUP, SIGXCPU) after the
-           turn it was in; every record written so far is kept
+  1        an input or output error ended the run (message on standard
+           error), an input that is not a regular file, or a result file
+           that is a symbolic link
+  2        the run was refused: an unknown argument, ntrack above 4096 in
+           option 2 or 3, FOR020 naming an input file, or another run going
+           on in the same folder
+  128 + n  stopped by signal n (SIGTERM, SIGINT, SIGHUP, SIGXCPU; SIGPIPE
+           when the reader of standard output has gone); every record
+           written so far is kept
 
 Options:
   -h, --help   show this text and end

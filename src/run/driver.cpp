@@ -11,6 +11,7 @@
 #include "run/footprint.h"
 #include "run/messages.h"
 #include "run/normalise.h"
+#include "run/result_files.h"
 #include "run/stop_signals.h"
 #include "run/unit_numbers.h"
 
@@ -35,6 +36,7 @@ struct Saved {
 void start_up(State& st, textio::Io& io) {
   readinwire(st, io);
   readinvorn(st, io);
+  io.flush(kImageFile.unit);  // complete on disk while the run goes on
   io.print(kStdout, {" actual betas = ", st.twiss.betx, st.twiss.bety});
   init(st, io);
   io.print(kStdout, {st.bb.gamma, st.fundcon.echarge, st.fundcon.clight});
@@ -83,14 +85,7 @@ void start_up(State& st, textio::Io& io) {
   }
   io.print(kStdout, {" after initialization "});
 
-  io.open(kTestFile.unit, kTestFile.name);
-  if (iopt == 3) io.open(kFootprintFile.unit, kFootprintFile.name);
-  if (iopt == 1 || iopt == 3) io.open(kPhaseSpaceFile.unit, kPhaseSpaceFile.name);
-  if (iopt == 2) io.open(kFreqMapFile.unit, kFreqMapFile.name);  // closes "imageoflrbb.dat"
-  if (iopt != 1 && iopt != 2 && iopt != 3) {
-    io.open(kDiffFile.unit, kDiffFile.name);
-    io.open(kSummaryFile.unit, kSummaryFile.name);
-  }
+  open_results(st, io);
   if (st.readin2.itrip == 1) tripletin(st, io);
 
   io.print(kStdout, {"  "});
@@ -144,7 +139,9 @@ int32 track(State& st, textio::Io& io, Saved& sv, ErrfMode errf_mode) {
   for (; i <= ntrack; ++i) {
     if (i % 500 == 0) {
       io.print(kStdout, {" i = ", i});
-      io.flush(kStdout);
+      // Every file pushed out: a run killed outright loses only the turns
+      // since the last progress line.
+      io.flush();
     }
     turner.turn(st);
     const double tnow = i * st.timec.trev;
@@ -179,6 +176,7 @@ int32 track(State& st, textio::Io& io, Saved& sv, ErrfMode errf_mode) {
 
 void end_of_run(State& st, textio::Io& io, const Saved& sv) {
   const int32 iopt = st.readin1.iopt;
+  stop_if_signalled_after_tracking(io);
   if (iopt == 3) footprint_analysis(st, io);
   if (iopt == 0) {
     const double dt = static_cast<double>(sv.iturn1 - sv.iturn0);
@@ -190,10 +188,12 @@ void end_of_run(State& st, textio::Io& io, const Saved& sv) {
     warn_short_diffusion(st, io);
   }
   if (iopt == 2) {
-    for (int32 i = 1; i <= st.np.npart; ++i)
+    for (int32 i = 1; i <= st.np.npart; ++i) {
       for (int32 s = 1; s <= st.readin1.ntrack; ++s)
         io.write(kFreqMapFile.unit, kFmapRecord,
                  {st.fmap(i, s, 1), st.fmap(i, s, 2), st.fmap(i, s, 3), st.fmap(i, s, 4)});
+      stop_if_signalled_after_tracking(io);
+    }
   }
   if (iopt == 1) {
     io.close(kPhaseSpaceFile.unit);
@@ -217,6 +217,7 @@ void diff2wirenew(State& st, textio::Io& io) {
   const int32 counter = track(st, io, sv, errf_mode);
   io.print(kStdout, {" after tracking loop ", counter});
   end_of_run(st, io, sv);
+  stop_if_output_lost(io);
 }
 
 }  // namespace bbtrack

@@ -31,6 +31,7 @@ struct Unit {
   bool named = false;        // connected by name (takes part in the 207 check)
   bool owned = false;        // fd opened here, closed by close
   bool regular = false;      // truncation applies only to regular files
+  bool gone = false;         // a standard stream whose reader has gone: output dropped
   bool cut_pending = false;  // set by the open of an existing file and by reads
   std::int64_t nrec = 0;     // ordinal of the record being or last read/written
 
@@ -75,6 +76,16 @@ struct Io::Impl {
 
   // Unit table (units.cpp).
   Unit& connect(int unit, std::string_view name, Stmt kind, Loc loc, bool must_exist);
+  // The same for the program's inputs (read only, regular files) and
+  // results (never through a symbolic link, emptied).
+  Unit& connect_input(int unit, std::string_view name, Loc loc);
+  Unit& connect_result(int unit, std::string_view name, Loc loc);
+  // Shared part of the connects: the 207 check, the close of what the unit
+  // held, the name as stored; nullptr when the unit already holds the name.
+  Unit* prepare(int unit, std::string_view& name, Stmt kind, Loc loc);
+  Unit& add(int unit, std::string_view name, int fd, bool cut_pending, Stmt kind, Loc loc);
+  // The name as a person finds it: "NAME in FOLDER", or the path itself.
+  std::string shown(std::string_view name) const;
   void disconnect(Unit& u, Stmt kind, Loc loc, bool report);
   void close_all(bool report);
   Unit& for_write(int unit, Stmt kind, Loc loc);
@@ -86,6 +97,9 @@ struct Io::Impl {
   // Push out the buffered records; a host failure goes to the error exit
   // when `report`, is dropped otherwise.
   void flush_unit(Unit& u, Stmt kind, Loc loc, bool report);
+  // After a failed write of which `done` bytes reached the file: cut it back
+  // to its last whole record, and say how it ends.
+  void cut_to_record(Unit& u, std::size_t done);
   void flush_all(bool report);
   void flush_stdout(bool report);
 
@@ -99,10 +113,19 @@ struct Io::Impl {
   [[noreturn]] void fail(int code, const char* text, Stmt kind, int unit, Loc loc);
   [[noreturn]] void host_fail(int err, Stmt kind, int unit, Loc loc);
   [[noreturn]] void finish_fail(std::string& msg, int unit, Loc loc);
+  // One diagnostic line of the program on standard error (after standard
+  // output), "<program>: error: <sentence>".
+  void diagnose(std::string_view sentence);
+  // A file the run must not use as it stands: the line, then Exit{status}.
+  [[noreturn]] void refuse(std::string_view sentence, int status);
 };
 
-// Raw output to a file descriptor: 0, or the errno of the failure.
-int write_fd(int fd, const char* p, std::size_t n);
+// The absolute path of the folder in which relative names are resolved.
+std::string folder_of(const std::string& dir);
+
+// Raw output to a file descriptor: 0, or the errno of the failure; the
+// bytes written before a failure are added to *done when given.
+int write_fd(int fd, const char* p, std::size_t n, std::size_t* done = nullptr);
 
 // Non-finite values under F, E and list-directed output: "inf", "-inf",
 // "nan" or "-nan", right-justified in w columns.

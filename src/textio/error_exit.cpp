@@ -71,6 +71,21 @@ void Io::Impl::finish_fail(std::string& msg, int unit, Loc loc) {
   throw Exit{1};
 }
 
+void Io::Impl::diagnose(std::string_view sentence) {
+  std::string line = opt.program;
+  line += ": error: ";
+  line += sentence;
+  line += '\n';
+  flush_stdout(false);
+  write_fd(opt.stderr_fd, line.data(), line.size());
+}
+
+void Io::Impl::refuse(std::string_view sentence, int status) {
+  diagnose(sentence);
+  flush_all(false);
+  throw Exit{status};
+}
+
 void Io::stop(int status) {
   Impl& m = *impl_;
   m.flush_stdout(true);

@@ -117,6 +117,8 @@ struct Options {
   std::string dir;
   // Environment lookup (FORnnn, NO_STOP_MESSAGE); nullptr result = unset.
   std::function<const char*(const char*)> getenv;
+  // Name that begins the layer's own diagnostic lines ("<program>: error: ").
+  std::string program = "diff2wirenew";
 };
 
 class Io {
@@ -129,6 +131,22 @@ class Io {
 
   // Connect a unit to a named file (unknown status, sequential, formatted).
   void open(int unit, std::string_view name, Loc loc = Loc::current());
+  // Connect a unit to an input file: opened for reading only, and it must
+  // be a regular file (a FIFO, a directory or a device is refused with an
+  // error line and Exit{1}, before anything is read, so a FIFO cannot hang
+  // the run). A missing file is created empty, as open does, but never at
+  // the end of a symbolic link.
+  void open_input(int unit, std::string_view name, Loc loc = Loc::current());
+  // Connect a unit to a result file: opened for writing and emptied at once,
+  // created when missing. A symbolic link in its place is refused with an
+  // error line naming the file and Exit{1}: nothing is written through a
+  // link. A file that cannot be written fails here, not at its first write.
+  void open_result(int unit, std::string_view name, Loc loc = Loc::current());
+  // The file an unconnected unit is written to: the value of "FORnnn" when
+  // set, otherwise "fort.n".
+  std::string default_name(int unit) const;
+  // Where open looks for a file of this name (relative names in the folder).
+  std::string path(std::string_view name) const;
   // Flush, close and keep the file; an unconnected unit is left alone.
   void close(int unit, Loc loc = Loc::current());
 
@@ -160,7 +178,7 @@ class Io {
   // Normal end of the main program: close every unit (also done by ~Io).
   void finish();
 
-  // Flush every connected unit (standard output included).
+  // Flush every connected unit: the files first, then standard output.
   void flush();
   // Flush one unit (e.g. 6, so that a person following the output sees a
   // line as soon as it is written); an unconnected unit is left alone.

@@ -9,6 +9,8 @@
 #include <charconv>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "textio/detail.h"
 
@@ -46,9 +48,27 @@ void check_unit(int unit) {
   if (unit < 0) throw std::invalid_argument("negative unit number");
 }
 
+// Decimal text of a count for the diagnostic lines.
+std::string count_text(std::int64_t v) {
+  char b[24];
+  auto r = std::to_chars(b, b + sizeof b, v);
+  return std::string(b, r.ptr);
+}
+
 }  // namespace
 
-int write_fd(int fd, const char* p, std::size_t n) {
+std::string folder_of(const std::string& dir) {
+  if (!dir.empty() && dir.front() == '/') return dir;
+  std::vector<char> buf(4096);
+  while (::getcwd(buf.data(), buf.size()) == nullptr) {
+    if (errno != ERANGE) return dir.empty() ? "." : dir;
+    buf.resize(buf.size() * 2);
+  }
+  std::string cwd = buf.data();
+  return dir.empty() ? cwd : cwd + "/" + dir;
+}
+
+int write_fd(int fd, const char* p, std::size_t n, std::size_t* done) {
   while (n > 0) {
     ssize_t r = ::write(fd, p, n);
     if (r < 0) {
@@ -58,6 +78,7 @@ int write_fd(int fd, const char* p, std::size_t n) {
     if (r == 0) return EIO;
     p += r;
     n -= static_cast<std::size_t>(r);
+    if (done) *done += static_cast<std::size_t>(r);
   }
   return 0;
 }
@@ -112,19 +133,42 @@ detail::Unit* Io::Impl::find_name(std::string_view name) {
   return nullptr;
 }
 
-detail::Unit& Io::Impl::connect(int unit, std::string_view given, Stmt kind, Loc loc,
-                                bool must_exist) {
+detail::Unit* Io::Impl::prepare(int unit, std::string_view& name, Stmt kind, Loc loc) {
   check_unit(unit);
-  std::string_view name = trim(given);
+  name = trim(name);
   if (name.empty()) fail(211, "invalid file name", kind, unit, loc);
   if (name.size() > kMaxName) name = name.substr(0, kMaxName);
   if (Unit* other = find_name(name); other && other->number != unit)
     fail(207, "file is already connected to another unit", kind, unit, loc);
   if (Unit* u = find(unit)) {
-    if (u->named && u->name == name) return *u;
+    if (u->named && u->name == name) return u;
     disconnect(*u, kind, loc, true);
   }
+  return nullptr;
+}
 
+detail::Unit& Io::Impl::add(int unit, std::string_view name, int fd, bool cut_pending, Stmt kind,
+                            Loc loc) {
+  struct stat st {};
+  auto u = std::make_unique<Unit>();
+  u->number = unit;
+  u->fd = fd;
+  u->name = std::string(name);
+  u->named = true;
+  u->owned = true;
+  u->regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  u->cut_pending = cut_pending;
+  u->flush_at = kFileBuffer;
+  u->obuf.reserve(kFileBuffer + 4096);
+  u->last_kind = kind;
+  u->last_loc = loc;
+  units.push_back(std::move(u));
+  return *units.back();
+}
+
+detail::Unit& Io::Impl::connect(int unit, std::string_view name, Stmt kind, Loc loc,
+                                bool must_exist) {
+  if (Unit* held = prepare(unit, name, kind, loc)) return *held;
   std::string path = path_of(name);
   bool existed = true;
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -143,23 +187,7 @@ detail::Unit& Io::Impl::connect(int unit, std::string_view given, Stmt kind, Loc
       host_fail(err, kind, unit, loc);
     }
   }
-  struct stat st {};
-  bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-
-  auto u = std::make_unique<Unit>();
-  u->number = unit;
-  u->fd = fd;
-  u->name = std::string(name);
-  u->named = true;
-  u->owned = true;
-  u->regular = regular;
-  u->cut_pending = existed;
-  u->flush_at = kFileBuffer;
-  u->obuf.reserve(kFileBuffer + 4096);
-  u->last_kind = kind;
-  u->last_loc = loc;
-  units.push_back(std::move(u));
-  return *units.back();
+  return add(unit, name, fd, existed, kind, loc);
 }
 
 void Io::Impl::disconnect(Unit& u, Stmt kind, Loc loc, bool report) {
@@ -188,19 +216,56 @@ void Io::Impl::close_all(bool report) {
 
 void Io::Impl::flush_unit(Unit& u, Stmt kind, Loc loc, bool report) {
   if (u.obuf.empty()) return;
-  int err = write_fd(u.fd, u.obuf.data(), u.obuf.size());
+  if (u.gone) {
+    u.obuf.clear();
+    return;
+  }
+  std::size_t done = 0;
+  int err = write_fd(u.fd, u.obuf.data(), u.obuf.size(), &done);
+  if (err == EPIPE && !u.owned) {
+    // The reader of a standard stream has gone (SIGPIPE, which the program
+    // notes as a stop); its further output has nowhere to go.
+    u.gone = true;
+    u.obuf.clear();
+    return;
+  }
+  if (err != 0 && u.owned && u.regular) cut_to_record(u, done);
   // The records are dropped either way: a failed block is not retried by
   // the flushes of the error exit.
   u.obuf.clear();
   if (err != 0 && report) host_fail(err, kind, u.number, loc);
 }
 
+void Io::Impl::cut_to_record(Unit& u, std::size_t done) {
+  // A block is whole records; a write that failed part way (disk full, file
+  // size limit) may have left the file ending inside one. Cut it back to
+  // the end of the last whole record written.
+  // rfind gives npos without a line end, and npos + 1 is 0.
+  const std::size_t whole = done == 0 ? 0 : u.obuf.rfind('\n', done - 1) + 1;
+  const off_t end = ::lseek(u.fd, 0, SEEK_CUR);
+  if (end < 0) {
+    diagnose(shown(u.name) + " may end inside a record after the failed write");
+    return;
+  }
+  const off_t at = end - static_cast<off_t>(done - whole);
+  if (at != end && (::ftruncate(u.fd, at) != 0 || ::lseek(u.fd, at, SEEK_SET) < 0)) {
+    diagnose(shown(u.name) + " may end inside a record: it could not be cut back after the "
+                             "failed write");
+    return;
+  }
+  diagnose(shown(u.name) + " ends on its last whole record (" + count_text(at) +
+           " bytes) after the failed write");
+}
+
 void Io::Impl::flush_all(bool report) {
-  flush_stdout(report);
+  // Files before standard output: a reader who sees a line there finds the
+  // records written before it on disk. (A failure's message still follows
+  // standard output: the error exit pushes it out first.)
   for (std::size_t i = 0; i < units.size(); ++i) {
     Unit& u = *units[i];
-    flush_unit(u, u.last_kind, u.last_loc, report);
+    if (u.owned) flush_unit(u, u.last_kind, u.last_loc, report);
   }
+  flush_stdout(report);
 }
 
 void Io::Impl::flush_stdout(bool report) {
@@ -302,17 +367,15 @@ bool Io::exists(std::string_view given) const {
   return ::stat(path.c_str(), &sb) == 0;
 }
 
-std::string Io::folder() const {
-  const std::string& dir = impl_->opt.dir;
-  if (!dir.empty() && dir.front() == '/') return dir;
-  std::string cwd;
-  std::vector<char> buf(4096);
-  while (::getcwd(buf.data(), buf.size()) == nullptr) {
-    if (errno != ERANGE) return dir.empty() ? "." : dir;
-    buf.resize(buf.size() * 2);
-  }
-  cwd = buf.data();
-  return dir.empty() ? cwd : cwd + "/" + dir;
+std::string Io::folder() const { return folder_of(impl_->opt.dir); }
+
+std::string Io::path(std::string_view name) const { return impl_->path_of(trim(name)); }
+
+std::string Io::default_name(int unit) const {
+  check_unit(unit);
+  const std::string var = unit_text("FOR", unit, 3);
+  const char* v = impl_->env(var.c_str());
+  return v ? std::string(v) : unit_text("fort.", unit, 0);
 }
 
 void Io::finish() { impl_->close_all(true); }

@@ -16,7 +16,8 @@ States of a run folder (one vocabulary for bbrun, bbscan's console, its
 
 - ``finished``: the program ended with status 0 after tracking;
 - ``refused``: the program refused the run before tracking (the turn
-  limit of options 2 and 3): nothing was tracked;
+  limit of options 2 and 3, FOR020 naming an input file, another run
+  going on in the folder): nothing was tracked;
 - ``failed``: any other exit status (1 an input/output error, 128 + n a
   signal);
 - ``not run``: no exit status recorded (never run, running or killed).

@@ -245,7 +245,7 @@ def readinvorn(io, s):
     w = lambda *items: io.write_ld(6, list(items))
     require_input(io, "Matrices.dat")
     io.open(450, "Matrices.dat")
-    io.open(23, "imageoflrbb.dat")
+    io.open_result(23, "imageoflrbb.dat")
     s.cavind = 25
     ident = [[1.0 if i == j else 0.0 for j in range(6)] for i in range(6)]
     cum = [ident]
@@ -633,16 +633,20 @@ def main(io):
         initcoordwire(io, s, C)
     w(" after initialization ")
 
-    io.open(35, "test.dat")
+    # Every result file of the option is emptied before the first turn;
+    # options 2 and 3 write their diffusion records to unit 20's default file.
+    io.open_result(35, "test.dat")
     if iopt == 3:
-        io.open(24, "footprint.dat")
+        io.open_result(24, "footprint.dat")
     if iopt in (1, 3):
-        io.open(22, "phasespace.dat")
+        io.open_result(22, "phasespace.dat")
     if iopt == 2:
-        io.open(23, "frequencymap.dat")
+        io.open_result(23, "frequencymap.dat")
     if iopt not in (1, 2, 3):
-        io.open(20, "diff.dat")
-        io.open(21, "resav.out")
+        io.open_result(20, "diff.dat")
+        io.open_result(21, "resav.out")
+    if iopt in (2, 3):
+        io.open_result(20, io.default_name(20))
 
     if s.itrip == 1:
         tripletin(io, s)

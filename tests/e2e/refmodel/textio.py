@@ -362,6 +362,20 @@ class TextIO(object):
                 pass
         self.units[unit] = Unit(unit, name, path)
 
+    def open_result(self, unit, name):
+        """A result file: connected as by open, and emptied at once."""
+        self.open(unit, name)
+        u = self.units[unit]
+        if u.out is None:
+            u.out = []
+            with open(u.path, "w", newline=""):
+                pass
+
+    def default_name(self, unit):
+        """The file of a unit written without an open: $FORnnn or fort.n."""
+        name = self.env.get("FOR%03d" % unit)
+        return "fort.%d" % unit if name is None else name
+
     def _flush_unit(self, u):
         if u.out is not None:
             with open(u.path, "w", newline="") as f:
