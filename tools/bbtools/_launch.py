@@ -26,6 +26,12 @@ def need(*modules):
     if (os.path.exists(SYSTEM_PYTHON) and os.path.realpath(SYSTEM_PYTHON) != here
             and not os.environ.get("BBTOOLS_REEXEC")):
         os.environ["BBTOOLS_REEXEC"] = "1"
+        # the package, wherever it is (tools/ or a virtual environment)
+        package_parent = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        os.environ["PYTHONPATH"] = os.pathsep.join(
+            [package_parent] + [p for p in [os.environ.get("PYTHONPATH")] if p])
+        sys.stdout.flush()
+        sys.stderr.flush()
         os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON] + sys.argv)
     sys.stderr.write("%s needs the Python modules %s (Debian: %s)\n" % (
         os.path.basename(sys.argv[0]), ", ".join(missing),
