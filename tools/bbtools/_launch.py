@@ -37,3 +37,22 @@ def need(*modules):
         os.path.basename(sys.argv[0]), ", ".join(missing),
         " ".join("python3-" + m for m in missing)))
     sys.exit(2)
+
+
+def run(main):
+    """Run a tool's ``main`` and return its exit status, with a plain
+    message instead of a traceback for whatever it did not foresee: status
+    130 after Ctrl-C, 1 for anything else."""
+    prog = os.path.basename(sys.argv[0])
+    try:
+        return main()
+    except KeyboardInterrupt:
+        sys.stderr.write("%s: interrupted\n" % prog)
+        return 130
+    except BrokenPipeError:  # the reader of a pipe has gone (e.g. head)
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
+    except Exception as e:  # noqa: BLE001  (the message, never a traceback)
+        sys.stderr.write("%s: unexpected error, please report it: %s: %s\n"
+                         % (prog, type(e).__name__, e))
+        return 1
