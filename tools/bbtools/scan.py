@@ -482,6 +482,10 @@ class Scan:
         lines = ["#!/bin/sh",
                  "#SBATCH --job-name=bbscan",
                  "#SBATCH --cpus-per-task=1",
+                 "# the log of each task, written here: Slurm would expand a % in the",
+                 "# scan folder's path in --output",
+                 '[ -f scan.sbatch ] || { echo "not run in the scan folder" >&2; exit 96; }',
+                 'exec > "slurm/${SLURM_ARRAY_JOB_ID}_${SLURM_ARRAY_TASK_ID}.out" 2>&1',
                  "# task k runs line OFFSET + k + 1 of the list of pending folders",
                  'line=$(( ${BBSCAN_OFFSET:-0} + SLURM_ARRAY_TASK_ID + 1 ))',
                  'folder=$(sed -n "${line}p" %s)' % os.path.basename(pending_file),
@@ -507,10 +511,10 @@ class Scan:
 
         def submit(offset):
             n = min(SLURM_MAX_ARRAY, len(folders) - offset)
-            # --output relative to the working folder (the scan folder): Slurm
-            # expands % in it, and the scan's path may hold one
+            # the job script writes its own log: Slurm expands a % anywhere in
+            # the path of --output, and the scan's path may hold one
             cmd = [sbatch, "--parsable", "--wait", "--array=0-%d" % (n - 1),
-                   "--job-name=" + self._slurm_name, "--output=slurm/%A_%a.out",
+                   "--job-name=" + self._slurm_name, "--output=/dev/null",
                    "--export=ALL,BBSCAN_OFFSET=%d" % offset] + list(sbatch_args) + [
                        os.path.basename(script)]
             if self._stop.is_set():
