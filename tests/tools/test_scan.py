@@ -261,3 +261,110 @@ def test_slurm_scan_runs_one_job_array(binary, template, tmp_path, slurm):
     assert proc.returncode == 0, proc.stderr
     assert "array job" in proc.stdout and "(2 tasks)" in proc.stdout
     assert {r["state"] for r in results(root).values()} == {"finished"}
+
+
+def wait_for(cond, timeout=120):
+    end = time.monotonic() + timeout
+    while not cond():
+        assert time.monotonic() < end, "timed out"
+        time.sleep(0.1)
+
+
+def processes_in(folder):
+    """Processes whose working folder lies in ``folder``."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/cwd" % pid).startswith(str(folder)):
+                found.append(pid)
+        except OSError:
+            pass
+    return found
+
+
+def test_one_run_at_a_time_status_and_stop(binary, template, tmp_path):
+    # a second run is refused while the first runs each point once
+    log = tmp_path / "runs.log"
+    slow = tmp_path / "slow.sh"
+    slow.write_text('#!/bin/sh\necho "$PWD" >> %s\nsleep 2\nexec %s\n' % (log, binary))
+    slow.chmod(0o755)
+    root = tmp_path / "scan"
+    grid = ["--set", "amp=2,4", "--set", "itrip=0", "--set", "ntrack=100"]
+    first = subprocess.Popen([SYSTEM_PYTHON, BBSCAN, "run", str(template), str(root),
+                              "--binary", str(slow), "--workers", "2"] + grid,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    wait_for(lambda: log.exists())
+    second = bbscan("run", template, root, "--binary", slow, *grid)
+    assert second.returncode == 2
+    assert "in use by bbscan process %d on host" % first.pid in second.stderr
+    out, err = first.communicate(timeout=300)
+    assert first.returncode == 0, err
+    assert "not run" not in out + err
+    assert sorted(log.read_text().split()) == sorted(
+        str(root / "points" / ("amp=%d_itrip=0_ntrack=100" % a)) for a in (2, 4))
+
+    # running points are told from points not run; a stopped bbscan stops
+    # its trackers, which end their turn and record their status
+    root = tmp_path / "long"
+    run = subprocess.Popen([SYSTEM_PYTHON, BBSCAN, "run", str(template), str(root),
+                            "--binary", binary, "--set", "amp=2,4,6", "--set", "itrip=0",
+                            "--set", "ntrack=900000", "--workers", "2"],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    points = [root / "points" / ("amp=%d_itrip=0_ntrack=900000" % a) for a in (2, 4)]
+    wait_for(lambda: all(os.path.getsize(p / "stdout.txt") > 0 for p in points
+                         if (p / "stdout.txt").exists()) and
+             all((p / "stdout.txt").exists() for p in points))
+    assert bbscan("status", root).stdout == "2 running, 1 not run\n"
+    run.send_signal(signal.SIGTERM)
+    out, err = run.communicate(timeout=120)
+    assert run.returncode == 128 + signal.SIGTERM
+    assert "Traceback" not in err
+    for p in points:
+        assert (p / "exit_status").read_text() == "143\n"
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert [r["state"] for r in rows] == ["failed", "failed", "not run"]
+    assert all("error:" in r["warnings"] for r in rows[:2])  # the program's stop line
+    assert processes_in(root) == []
+
+
+def test_grid_binary_warnings_and_lost_points(binary, template, tmp_path):
+    root = tmp_path / "scan"
+    # amp = 2e8 starts every particle far outside the aperture: all are lost
+    grid = ["--set", "amp=2,2e8", "--set", "itrip=0", "--set", "ntrack=1500"]
+    proc = bbscan("run", template, root, "--binary", binary, *grid)
+    assert proc.returncode == 0, proc.stderr
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert [(r["lost"], r["all_lost"]) for r in rows] == [("0", "0"), ("169", "1")]
+    assert math.isfinite(float(rows[0]["diffx"])) and rows[1]["diffx"] == ""
+    assert rows[1]["message"] == "every particle was lost: no diffusion rate"
+    # the program's warning (a run too short for its rates), in its column
+    assert all(r["warnings"].startswith("warning: ntrack = 1500 measures") for r in rows)
+
+    # another grid is refused with the way to extend it; nothing is made
+    proc = bbscan("run", template, root, "--set", "amp=2,4", "--set", "itrip=0",
+                  "--set", "ntrack=1500")
+    assert proc.returncode == 2
+    assert ("holds the grid amp=2,2e8 itrip=0 ntrack=1500; this run asks for amp=2,4 "
+            "itrip=0 ntrack=1500. Start a new scan in a new folder, or give --extend"
+            in proc.stderr)
+    assert "amp=2,2e8,4 itrip=0 ntrack=1500 (3 points)" in proc.stderr
+    assert sorted(os.listdir(root / "points")) == [
+        "amp=2_itrip=0_ntrack=1500", "amp=2e8_itrip=0_ntrack=1500"]
+    proc = bbscan("run", template, root)  # the recorded grid
+    assert proc.returncode == 0 and "2 points, 2 finished, 0 to run" in proc.stdout
+    proc = bbscan("run", template, root, "--extend", "--set", "amp=2,4", "--set",
+                  "itrip=0", "--set", "ntrack=1500")
+    assert proc.returncode == 0 and "3 points, 2 finished, 1 to run" in proc.stdout
+    assert bbscan("status", root).stdout == "3 finished\n"
+
+    # another binary is refused, and the recorded one named
+    other = tmp_path / "other.sh"
+    other.write_text("#!/bin/sh\nexec %s\n" % binary)
+    other.chmod(0o755)
+    proc = bbscan("run", template, root, "--binary", other)
+    assert proc.returncode == 2 and "is another program" in proc.stderr
+    assert "give --binary %s" % binary in proc.stderr
+    with open(root / "scan.json") as fh:
+        assert '"binary": "%s"' % binary in fh.read()

@@ -167,7 +167,10 @@ RUN_POINT = """#!/bin/sh
 cd "$1" || exit 98
 rm -f exit_status exit_status.tmp
 echo "$(hostname | cut -d. -f1) $$" > %(marker)s
-( while kill -0 $$ 2>/dev/null; do touch %(marker)s; sleep %(beat)d; done ) &
+( trap 'kill "$s" 2>/dev/null; exit 0' TERM
+  while kill -0 $$ 2>/dev/null; do
+    touch %(marker)s; sleep %(beat)d & s=$!; wait "$s"
+  done ) &
 beat=$!
 OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s > stdout.txt 2> stderr.txt &
 pid=$!
