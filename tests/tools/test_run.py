@@ -6,7 +6,7 @@ import os
 import shutil
 import subprocess
 
-from runs import EXAMPLE, TOOLS, binary_path
+from runs import EXAMPLE, REPO, TOOLS, binary_path
 from bbtools import params, wires
 
 BBRUN = os.path.join(TOOLS, "bbrun")
@@ -62,6 +62,12 @@ def test_wire_names_clean_refusals_and_a_rerun_in_place(tmp_path):
     assert wires.read_wires(str(run / "wires.dat"))[1] == {
         "k": 40, "xw": 1.5, "yw": -9.5931, "current": 50.0, "length": 1.0}
     assert "wires acting: point 9 50 A, point 40 50 A" in p.stdout.splitlines()
+    # make run's summary without Python says the same
+    p = subprocess.run([os.path.join(REPO, "scripts", "run_summary.sh"), str(run)],
+                       capture_output=True, text=True)
+    assert "wires acting: point 9 50 A, point 40 50 A" in p.stdout.splitlines()
+    assert ("wire current needed to compensate npar encounters (start-up evaluation): "
+            "-86.88281256626694 A") in p.stdout.splitlines()
 
     # a refused call leaves no folder, and an empty folder empty
     empty = tmp_path / "empty"
