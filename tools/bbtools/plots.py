@@ -437,6 +437,8 @@ def plot_rates(paths, out, xname=None, log=False, title=None, mark=None, mark_la
             if lab not in handles:
                 handles[lab] = h
                 labels.append(lab)
+    lines = [lab for (_, lab) in sorted(series) if lab in handles]
+    labels = lines + [lab for lab in labels if lab not in lines]
     if labels:
         axes[1].legend([handles[lab] for lab in labels], labels, loc="upper left",
                        bbox_to_anchor=(1.02, 1.0), fontsize=8, frameon=False)

@@ -51,7 +51,6 @@ import signal
 import subprocess
 import sys
 import threading
-import time
 
 from . import params, readers, wires
 from .run import (HEARTBEAT, RUNNING_FILE, STATES, all_lost, diagnostics, run_state,
@@ -697,7 +696,8 @@ def main(argv=None):
         "change results: " + ", ".join(sorted(set(params.PARAMETERS) - params.NO_RESULT))
         + " (docs/inputs.md); wire values of wires.dat: wire<n>.<field> or wire*.<field> "
         "(every wire), field one of " + ", ".join(wires.FIELDS) + ". Exit status: 0 every "
-        "point finished, 1 a point did not, 2 usage or a scan that cannot be made.")
+        "point finished, 1 a point did not, 2 usage or a scan that cannot be made (or "
+        "that another bbscan is running), 128 + n stopped by signal n.")
     sub = ap.add_subparsers(dest="cmd", required=True)
     p = sub.add_parser("run", help="make the scan folder and run the points not yet finished")
     p.add_argument("template", help="run folder with diff.input and the optics files")
