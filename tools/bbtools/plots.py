@@ -354,18 +354,19 @@ def _rates_from_csv(path, xname):
 def _rates_from_resav(paths):
     """Points of resav.out files, one line per ntrack (of the diff.input
     beside each file): rates measured over different numbers of turns are
-    not one curve. Runs that lost every particle are left out."""
+    not one curve. Runs that lost every particle, or that wrote no diff.dat
+    record (fewer than 1000 turns: rates 0 by construction), are left out."""
     series = {}
     bad = 0
     for p in paths:
         near = _diff_input_near(p)
         ntrack = near["ntrack"] if near is not None else None
         diff = readers.sibling(p, "diff.dat")
-        lost_all = False
+        lost_all = False  # or no rate at all: no diff.dat record
         if os.path.exists(diff):
             try:
                 recs = readers.read_diff(diff)
-                lost_all = bool(recs) and recs[-1]["npart"] == 0
+                lost_all = not recs or recs[-1]["npart"] == 0
             except readers.ReaderError:
                 pass
         for r in _read("rates", readers.read_resav, p):
@@ -452,6 +453,8 @@ def plot_phasespace(path, out, units=None, emit=None, title=None, max_particles=
     if not recs:
         raise DataError("%s holds no records: nothing to draw" % path)
     turn, x, px, y, py = readers.columns(recs, "turn", "x", "px", "y", "py")
+    if not np.any(np.isfinite(x) & np.isfinite(px) | np.isfinite(y) & np.isfinite(py)):
+        raise DataError("%s: no record has finite coordinates: nothing to draw" % path)
     # slot of each record: its place within the records of its turn
     slot = np.zeros(len(turn), dtype=int)
     for k in range(len(turn)):

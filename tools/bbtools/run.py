@@ -243,6 +243,12 @@ def _rates(folder):
         return None
     if all_lost(folder):
         return "diffusion rates: none (every particle was lost)"
+    try:
+        if not readers.read_diff(os.path.join(folder, "diff.dat")):
+            return ("diffusion rates: none (fewer than 1000 turns tracked: diff.dat "
+                    "holds no record)")
+    except (OSError, readers.ReaderError):
+        pass
     r = recs[-1]
     return "diffusion rates: x %s, y %s per turn (emittances), start amplitude %s sigma" % (
         _g(r["diffx"], 4), _g(r["diffy"], 4), _g(r["ampin"], 4))

@@ -255,6 +255,12 @@ class Scan:
         os.write(fd, ("%s %d\n" % (this_host(), os.getpid())).encode())
         self._lock_fd = fd
 
+    def holds_only_its_lock(self):
+        try:
+            return self._lock_fd is not None and os.listdir(self.root) == ["scan.lock"]
+        except OSError:
+            return False
+
     # making
 
     def create(self, template, grid, binary, extend=False):
@@ -377,9 +383,15 @@ class Scan:
             json.dump(point, fh)
 
     def load(self):
-        with open(self.manifest) as fh:
-            data = json.load(fh)
-        data["grid"] = [(n, v) for n, v in data["grid"]]
+        try:
+            with open(self.manifest, encoding="utf-8") as fh:
+                data = json.load(fh)
+            data["grid"] = [(n, list(v)) for n, v in data["grid"]]
+            data["template"], data["binary"]  # noqa: B018  (both must be there)
+        except (ValueError, KeyError, TypeError):
+            raise ScanError("%s is damaged: it is not the record of a scan that bbscan "
+                            "wrote; start a new scan in a new folder" % self.manifest) \
+                from None
         return data
 
     def folder(self, point):
@@ -611,6 +623,10 @@ class Scan:
                 if recs and gone:
                     row.update(ampin=_num(recs[-1]["ampin"]),
                                message="every particle was lost: no diffusion rate")
+                elif recs and _diff_records(folder) == 0:
+                    row.update(ampin=_num(recs[-1]["ampin"]),
+                               message="no diffusion rate: fewer than 1000 turns tracked "
+                               "(diff.dat holds no record)")
                 elif recs:
                     r = recs[-1]
                     row.update(ampin=_num(r["ampin"]), diffx=_num(r["diffx"]),
@@ -637,6 +653,14 @@ def _term_with_parent():
         ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
     except (OSError, AttributeError):
         pass
+
+
+def _diff_records(folder):
+    """Records of the folder's diff.dat, None when it cannot be read."""
+    try:
+        return len(readers.read_diff(os.path.join(folder, "diff.dat")))
+    except (OSError, readers.ReaderError):
+        return None
 
 
 def _num(v):
@@ -731,8 +755,9 @@ def main(argv=None):
         from . import _launch
         _launch.need("numpy", "matplotlib")
 
+    scan = Scan(a.scan)
+    fresh = not os.path.exists(scan.root)
     try:
-        scan = Scan(a.scan)
         if a.cmd != "run" and not os.path.exists(scan.manifest):
             raise ScanError("%s is not a scan folder (no scan.json); make one with "
                             "bbscan run TEMPLATE %s --set NAME=VALUES" % (scan.root, a.scan))
@@ -785,11 +810,17 @@ def main(argv=None):
             return 128 + scan.stopped_by
         if a.plot:
             from . import plots
+            png = os.path.join(scan.root, "rates.png")
             try:
-                plots.plot_rates([path], os.path.join(scan.root, "rates.png"))
+                plots.plot_rates([path], png)
             except (plots.DataError, plots.UsageError) as e:
+                if os.path.exists(png):  # no figure of an earlier state
+                    os.remove(png)
                 sys.stderr.write("bbscan: no rates.png: %s\n" % e)
         return 1 if nbad else 0
     except (ScanError, params.ParamError, wires.WireError, OSError) as e:
         sys.stderr.write("bbscan: %s\n" % e)
+        if fresh and scan.holds_only_its_lock():  # a refused new scan leaves nothing
+            os.remove(scan.lock_file)
+            os.rmdir(scan.root)
         return 2
