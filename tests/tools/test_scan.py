@@ -359,6 +359,16 @@ def test_grid_binary_warnings_and_lost_points(binary, template, tmp_path):
     assert proc.returncode == 0 and "3 points, 2 finished, 1 to run" in proc.stdout
     assert bbscan("status", root).stdout == "3 finished\n"
 
+    # --plot without numpy: bbscan stops before any work (under the system
+    # Python it would have started again instead)
+    fake = tmp_path / "fake"
+    (fake / "numpy").mkdir(parents=True)
+    (fake / "numpy" / "__init__.py").write_text("raise ImportError('no numpy here')\n")
+    proc = bbscan("run", template, tmp_path / "plotless", "--plot", "--set", "amp=2",
+                  env=dict(os.environ, PYTHONPATH=str(fake)))
+    assert proc.returncode == 2 and "needs the Python modules numpy" in proc.stderr
+    assert not (tmp_path / "plotless").exists()
+
     # another binary is refused, and the recorded one named
     other = tmp_path / "other.sh"
     other.write_text("#!/bin/sh\nexec %s\n" % binary)
