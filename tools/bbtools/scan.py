@@ -803,6 +803,10 @@ def main(argv=None):
                     sys.stderr.write("slurm: %s: %s\n" % (what, msg))
         rows, path = scan.collect()
         nbad = report(rows, scan.root)
+        never = sum(r["state"] == "not run" for r in rows)
+        if a.cmd == "run" and a.backend == "slurm" and never:
+            sys.stderr.write("slurm: %d point(s) have no exit status: their tasks' logs are "
+                             "in %s\n" % (never, os.path.join(scan.root, "slurm")))
         print("wrote %s (%d rows: %s)" % (path, len(rows), ", ".join(
             "%d %s" % (n, k) for k in STATES
             for n in [sum(r["state"] == k for r in rows)] if n)))
