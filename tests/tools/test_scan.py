@@ -325,7 +325,7 @@ def test_one_run_at_a_time_status_and_stop(binary, template, tmp_path):
         rows = list(csv.DictReader(fh))
     assert [r["state"] for r in rows] == ["failed", "failed", "not run"]
     assert all("error:" in r["warnings"] for r in rows[:2])  # the program's stop line
-    assert processes_in(root) == []
+    wait_for(lambda: processes_in(root) == [], timeout=10)  # the heartbeat's last second
 
 
 def test_grid_binary_warnings_and_lost_points(binary, template, tmp_path):

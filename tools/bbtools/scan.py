@@ -166,9 +166,12 @@ RUN_POINT = """#!/bin/sh
 cd "$1" || exit 98
 rm -f exit_status exit_status.tmp
 echo "$(hostname | cut -d. -f1) $$" > %(marker)s
-( trap 'kill "$s" 2>/dev/null; exit 0' TERM
+# the heartbeat sleeps a second at a time: it outlives this script by at
+# most that, however it ends
+( n=0
   while kill -0 $$ 2>/dev/null; do
-    touch %(marker)s; sleep %(beat)d & s=$!; wait "$s"
+    [ "$n" -gt 0 ] || touch -c %(marker)s
+    n=$(( (n + 1) %% %(beat)d )); sleep 1
   done ) &
 beat=$!
 OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s > stdout.txt 2> stderr.txt &
