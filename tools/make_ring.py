@@ -64,8 +64,9 @@ d = (0.001, 1, 0.001, 1, 0.001, 1); the tracker undoes this on reading.
 
 Opposing beam.  At every encounter the opposing bunch is a Gaussian with the
 same beta functions as the tracked beam and normalised emittances
---opp-emitn-x (default: --emitn) and --opp-emitn-y (default: 3.0e-6, a
-slightly flat opposing beam, so that the elliptical-beam kick is exercised),
+--opp-emitn-x (default: --emitn) and --opp-emitn-y (default: 0.8 times
+--emitn, 3.0e-6 for the default --emitn: a slightly flat opposing beam, so
+that the elliptical-beam kick is exercised),
 so sigma = sqrt(beta emitn / gamma).  Its centre is separated from the reference orbit by thetac s in the
 crossing plane of the IP (zero at the IPs, opposite signs on the two sides).
 "Sigmas.dat" holds, per point except 25, the point number, sigma x, sigma y
@@ -133,6 +134,16 @@ MULT_MEAN_B = [0.0, 0.0, 0.0, 0.0, 0.0, 0.3, 0.0, 0.0, 0.0, -0.1]
 # and the magnetic length relative to Q1.
 TRIPLET_BETAS = [1350.0, 3600.0, 4450.0, 3850.0]
 TRIPLET_WEIGHTS = [1.0, 0.86, 0.86, 1.0]
+# Vertical over horizontal normalised emittance of the opposing beam by
+# default: 3.0e-6 / 3.75e-6, a slightly flat bunch.
+OPP_FLATNESS = 0.8
+
+# Values that must be above zero, and those that must not be negative.
+POSITIVE = ("betastar", "arc_betx", "arc_bety", "beta_long", "opp_emitn_x",
+            "opp_emitn_y", "circumference", "spacing", "emitn", "gamma", "sstar",
+            "divstar", "wlength", "wbetax", "wbetay", "triplet_betas",
+            "triplet_weights", "ntrack", "npart")
+NOT_NEGATIVE = ("thetac", "npar", "wdist", "mult_rms_a", "mult_rms_b")
 
 
 # ---------------------------------------------------------------- options
@@ -172,10 +183,11 @@ def parse_args(argv=None):
     g.add_argument("--opp-emitn-x", type=float, default=None,
                    help="normalised horizontal emittance of the opposing "
                         "beam [m rad] (default: --emitn)")
-    g.add_argument("--opp-emitn-y", type=float, default=3.0e-6,
+    g.add_argument("--opp-emitn-y", type=float, default=None,
                    help="normalised vertical emittance of the opposing "
-                        "beam [m rad]; below --emitn the opposing bunches "
-                        "are flat and their kick elliptical")
+                        "beam [m rad] (default: %g x --emitn, 3.0e-6 for the "
+                        "default --emitn: slightly flat opposing bunches, whose "
+                        "kick is the elliptical one)" % OPP_FLATNESS)
     g.add_argument("--excluded", type=int, nargs="*", default=[23, 24],
                    help="encounter points the tracker skips")
 
@@ -261,6 +273,7 @@ def parse_args(argv=None):
                    help="weights of Q1, Q2a, Q2b, Q3")
 
     args = p.parse_args(argv)
+    check_values(p, args)
     if not NOENC + 2 <= args.ip2 <= NPOINTS - 2:
         p.error("--ip2 must lie between %d and %d" % (NOENC + 2, NPOINTS - 2))
     for q in (args.qx, args.qy):
@@ -278,8 +291,32 @@ def parse_args(argv=None):
     if args.opp_emitn_x is None:
         args.opp_emitn_x = args.emitn
     if args.opp_emitn_y is None:
-        args.opp_emitn_y = args.emitn
+        args.opp_emitn_y = OPP_FLATNESS * args.emitn
     return args
+
+
+def check_values(p, args):
+    """Refuse (status 2, nothing written) a value that is not a finite
+    number, or that the physics cannot take: a size, beta, length,
+    emittance or energy that is not positive, a negative angle or count."""
+    def values(name):
+        v = getattr(args, name)
+        return [] if v is None else (v if isinstance(v, list) else [v])
+
+    for name, v in sorted(vars(args).items()):
+        for x in (v if isinstance(v, list) else [v]):
+            if isinstance(x, float) and not math.isfinite(x):
+                p.error("--%s: %r is not a finite number" % (name.replace("_", "-"), x))
+    for name in POSITIVE:
+        if any(not x > 0 for x in values(name)):
+            p.error("--%s must be above 0, got %s" % (
+                name.replace("_", "-"), " ".join("%g" % x for x in values(name))))
+    for name in NOT_NEGATIVE:
+        if any(x < 0 for x in values(name)):
+            p.error("--%s must not be negative, got %s" % (
+                name.replace("_", "-"), " ".join("%g" % x for x in values(name))))
+    if args.gamma < 1.0:
+        p.error("--gamma is a Lorentz factor: at least 1, got %g" % args.gamma)
 
 
 # ---------------------------------------------------------------- layout

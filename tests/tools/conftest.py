@@ -22,5 +22,17 @@ def slurm():
         if os.environ.get("CI") == "true":
             pytest.fail("Slurm cluster unavailable on CI: " + why, pytrace=False)
         pytest.skip(why)
-    with slurm_cluster.SlurmCluster() as cluster:
+    # the ports are picked free just before the daemons bind them; another
+    # developer's cluster starting at the same moment may take one first
+    for attempt in range(3):
+        cluster = slurm_cluster.SlurmCluster()
+        try:
+            cluster.start()
+            break
+        except slurm_cluster.SlurmError:
+            if attempt == 2:
+                raise
+    try:
         yield cluster
+    finally:
+        cluster.stop()

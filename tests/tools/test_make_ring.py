@@ -85,6 +85,23 @@ class MakeRingTest(unittest.TestCase):
         with self.assertRaises(SystemExit), contextlib.redirect_stderr(io.StringIO()):
             make_ring.parse_args(["--qx", "64.31"])
 
+    def test_values_the_physics_cannot_take_are_refused_before_writing(self):
+        out = os.path.join(tempfile.mkdtemp(prefix="make_ring_"), "ring")
+        self.addCleanup(shutil.rmtree, os.path.dirname(out))
+        for bad in (["--emitn", "nan"], ["--gamma", "inf"], ["--betastar", "-1"],
+                    ["--gamma", "0.5"], ["--thetac=-1e-4"], ["--ntrack", "0"],
+                    ["--triplet-betas", "1", "2", "3", "0"], ["--opp-emitn-y", "0"]):
+            with contextlib.redirect_stderr(io.StringIO()) as err, \
+                    self.assertRaises(SystemExit) as stop:
+                make_ring.main(["--out", out] + bad)
+            self.assertEqual(stop.exception.code, 2, bad)
+            self.assertIn(": error: --", err.getvalue())
+            self.assertFalse(os.path.exists(out), bad)
+        # the opposing beam's vertical emittance follows --emitn unless given
+        for opts, emy in (([], 3.0e-6), (["--emitn", "2.5e-6"], 2.0e-6),
+                          (["--emitn", "2.5e-6", "--opp-emitn-y", "2.5e-6"], 2.5e-6)):
+            self.assertAlmostEqual(make_ring.parse_args(opts).opp_emitn_y, emy, delta=1e-20)
+
 
 if __name__ == "__main__":
     unittest.main()

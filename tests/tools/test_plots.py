@@ -119,3 +119,89 @@ def test_unusable_inputs_are_reported(tracker, tmp_path):
     r = bbplot("rates", csv_path, "-o", out)
     assert r.returncode == 1 and "no finite diffusion rates" in r.stderr
     assert not out.exists()
+
+
+def test_plots_refuse_what_they_cannot_draw(tracker, tmp_path, monkeypatch):
+    out = tmp_path / "f.png"
+    fp = tracker.run(iopt=3, ntrack=200)
+    lines = open(fp.path("footprint.dat")).read().splitlines(True)
+    cases = {
+        "cut.dat": ("".join(lines)[:-20], "record cut short"),
+        "short.dat": ("".join(lines[:-14]), "holds 182 records, a footprint has 196"),
+        "huge.dat": ("".join(lines[:40]) + lines[40][:13] + "0.1000+300" + lines[40][23:]
+                     + "".join(lines[41:]), "is not a fractional tune"),
+    }
+    for name, (text, why) in cases.items():
+        (tmp_path / name).write_text(text)
+        r = bbplot("footprint", tmp_path / name, "-o", out)
+        assert r.returncode == 1 and why in r.stderr, (name, r.stderr)
+    # diffusion: nothing finite to draw; turns past the I6 field rebuilt
+    rec = "%6s  0.100E+00 %10s %10s   0 169\n"
+    (tmp_path / "nan.dat").write_text("".join(rec % (t, "nan", "-nan") for t in
+                                              ("1000", "1100")))
+    r = bbplot("diffusion", tmp_path / "nan.dat", "-o", out)
+    assert r.returncode == 1 and "nothing to draw" in r.stderr
+    (tmp_path / "big.dat").write_text("".join(rec % (t, "0.100E+01", "0.200E+01") for t in
+                                              ("999900", "******", "******")))
+    assert [r["turn"] for r in readers.read_diff(str(tmp_path / "big.dat"))] == [
+        999900, 1000000, 1000100]
+    assert bbplot("diffusion", tmp_path / "big.dat", "-o", out).returncode == 0
+    # a sample that is not a number: no spectrum, no traceback
+    fm = tracker.run(iopt=2, ntrack=200)
+    text = open(fm.path("frequencymap.dat")).read().split("\n")
+    text[5] = text[5][:1] + "nan".rjust(18) + text[5][19:]
+    (tmp_path / "frequencymap.dat").write_text("\n".join(text))
+    r = bbplot("spectrum", tmp_path / "frequencymap.dat", "--ntrack", 200, "-o", out)
+    assert r.returncode == 1 and "particle 1 has a sample that is not a finite number" \
+        in r.stderr
+
+    # rates of different ntrack are separate lines
+    runs = [tracker.run(iopt=0, ntrack=n) for n in (1500, 2000)]
+    _, series, _, const = plots._rates_from_resav([r.path("resav.out") for r in runs])
+    assert sorted(label for _, label in series) == ["ntrack=1500", "ntrack=2000"]
+    assert const == []
+    # a scan's legend: values in numeric order, constants in the title, and
+    # no label covering another
+    csv_path = tmp_path / "results.csv"
+    csv_path.write_text("grid:amp,grid:wcurrent,grid:ntrack,all_lost,ampin,diffx,diffy\n" + "".join(
+        "%s,%s,3000,0,%g,%g,%g\n" % (a, w, float(a) / 2, 1e-6 * float(a), -2e-6)
+        for w in ("0", "120", "150", "30") for a in ("4", "6")) +
+        "8,0,3000,1,4,0,0\n")
+    figs = []
+    monkeypatch.setattr(plots, "_save", lambda fig, _out: figs.append(fig))
+    plots.plot_rates([str(csv_path)], str(out))
+    fig = figs[0]
+    legend = fig.axes[1].get_legend()
+    assert [t.get_text() for t in legend.get_texts()] == [
+        "wcurrent=0", "wcurrent=30", "wcurrent=120", "wcurrent=150"]
+    assert "ntrack=3000" in fig._suptitle.get_text()
+    assert "1 rows without a finite rate left out" in fig._suptitle.get_text()
+    renderer = fig.canvas.get_renderer()
+    boxes = [legend.get_window_extent(renderer), fig._suptitle.get_window_extent(renderer)]
+    for ax in fig.axes:
+        boxes += [ax.xaxis.label.get_window_extent(renderer),
+                  ax.yaxis.label.get_window_extent(renderer),
+                  ax.title.get_window_extent(renderer)]
+    for i, a in enumerate(boxes):
+        for b in boxes[i + 1:]:
+            assert not a.overlaps(b)
+
+
+def test_no_traceback_for_hostile_files_or_options(tmp_path):
+    binary = tmp_path / "binary.dat"
+    binary.write_bytes(bytes(range(256)) * 8)
+    empty = tmp_path / "empty.dat"
+    empty.write_text("")
+    tools = {"bbplot": [BBPLOT], "bbtune": [os.path.join(TOOLS, "bbtune")]}
+    calls = [(1, "bbplot", cmd, f) for cmd in ("footprint", "diffusion", "rates",
+                                               "phasespace", "spectrum")
+             for f in (binary, empty, tmp_path / "missing")]
+    calls += [(1, "bbtune", f) for f in (binary, empty)]
+    calls += [(2, "bbplot", "footprint", "--window", "nan", 1, 0, 1),
+              (2, "bbplot", "spectrum", "--particles", 0), (2, "bbtune", "--emit", "nan"),
+              (2, "bbplot", "rates", binary, "--mark", "inf")]
+    for status, tool, *args in calls:
+        r = subprocess.run(tools[tool] + [str(a) for a in args] + ["-o", tmp_path / "o"],
+                           capture_output=True, text=True, timeout=120, cwd=tmp_path)
+        assert r.returncode == status and "Traceback" not in r.stderr, (tool, args, r.stderr)
+        assert r.stderr.strip(), (tool, args)

@@ -1,11 +1,13 @@
 """bbrun: a run in a fresh copy of a template, its summary and exit status,
-for a finished and a failed run, and the summary of a finished folder."""
+for a finished and a failed run, and the summary of a finished folder; wire
+values, refusals that leave nothing behind, and a rerun in place."""
 
 import os
 import shutil
 import subprocess
 
-from runs import EXAMPLE, TOOLS, binary_path
+from runs import EXAMPLE, REPO, TOOLS, binary_path
+from bbtools import params, wires
 
 BBRUN = os.path.join(TOOLS, "bbrun")
 
@@ -24,7 +26,10 @@ def test_summary_and_status_of_a_finished_and_a_failed_run(tmp_path):
     lines = p.stdout.splitlines()
     assert "lattice tunes: 0.690000 0.700000" in lines
     assert "betas at point 1: 0.55 0.55 m" in lines
-    assert "wire current: -86.8828 A" in lines
+    # what the start-up evaluation asks for, apart from what acts
+    assert ("wire current needed to compensate npar encounters (start-up evaluation): "
+            "-86.8828 A") in lines
+    assert "wires acting: no wires" in lines
     assert "lost particles: 0 (tracking ended after turn 1024)" in lines
     assert any(ln.startswith("footprint: Qx 0.68") and "157 of 196" in ln for ln in lines)
     assert any(ln.startswith("files written: footprint.dat (196 records)") for ln in lines)
@@ -44,3 +49,48 @@ def test_summary_and_status_of_a_finished_and_a_failed_run(tmp_path):
     for args in (("--set", "amp=1,2"), ("--set", "amp=a:b:c"), ("--set", "nosuch=1")):
         p = bbrun("--template", EXAMPLE, *args, tmp_path / "never")
         assert p.returncode == 2 and p.stderr.startswith("bbrun: ")
+
+
+def test_wire_names_clean_refusals_and_a_rerun_in_place(tmp_path):
+    t = tmp_path / "template"
+    shutil.copytree(EXAMPLE, t)
+    (t / "wires.dat").write_text("9 -8.5272 0.0 -86.9 1.0\n40 0.0 -9.5931 -86.9 1.0\n")
+    run = tmp_path / "run"
+    p = bbrun("--template", t, "--set", "wire*.current=50", "--set", "wire2.xw=1.5",
+              "--set", "iopt=3", "--set", "ntrack=100", run)
+    assert p.returncode == 0, p.stderr
+    assert wires.read_wires(str(run / "wires.dat"))[1] == {
+        "k": 40, "xw": 1.5, "yw": -9.5931, "current": 50.0, "length": 1.0}
+    assert "wires acting: point 9 50 A, point 40 50 A" in p.stdout.splitlines()
+    # make run's summary without Python says the same
+    p = subprocess.run([os.path.join(REPO, "scripts", "run_summary.sh"), str(run)],
+                       capture_output=True, text=True)
+    assert "wires acting: point 9 50 A, point 40 50 A" in p.stdout.splitlines()
+    assert ("wire current needed to compensate npar encounters (start-up evaluation): "
+            "-86.88281256626694 A") in p.stdout.splitlines()
+
+    # a refused call leaves no folder, and an empty folder empty
+    empty = tmp_path / "empty"
+    empty.mkdir()
+    for folder in (tmp_path / "never", empty):
+        for args in (("--set", "wire3.current=1"), ("--set", "wire1.nosuch=1"),
+                     ("--set", "amp=1,2"), ("--binary", tmp_path / "nosuch")):
+            p = bbrun("--template", t, *args, folder)
+            assert p.returncode == 2 and p.stderr.startswith("bbrun: "), args
+            assert "Traceback" not in p.stderr
+        p = bbrun("--template", EXAMPLE, "--set", "wire1.current=1", folder)
+        assert p.returncode == 2 and "holds no wires.dat" in p.stderr
+    assert not (tmp_path / "never").exists() and os.listdir(empty) == []
+
+    # in place after a diffusion run: a failing footprint run shows none of
+    # the earlier results
+    p = bbrun("--template", EXAMPLE, "--set", "ntrack=1200", "--set", "itrip=0", empty)
+    assert p.returncode == 0 and "diffusion rates: x" in p.stdout
+    assert "program warning: ntrack = 1200 measures" in p.stdout
+    params.set_values(empty / "diff.input", empty / "diff.input", {"iopt": 3})
+    os.remove(empty / "Matrices.dat")
+    p = bbrun(empty)
+    assert p.returncode == 1
+    assert not (empty / "resav.out").exists() and not (empty / "diff.dat").exists()
+    assert "diffusion rates" not in p.stdout and "program warning" not in p.stdout
+    assert p.stdout.splitlines()[-1] == "exit status: 1 (failed)"

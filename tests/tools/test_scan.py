@@ -4,9 +4,12 @@ ends, with one failing point, reruns and the HTCondor submit file."""
 import csv
 import math
 import os
+import shlex
 import shutil
+import signal
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -140,19 +143,26 @@ GRID = ["--set", "amp=2,6", "--set", "itrip=0:1:1", "--set", "ntrack=2000"]
 
 
 def mending_binary(tmp_path, binary):
-    """The tracker behind a wrapper that supplies the multipole file the
-    template lacks: the failed points succeed on a rerun while the template
-    (which the scan guards) stays as it was."""
+    """The tracker behind a wrapper (one program for the whole scan, which
+    records its hash) that supplies the multipole file the template lacks
+    once the file "mend" exists: the failed points succeed on a rerun while
+    the template (which the scan guards) stays as it was."""
     path = tmp_path / "mended.sh"
-    path.write_text("#!/bin/sh\ncp %s . && exec %s\n"
-                    % (os.path.join(EXAMPLE, "multdist.dat"), binary))
+    path.write_text("#!/bin/sh\n[ -f %s ] && cp %s .\nexec %s\n"
+                    % (shlex.quote(str(tmp_path / "mend")),
+                       os.path.join(EXAMPLE, "multdist.dat"), binary))
     path.chmod(0o755)
     return path
 
 
+def mend(tmp_path):
+    (tmp_path / "mend").write_text("")
+
+
 def test_local_scan_reports_failures_reruns_and_plots(binary, template, tmp_path):
     root = tmp_path / "scan"
-    proc = bbscan("run", template, root, "--binary", binary, *GRID)
+    wrapper = mending_binary(tmp_path, binary)
+    proc = bbscan("run", template, root, "--binary", wrapper, *GRID)
     check_scan(str(root), binary, template, tmp_path, proc)
 
     # a rerun leaves the finished points alone and runs the failed ones again
@@ -160,8 +170,8 @@ def test_local_scan_reports_failures_reruns_and_plots(binary, template, tmp_path
     finished = os.path.join(root, rows[("2", "0")]["folder"], "stdout.txt")
     failed = os.path.join(root, rows[("2", "1")]["folder"], "stderr.txt")
     stamp = (os.stat(finished).st_mtime_ns, os.stat(failed).st_mtime_ns)
-    proc = bbscan("run", template, root, "--binary", mending_binary(tmp_path, binary),
-                  "--plot", *GRID)
+    mend(tmp_path)
+    proc = bbscan("run", template, root, "--plot", *GRID)
     assert proc.returncode == 0, proc.stderr
     assert "4 points, 2 finished, 2 to run" in proc.stdout
     assert os.stat(finished).st_mtime_ns == stamp[0]
@@ -169,14 +179,14 @@ def test_local_scan_reports_failures_reruns_and_plots(binary, template, tmp_path
     assert {r["state"] for r in results(root).values()} == {"finished"}
     with open(root / "rates.png", "rb") as fh:
         assert fh.read(8) == b"\x89PNG\r\n\x1a\n"
-    proc = bbscan("run", template, root, "--binary", binary, *GRID)
+    proc = bbscan("run", template, root, *GRID)
     assert "4 points, 4 finished, 0 to run" in proc.stdout and proc.returncode == 0
 
     # another set of parameters, or a changed template, does not reuse the folder
-    proc = bbscan("run", template, root, "--binary", binary, "--set", "amp=1")
+    proc = bbscan("run", template, root, "--set", "amp=1")
     assert proc.returncode == 2 and "use a new scan folder" in proc.stderr
     params.set_values(template / "diff.input", template / "diff.input", {"ntrack": 2500})
-    proc = bbscan("run", template, root, "--binary", binary, *GRID)
+    proc = bbscan("run", template, root, *GRID)
     assert proc.returncode == 2 and "the template %s has changed" % template in proc.stderr
     assert "start a new scan in a new folder" in proc.stderr
 
@@ -214,34 +224,157 @@ def test_a_killed_point_runs_again(binary, template, tmp_path):
 
 
 def test_condor_submit_file_queues_the_pending_folders(binary, template, tmp_path):
-    root = tmp_path / "scan"
+    # a scan folder whose path holds a blank, a % and a quote: the submit
+    # file names only paths relative to the scan folder
+    root = tmp_path / "my scan %j 'x'"
     proc = bbscan("run", template, root, "--binary", binary, "--backend", "condor", *GRID)
     assert proc.returncode == 0, proc.stderr
+    assert "cd %s && condor_submit scan.sub" % shlex.quote(str(root)) in proc.stdout
     with open(root / "scan.sub") as fh:
         sub = fh.read()
-    assert "queue folder from %s\n" % (root / "pending.txt") in sub
-    assert "executable              = %s\n" % (root / "run_point.sh") in sub
+    assert "queue folder from pending.txt\n" in sub
+    assert "executable              = run_point.sh\n" in sub
+    assert str(tmp_path) not in sub
     with open(root / "pending.txt") as fh:
         folders = fh.read().split()
-    assert len(folders) == 4 and all(os.path.isdir(f) for f in folders)
-    # what an execute node does with each queued folder
+    assert len(folders) == 4 and all(os.path.isdir(root / f) for f in folders)
+    # what an execute node does with each queued folder (its initialdir)
     for f in folders:
-        subprocess.run([str(root / "run_point.sh"), f], cwd=f)
+        subprocess.run([str(root / "run_point.sh"), "."], cwd=root / f)
     proc = bbscan("collect", root)
     check_scan(str(root), binary, template, tmp_path, proc)
 
 
 def test_slurm_scan_runs_one_job_array(binary, template, tmp_path, slurm):
-    root = tmp_path / "scan"
-    proc = bbscan("run", template, root, "--binary", binary, "--backend", "slurm", *GRID,
+    # the path of the scan folder holds a blank and a % that Slurm would expand
+    root = tmp_path / "scan dir %j"
+    wrapper = mending_binary(tmp_path, binary)
+    proc = bbscan("run", template, root, "--binary", wrapper, "--backend", "slurm", *GRID,
                   env=slurm.env)
     assert "array job" in proc.stdout, proc.stdout + proc.stderr
     check_scan(str(root), binary, template, tmp_path, proc)
     logs = os.listdir(root / "slurm")
     assert len(logs) == 4 and len({name.split("_")[0] for name in logs}) == 1
     # the rerun submits only the two failed points, as an array of two
-    proc = bbscan("run", template, root, "--binary", mending_binary(tmp_path, binary),
-                  "--backend", "slurm", *GRID, env=slurm.env)
+    mend(tmp_path)
+    proc = bbscan("run", template, root, "--backend", "slurm", *GRID, env=slurm.env)
     assert proc.returncode == 0, proc.stderr
     assert "array job" in proc.stdout and "(2 tasks)" in proc.stdout
     assert {r["state"] for r in results(root).values()} == {"finished"}
+
+
+def wait_for(cond, timeout=120):
+    end = time.monotonic() + timeout
+    while not cond():
+        assert time.monotonic() < end, "timed out"
+        time.sleep(0.1)
+
+
+def processes_in(folder):
+    """Processes whose working folder lies in ``folder``."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/cwd" % pid).startswith(str(folder)):
+                found.append(pid)
+        except OSError:
+            pass
+    return found
+
+
+def test_one_run_at_a_time_status_and_stop(binary, template, tmp_path):
+    # a second run is refused while the first runs each point once
+    log = tmp_path / "runs.log"
+    slow = tmp_path / "slow.sh"
+    slow.write_text('#!/bin/sh\necho "$PWD" >> %s\nsleep 2\nexec %s\n' % (log, binary))
+    slow.chmod(0o755)
+    root = tmp_path / "scan"
+    grid = ["--set", "amp=2,4", "--set", "itrip=0", "--set", "ntrack=100"]
+    first = subprocess.Popen([SYSTEM_PYTHON, BBSCAN, "run", str(template), str(root),
+                              "--binary", str(slow), "--workers", "2"] + grid,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    wait_for(lambda: log.exists())
+    second = bbscan("run", template, root, "--binary", slow, *grid)
+    assert second.returncode == 2
+    assert "in use by bbscan process %d on host" % first.pid in second.stderr
+    out, err = first.communicate(timeout=300)
+    assert first.returncode == 0, err
+    assert "not run" not in out + err
+    assert sorted(log.read_text().split()) == sorted(
+        str(root / "points" / ("amp=%d_itrip=0_ntrack=100" % a)) for a in (2, 4))
+
+    # running points are told from points not run; a stopped bbscan stops
+    # its trackers, which end their turn and record their status
+    root = tmp_path / "long"
+    run = subprocess.Popen([SYSTEM_PYTHON, BBSCAN, "run", str(template), str(root),
+                            "--binary", binary, "--set", "amp=2,4,6", "--set", "itrip=0",
+                            "--set", "ntrack=900000", "--workers", "2"],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    points = [root / "points" / ("amp=%d_itrip=0_ntrack=900000" % a) for a in (2, 4)]
+    wait_for(lambda: all(os.path.getsize(p / "stdout.txt") > 0 for p in points
+                         if (p / "stdout.txt").exists()) and
+             all((p / "stdout.txt").exists() for p in points))
+    assert bbscan("status", root).stdout == "2 running, 1 not run\n"
+    run.send_signal(signal.SIGTERM)
+    out, err = run.communicate(timeout=120)
+    assert run.returncode == 128 + signal.SIGTERM
+    assert "Traceback" not in err
+    for p in points:
+        assert (p / "exit_status").read_text() == "143\n"
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert [r["state"] for r in rows] == ["failed", "failed", "not run"]
+    assert all("error:" in r["warnings"] for r in rows[:2])  # the program's stop line
+    wait_for(lambda: processes_in(root) == [], timeout=10)  # the heartbeat's last second
+
+
+def test_grid_binary_warnings_and_lost_points(binary, template, tmp_path):
+    root = tmp_path / "scan"
+    # amp = 2e8 starts every particle far outside the aperture: all are lost
+    grid = ["--set", "amp=2,2e8", "--set", "itrip=0", "--set", "ntrack=1500"]
+    proc = bbscan("run", template, root, "--binary", binary, *grid)
+    assert proc.returncode == 0, proc.stderr
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert [(r["lost"], r["all_lost"]) for r in rows] == [("0", "0"), ("169", "1")]
+    assert math.isfinite(float(rows[0]["diffx"])) and rows[1]["diffx"] == ""
+    assert rows[1]["message"] == "every particle was lost: no diffusion rate"
+    # the program's warning (a run too short for its rates), in its column
+    assert all(r["warnings"].startswith("warning: ntrack = 1500 measures") for r in rows)
+
+    # another grid is refused with the way to extend it; nothing is made
+    proc = bbscan("run", template, root, "--set", "amp=2,4", "--set", "itrip=0",
+                  "--set", "ntrack=1500")
+    assert proc.returncode == 2
+    assert ("holds the grid amp=2,2e8 itrip=0 ntrack=1500; this run asks for amp=2,4 "
+            "itrip=0 ntrack=1500. Start a new scan in a new folder, or give --extend"
+            in proc.stderr)
+    assert "amp=2,2e8,4 itrip=0 ntrack=1500 (3 points)" in proc.stderr
+    assert sorted(os.listdir(root / "points")) == [
+        "amp=2_itrip=0_ntrack=1500", "amp=2e8_itrip=0_ntrack=1500"]
+    proc = bbscan("run", template, root)  # the recorded grid
+    assert proc.returncode == 0 and "2 points, 2 finished, 0 to run" in proc.stdout
+    proc = bbscan("run", template, root, "--extend", "--set", "amp=2,4", "--set",
+                  "itrip=0", "--set", "ntrack=1500")
+    assert proc.returncode == 0 and "3 points, 2 finished, 1 to run" in proc.stdout
+    assert bbscan("status", root).stdout == "3 finished\n"
+
+    # --plot without numpy: bbscan stops before any work (under the system
+    # Python it would have started again instead)
+    fake = tmp_path / "fake"
+    (fake / "numpy").mkdir(parents=True)
+    (fake / "numpy" / "__init__.py").write_text("raise ImportError('no numpy here')\n")
+    proc = bbscan("run", template, tmp_path / "plotless", "--plot", "--set", "amp=2",
+                  env=dict(os.environ, PYTHONPATH=str(fake)))
+    assert proc.returncode == 2 and "needs the Python modules numpy" in proc.stderr
+    assert not (tmp_path / "plotless").exists()
+
+    # another binary is refused, and the recorded one named
+    other = tmp_path / "other.sh"
+    other.write_text("#!/bin/sh\nexec %s\n" % binary)
+    other.chmod(0o755)
+    proc = bbscan("run", template, root, "--binary", other)
+    assert proc.returncode == 2 and "is another program" in proc.stderr
+    assert "give --binary %s" % binary in proc.stderr
+    with open(root / "scan.json") as fh:
+        assert '"binary": "%s"' % binary in fh.read()

@@ -9,23 +9,23 @@ from . import _launch
 def bbplot():
     _launch.need("numpy", "matplotlib")
     from . import plots
-    return plots.main()
+    return _launch.run(plots.main)
 
 
 def bbtune():
     _launch.need("numpy")
     from . import tunefile
-    return tunefile.main()
+    return _launch.run(tunefile.main)
 
 
 def bbscan():
     from . import scan
-    return scan.main()
+    return _launch.run(scan.main)
 
 
 def bbrun():
     from . import run
-    return run.main()
+    return _launch.run(run.main)
 
 
 if __name__ == "__main__":

@@ -178,8 +178,11 @@ def _check_token(name, lineno, spans, pos):
 
 
 def _read_lines(path):
-    with open(path, "r") as fh:
-        text = fh.read()
+    try:
+        with open(path, "r", encoding="utf-8") as fh:
+            text = fh.read()
+    except UnicodeDecodeError:
+        raise ParamError("%s is not a text file" % path) from None
     lines = text.split("\n")
     trailing_newline = text.endswith("\n")
     if trailing_newline:

@@ -53,6 +53,9 @@ def _read(kind, reader, path):
     try:
         return reader(path)
     except readers.ReaderError as e:
+        if "not a text file" in str(e):
+            raise DataError("%s; `bbplot %s` reads %s" % (e, kind, EXPECTED[kind])) \
+                from None
         try:
             with open(path, errors="replace") as fh:
                 first = fh.readline().rstrip("\n")
@@ -69,10 +72,15 @@ def _save(fig, out):
     print("wrote %s" % out)
 
 
-def _legend_below(ax, ncol=2, **kw):
-    """A legend under the axes, where it hides no data."""
-    ax.legend(loc="upper center", bbox_to_anchor=(0.5, -0.13), ncol=ncol,
-              fontsize=8, frameon=False, **kw)
+def _legend_below(ax, ncol=2, handles=None, labels=None):
+    """A legend under the axes, below their tick labels and x label, where it
+    hides neither data nor a label."""
+    fig = ax.figure
+    box = ax.get_tightbbox(fig.canvas.get_renderer())
+    below = ax.transAxes.inverted().transform((0.0, box.y0))[1]
+    args = () if handles is None else (handles, labels)
+    return ax.legend(*args, loc="upper center", bbox_to_anchor=(0.5, below - 0.02),
+                     ncol=ncol, fontsize=8, frameon=False)
 
 
 # ---------------------------------------------------------------- resonances
@@ -243,20 +251,28 @@ def _short(path):
 # ---------------------------------------------------------------- diffusion
 
 def plot_diffusion(paths, out, title=None):
-    fig, ax = plt.subplots(figsize=(8, 5))
-    any_lost = False
-    ax2 = None
-    for k, path in enumerate(paths):
+    data = []
+    for path in paths:
         recs = _read("diffusion", readers.read_diff, path)
         if not recs:
             raise DataError("%s holds no diffusion records (runs shorter than "
                             "1000 turns write none): nothing to draw" % path)
-        turn, avx, avy, nlost = readers.columns(recs, "turn", "avx", "avy", "nlost")
+        cols = readers.columns(recs, "turn", "avx", "avy", "nlost")
+        if not np.any(np.isfinite(cols[1]) | np.isfinite(cols[2])):
+            raise DataError("%s: no record has a finite avx or avy: nothing to draw"
+                            % path)
+        data.append((path, cols, sum(r["turn_rebuilt"] for r in recs)))
+    fig, ax = plt.subplots(figsize=(8, 5))
+    any_lost = False
+    ax2 = None
+    rebuilt = 0
+    for path, (turn, avx, avy, nlost), nrebuilt in data:
+        rebuilt += nrebuilt
         tag = "" if len(paths) == 1 else " (%s)" % _short(path)
         line, = ax.plot(turn, avx, "-o", ms=3, label=r"$\langle$avx$\rangle$ horizontal" + tag)
         ax.plot(turn, avy, "--s", ms=3, color=line.get_color() if len(paths) > 1 else None,
                 label=r"$\langle$avy$\rangle$ vertical" + tag)
-        if np.nanmax(nlost) > 0:
+        if np.any(nlost > 0):
             any_lost = True
             if ax2 is None:
                 ax2 = ax.twinx()
@@ -267,27 +283,40 @@ def plot_diffusion(paths, out, title=None):
     ax.set_ylabel(r"spread of the actions, 1000-turn running mean [$\varepsilon$]")
     ax.set_title(title or "Running averages of the action spread, %s" % _short(paths[0]))
     ax.grid(alpha=0.3)
+    if rebuilt:
+        ax.plot([], [], ls="none", label="%d turn(s) from 1,000,000 on (beyond the "
+                "file's 6 digits) rebuilt from the record order" % rebuilt)
     h, lab = ax.get_legend_handles_labels()
     if any_lost:
         h2, lab2 = ax2.get_legend_handles_labels()
         h, lab = h + h2, lab + lab2
-    ax.legend(h, lab, loc="upper center", bbox_to_anchor=(0.5, -0.13), ncol=2,
-              fontsize=8, frameon=False)
+    _legend_below(ax, 2, h, lab)
     _save(fig, out)
 
 
 # ---------------------------------------------------------------- rates
 
+def _num_key(text):
+    try:
+        return (0, float(text), "")
+    except ValueError:
+        return (1, 0.0, text)
+
+
 def _rates_from_csv(path, xname):
-    with open(path, newline="") as fh:
-        rows = list(csv.DictReader(fh))
+    """(x name, {label: points}, rows left out, constant grid values)."""
+    try:
+        with open(path, newline="", encoding="utf-8") as fh:
+            rows = list(csv.DictReader(fh))
+    except (UnicodeDecodeError, csv.Error) as e:
+        raise DataError("%s is not a CSV text file (%s)" % (path, e)) from None
     if not rows:
         raise DataError("%s holds no rows: nothing to draw" % path)
     cols = rows[0].keys()
     if "diffx" not in cols:
         raise DataError("%s is not what `bbplot rates` reads: expected the results.csv "
                         "of bbscan (columns grid:..., diffx, diffy) or resav.out files; "
-                        "found the columns %s" % (path, ", ".join(cols)))
+                        "found the columns %s" % (path, ", ".join(map(str, cols))))
     grid = [c[len("grid:"):] for c in cols if c.startswith("grid:")]
     if xname is None:
         xname = "ampin" if "ampin" in cols and (not grid or "amp" in grid) else (
@@ -297,10 +326,16 @@ def _rates_from_csv(path, xname):
         raise UsageError("--x %s: not a column of %s; use one of %s"
                          % (xname, path, ", ".join(usable)))
     others = [g for g in grid if g != xname and not (xname == "ampin" and g == "amp")]
+    # values the same in every row go to the title, the others label the lines
+    const = [g for g in others if len({r["grid:" + g] for r in rows}) == 1]
+    varying = [g for g in others if g not in const]
     series = {}
     bad = 0
     for r in rows:
         xkey = xname if xname in r else "grid:" + xname
+        if r.get("all_lost") == "1":
+            bad += 1
+            continue
         try:
             x = float(r[xkey])
             dx, dy = float(r["diffx"]), float(r["diffy"])
@@ -310,36 +345,57 @@ def _rates_from_csv(path, xname):
         if not all(math.isfinite(v) for v in (x, dx, dy)):
             bad += 1
             continue
-        label = ", ".join("%s=%s" % (g, r["grid:" + g]) for g in others)
-        series.setdefault(label, []).append((x, dx, dy))
-    return xname, series, bad
+        key = tuple(_num_key(r["grid:" + g]) for g in varying)
+        label = ", ".join("%s=%s" % (g, r["grid:" + g]) for g in varying)
+        series.setdefault((key, label), []).append((x, dx, dy))
+    return xname, series, bad, ["%s=%s" % (g, rows[0]["grid:" + g]) for g in const]
 
 
 def _rates_from_resav(paths):
-    pts = []
+    """Points of resav.out files, one line per ntrack (of the diff.input
+    beside each file): rates measured over different numbers of turns are
+    not one curve. Runs that lost every particle, or that wrote no diff.dat
+    record (fewer than 1000 turns: rates 0 by construction), are left out."""
+    series = {}
     bad = 0
     for p in paths:
+        near = _diff_input_near(p)
+        ntrack = near["ntrack"] if near is not None else None
+        diff = readers.sibling(p, "diff.dat")
+        lost_all = False  # or no rate at all: no diff.dat record
+        if os.path.exists(diff):
+            try:
+                recs = readers.read_diff(diff)
+                lost_all = not recs or recs[-1]["npart"] == 0
+            except readers.ReaderError:
+                pass
         for r in _read("rates", readers.read_resav, p):
             v = (r["ampin"], r["diffx"], r["diffy"])
-            if all(x is not None and math.isfinite(x) for x in v):
-                pts.append(v)
+            if not lost_all and all(x is not None and math.isfinite(x) for x in v):
+                key = ((0, ntrack, "") if ntrack is not None else (1, 0, ""),)
+                label = "ntrack=%d" % ntrack if ntrack is not None else "ntrack unknown"
+                series.setdefault((key, label), []).append(v)
             else:
                 bad += 1
-    return "ampin", {"": pts}, bad
+    if len(series) == 1:  # one ntrack: it goes to the title
+        (key, label), pts = series.popitem()
+        return "ampin", {(key, ""): pts}, bad, [label]
+    return "ampin", series, bad, []
 
 
 def plot_rates(paths, out, xname=None, log=False, title=None, mark=None, mark_label=None):
     if len(paths) == 1 and paths[0].endswith(".csv"):
-        xname, series, bad = _rates_from_csv(paths[0], xname)
+        xname, series, bad, const = _rates_from_csv(paths[0], xname)
     else:
-        xname, series, bad = _rates_from_resav(paths)
+        xname, series, bad, const = _rates_from_resav(paths)
     if not any(series.values()):
         raise DataError("no finite diffusion rates to plot in %s (%d rows without one: "
-                        "failed runs, runs of another option, or nan rates of runs of "
-                        "1000 turns or fewer)" % (", ".join(paths), bad))
+                        "failed runs, runs of another option, runs that lost every "
+                        "particle, or nan rates of runs of 1000 turns or fewer)"
+                        % (", ".join(paths), bad))
     fig, axes = plt.subplots(1, 2, figsize=(11, 4.6), sharex=True)
     negative_marked = set()
-    for label, pts in sorted(series.items()):
+    for (_, label), pts in sorted(series.items()):
         pts.sort()
         a = np.array(pts)
         for ax, col, plane in ((axes[0], 1, "horizontal"), (axes[1], 2, "vertical")):
@@ -369,12 +425,24 @@ def plot_rates(paths, out, xname=None, log=False, title=None, mark=None, mark_la
         if mark is not None:
             ax.axvline(mark, color="C3", ls="--", lw=1.0,
                        label=mark_label or "%s = %g" % (xname, mark))
-        if (any(series.keys()) and len(series) > 1) or ax in negative_marked \
-                or mark is not None:
-            _legend_below(ax, ncol=1)
-    fig.suptitle(title or "Diffusion rates (growth per turn of the action spread)"
-                 + ("" if not bad else "; %d rows without a finite rate left out" % bad))
+    head = title or "Diffusion rates (growth per turn of the action spread)"
+    notes = [", ".join(const)] if const else []
+    if bad:
+        notes.append("%d rows without a finite rate left out" % bad)
+    fig.suptitle(head + ("\n" + "; ".join(notes) if notes else ""))
     fig.tight_layout()
+    # one legend for both panels, right of them: it covers no label
+    handles, labels = {}, []
+    for ax in axes:
+        for h, lab in zip(*ax.get_legend_handles_labels()):
+            if lab not in handles:
+                handles[lab] = h
+                labels.append(lab)
+    lines = [lab for (_, lab) in sorted(series) if lab in handles]
+    labels = lines + [lab for lab in labels if lab not in lines]
+    if labels:
+        axes[1].legend([handles[lab] for lab in labels], labels, loc="upper left",
+                       bbox_to_anchor=(1.02, 1.0), fontsize=8, frameon=False)
     _save(fig, out)
 
 
@@ -385,6 +453,8 @@ def plot_phasespace(path, out, units=None, emit=None, title=None, max_particles=
     if not recs:
         raise DataError("%s holds no records: nothing to draw" % path)
     turn, x, px, y, py = readers.columns(recs, "turn", "x", "px", "y", "py")
+    if not np.any(np.isfinite(x) & np.isfinite(px) | np.isfinite(y) & np.isfinite(py)):
+        raise DataError("%s: no record has finite coordinates: nothing to draw" % path)
     # slot of each record: its place within the records of its turn
     slot = np.zeros(len(turn), dtype=int)
     for k in range(len(turn)):
@@ -440,6 +510,11 @@ def plot_spectrum(path, out, particles, ntrack=None, emit=None, window=True, tit
     if bad:
         raise UsageError("particles %s not in 1 ... %d (particles in the file)"
                          % (bad, npart))
+    for p in particles:
+        k = np.nonzero(~np.all(np.isfinite(data[p - 1]), axis=1))[0]
+        if len(k):
+            raise DataError("%s: particle %d has a sample that is not a finite number "
+                            "(sample %d): no spectrum to draw" % (path, p, k[0] + 1))
     fig, axes = plt.subplots(2, 1, figsize=(9, 7), sharex=True)
     for p in particles:
         rec = data[p - 1]
@@ -481,6 +556,28 @@ class _Help(argparse.ArgumentDefaultsHelpFormatter, argparse.RawDescriptionHelpF
     """Help with the description as written and every default shown."""
 
 
+def finite(text):
+    """argparse type: a finite real number."""
+    try:
+        v = float(text)
+    except ValueError:
+        v = math.nan
+    if not math.isfinite(v):
+        raise argparse.ArgumentTypeError("%r is not a finite number" % text)
+    return v
+
+
+def positive_int(text):
+    """argparse type: a whole number of at least 1."""
+    try:
+        n = int(text)
+    except ValueError:
+        n = 0
+    if n < 1:
+        raise argparse.ArgumentTypeError("%r is not a whole number of at least 1" % text)
+    return n
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(prog="bbplot", description=__doc__, formatter_class=_Help,
                                  epilog="Exit status: 0 figure written, 1 a file with "
@@ -495,12 +592,12 @@ def main(argv=None):
     p = cmd("footprint", "tune footprint of footprint.dat with resonance lines")
     p.add_argument("file", nargs="?", default="footprint.dat", help="footprint file")
     p.add_argument("-o", "--out", default="footprint.png", help="PNG file to write")
-    p.add_argument("--order", type=int, default=5,
+    p.add_argument("--order", type=positive_int, default=5,
                    help="highest resonance order |m| + |n| drawn")
-    p.add_argument("--window", type=float, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"),
+    p.add_argument("--window", type=finite, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"),
                    help="tune window (fractional tunes, QX0 < QX1, QY0 < QY1; default: "
                         "the footprint and the lattice tunes with a margin)")
-    p.add_argument("--lattice", type=float, nargs=2, metavar=("QX", "QY"),
+    p.add_argument("--lattice", type=finite, nargs=2, metavar=("QX", "QY"),
                    help="fractional lattice tunes to mark (default: the x and y tunes "
                         "lines of the diff.input beside the file)")
     p.add_argument("--axes", action="store_true",
@@ -520,7 +617,7 @@ def main(argv=None):
                    "else the first grid parameter)")
     p.add_argument("--log", action="store_true",
                    help="plot |rate| on a log scale; negative rates get an open circle")
-    p.add_argument("--mark", type=float, help="draw a vertical line at this x value "
+    p.add_argument("--mark", type=finite, help="draw a vertical line at this x value "
                    "(e.g. the wire current printed at start-up) [unit of --x]")
     p.add_argument("--mark-label", help="legend text of the --mark line (default: x = value)")
 
@@ -530,22 +627,22 @@ def main(argv=None):
     p.add_argument("--units", choices=("sigma", "beta"),
                    help="units of the file: sigma (option 1) or beta-scaled [sqrt(m)] "
                         "(option 3); default from the records per turn")
-    p.add_argument("--emit", type=float, help="geometric emittance [m rad], to show "
+    p.add_argument("--emit", type=finite, help="geometric emittance [m rad], to show "
                    "beta-scaled records in beam sizes (default: not rescaled)")
-    p.add_argument("--max-particles", type=int,
+    p.add_argument("--max-particles", type=positive_int,
                    help="draw only the first N particles (default: all)")
 
     p = cmd("spectrum", "amplitude spectra of chosen particles of frequencymap.dat")
     p.add_argument("file", nargs="?", default="frequencymap.dat", help="turn-by-turn file")
     p.add_argument("-o", "--out", default="spectrum.png", help="PNG file to write")
-    p.add_argument("--particles", type=int, nargs="+", default=[1],
+    p.add_argument("--particles", type=positive_int, nargs="+", default=[1],
                    help="particle numbers (1 = first particle in the file)")
-    p.add_argument("--ntrack", type=int, help="records per particle [turns] (default: "
+    p.add_argument("--ntrack", type=positive_int, help="records per particle [turns] (default: "
                    "read from the file, checked against the diff.input beside it)")
-    p.add_argument("--emit", type=float, help="geometric emittance [m rad], to rescale "
+    p.add_argument("--emit", type=finite, help="geometric emittance [m rad], to rescale "
                    "the beta-scaled first sample (default: emitn/gamma of diff.input; "
                    "without either the first sample is left out)")
-    p.add_argument("--qrange", type=float, nargs=2, metavar=("Q0", "Q1"), default=(0.0, 1.0),
+    p.add_argument("--qrange", type=finite, nargs=2, metavar=("Q0", "Q1"), default=(0.0, 1.0),
                    help="range of fractional tunes shown, Q0 < Q1")
     p.add_argument("--no-window", action="store_true",
                    help="rectangular window instead of the Hann window")
@@ -569,5 +666,9 @@ def main(argv=None):
         return 2
     except (DataError, readers.ReaderError, params.ParamError, OSError) as e:
         print("bbplot %s: %s" % (a.cmd, e), file=sys.stderr)
+        return 1
+    except (ValueError, ArithmeticError, IndexError, KeyError) as e:
+        # a file of another kind than its reader expects, met too late
+        print("bbplot %s: cannot draw from this file: %s" % (a.cmd, e), file=sys.stderr)
         return 1
     return 0

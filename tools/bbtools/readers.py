@@ -73,6 +73,20 @@ def parse_int(text):
     return int(s)
 
 
+def _text_lines(path):
+    """The lines of a text file without their line feeds; a file that is
+    not text (bytes that are not UTF-8, or NUL) raises ReaderError."""
+    try:
+        with open(path, "r", encoding="utf-8", errors="strict") as fh:
+            text = fh.read()
+    except UnicodeDecodeError:
+        raise ReaderError("%s is not a text file" % path) from None
+    if "\0" in text:
+        raise ReaderError("%s is not a text file (it holds NUL bytes)" % path)
+    lines = text.split("\n")
+    return lines[:-1] if lines and lines[-1] == "" else lines
+
+
 def read_fixed(path, fields, min_fields=None):
     """Records of a fixed-column file.
 
@@ -82,27 +96,30 @@ def read_fixed(path, fields, min_fields=None):
     field that is not a number raises ReaderError naming file and line.
     """
     need = min_fields if min_fields is not None else len(fields)
+    width = fields[need - 1][2] if need else 0
     records = []
-    with open(path, "r") as fh:
-        for lineno, line in enumerate(fh, 1):
-            line = line.rstrip("\n")
-            if not line.strip():
+    for lineno, line in enumerate(_text_lines(path), 1):
+        if not line.strip():
+            continue
+        if len(line) < width:
+            raise ReaderError("%s:%d: record cut short: %d characters, a record of "
+                              "this file has %d (a file cut in the middle of a record?)"
+                              % (path, lineno, len(line), width))
+        rec = {}
+        for idx, (name, c0, c1, kind) in enumerate(fields):
+            cell = line[c0 - 1:c1]
+            if not cell.strip():
+                if idx < need:
+                    raise ReaderError("%s:%d: column %d-%d (%s) is empty"
+                                      % (path, lineno, c0, c1, name))
+                rec[name] = None
                 continue
-            rec = {}
-            for idx, (name, c0, c1, kind) in enumerate(fields):
-                cell = line[c0 - 1:c1]
-                if not cell.strip():
-                    if idx < need:
-                        raise ReaderError("%s:%d: column %d-%d (%s) is empty"
-                                          % (path, lineno, c0, c1, name))
-                    rec[name] = None
-                    continue
-                try:
-                    rec[name] = parse_int(cell) if kind == "i" else parse_real(cell)
-                except ValueError:
-                    raise ReaderError("%s:%d: column %d-%d (%s) holds %r"
-                                      % (path, lineno, c0, c1, name, cell)) from None
-            records.append(rec)
+            try:
+                rec[name] = parse_int(cell) if kind == "i" else parse_real(cell)
+            except ValueError:
+                raise ReaderError("%s:%d: column %d-%d (%s) holds %r"
+                                  % (path, lineno, c0, c1, name, cell)) from None
+        records.append(rec)
     return records
 
 
@@ -142,17 +159,46 @@ def footprint_angle(iang, nside=FOOTPRINT_NSIDE):
 def read_footprint(path):
     """Records of "footprint.dat": dicts with iang, iamp, qx, qy.
 
-    A grid point that received no tracking data has NaN tunes.
+    A grid point that received no tracking data has NaN tunes. A file with
+    fewer than the (FOOTPRINT_NSIDE + 1)^2 records of a footprint, or with a
+    finite tune outside [0, 1], is refused.
     """
-    return read_fixed(path, FOOTPRINT_FIELDS)
+    recs = read_fixed(path, FOOTPRINT_FIELDS)
+    full = (FOOTPRINT_NSIDE + 1) ** 2
+    if recs and len(recs) < full:
+        raise ReaderError("%s holds %d records, a footprint has %d: the file is cut "
+                          "short" % (path, len(recs), full))
+    for k, r in enumerate(recs, 1):
+        for q in ("qx", "qy"):
+            if not math.isnan(r[q]) and not 0.0 <= r[q] <= 1.0:
+                raise ReaderError("%s: record %d: %s = %r is not a fractional tune "
+                                  "(0 ... 1)" % (path, k, q, r[q]))
+    return recs
+
+
+# Turns between two records of diff.dat (and of fort.20).
+DIFF_STEP = 100
 
 
 def read_diff(path):
     """Records of "diff.dat" (or fort.20): turn, tnow [s], avx, avy, nlost, npart.
 
-    nlost and npart are None where the field overflowed (asterisks).
+    nlost and npart are None where the field overflowed (asterisks). The
+    turn field (I6) overflows from turn 1,000,000 on; such turns are rebuilt
+    from the record order (DIFF_STEP turns after the record before) and the
+    record gets ``turn_rebuilt`` True.
     """
-    return read_fixed(path, DIFF_FIELDS)
+    recs = read_fixed(path, DIFF_FIELDS)
+    prev = None
+    for r in recs:
+        r["turn_rebuilt"] = r["turn"] is None
+        if r["turn"] is None:
+            if prev is None:
+                raise ReaderError("%s: the first record's turn is not readable (%s)"
+                                  % (path, "*" * 6))
+            r["turn"] = prev + DIFF_STEP
+        prev = r["turn"]
+    return recs
 
 
 def read_resav(path):
@@ -207,9 +253,8 @@ def read_frequencymap(path, ntrack):
     ntrack = int(ntrack)
     if ntrack < 1:
         raise ReaderError("ntrack must be at least 1, got %d" % ntrack)
-    with open(path, "r") as fh:
-        text = fh.read()
-    lines = [ln for ln in text.split("\n") if ln.strip()]
+    lines = [ln for ln in _text_lines(path) if ln.strip()]
+    text = "\n".join(lines)
     data = None
     tokens = text.split()
     if len(tokens) == 4 * len(lines):

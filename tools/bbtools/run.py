@@ -20,7 +20,10 @@ States of a run folder (one vocabulary for bbrun, bbscan's console, its
   going on in the folder): nothing was tracked;
 - ``failed``: any other exit status (1 an input/output error, 128 + n a
   signal);
-- ``not run``: no exit status recorded (never run, running or killed).
+- ``running``: no exit status yet, and the folder's marker ``running``
+  (host and process of the run, refreshed every minute) shows a run in
+  progress;
+- ``not run``: no exit status recorded (never run, or killed).
 
 Standard library only: ``make run`` calls it where only the program's own
 packages are installed.
@@ -29,21 +32,31 @@ packages are installed.
 import argparse
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import threading
+import time
 
-from . import params, readers
+from . import params, readers, wires
 
 __all__ = ["STATES", "run_state", "summary", "run_program", "main"]
 
-STATES = ("finished", "refused", "failed", "not run")
+STATES = ("finished", "refused", "failed", "running", "not run")
 
 # Files the program writes (fort.* and the file named by FOR020 aside).
 RESULT_FILES = ("diff.dat", "resav.out", "phasespace.dat", "frequencymap.dat",
                 "fort.20", "footprint.dat", "imageoflrbb.dat", "test.dat")
 # What bbrun and bbscan add to a run folder.
-RUN_FILES = ("stdout.txt", "stderr.txt", "exit_status", "exit_status.tmp")
+RUN_FILES = ("stdout.txt", "stderr.txt", "exit_status", "exit_status.tmp", "running")
+# The marker of a run in progress: "host pid", its time refreshed every
+# HEARTBEAT seconds; on another host a marker older than STALE seconds is
+# that of a run that was killed.
+RUNNING_FILE = "running"
+HEARTBEAT = 60
+STALE = 3 * HEARTBEAT
+# The program's own diagnostic lines on standard error.
+DIAGNOSTIC_PREFIX = "diff2wirenew: "
 
 _REFUSED = "ntrack>ntmapm"
 STATUS_REFUSED = 2  # the program's status for a run it refuses
@@ -66,12 +79,45 @@ def _stdout_text(folder):
         return None
 
 
+def this_host():
+    return socket.gethostname().split(".")[0]
+
+
+def running_marker(folder):
+    """(host, pid) of a run in progress in ``folder``, None when there is
+    none: no marker, or the marker of a run that was killed."""
+    path = os.path.join(folder, RUNNING_FILE)
+    try:
+        with open(path) as fh:
+            host, pid = fh.read().split()[:2]
+        pid = int(pid)
+        age = time.time() - os.stat(path).st_mtime
+    except (OSError, ValueError):
+        return None
+    if host == this_host():
+        try:
+            os.kill(pid, 0)
+        except ProcessLookupError:
+            return None
+        except OSError:
+            pass  # another user's process: it exists
+        return host, pid
+    return (host, pid) if age < STALE else None
+
+
+def write_marker(folder, pid=None):
+    with open(os.path.join(folder, RUNNING_FILE), "w") as fh:
+        fh.write("%s %d\n" % (this_host(), os.getpid() if pid is None else pid))
+
+
 def run_state(folder):
     """(state, exit status) of a run folder; state is one of STATES."""
     rc = exit_status(folder)
     if rc is None:
         if os.path.exists(os.path.join(folder, "exit_status")):
             return "failed", None
+        if running_marker(folder) is not None:
+            return "running", None
         return "not run", None
     out = _stdout_text(folder) or ""
     if rc == STATUS_REFUSED or (rc == 0 and _REFUSED in out):
@@ -94,10 +140,31 @@ def _after(lines, label, count):
     return None
 
 
+def _wires_acting(lines):
+    """(point, current) of every wire the run's echo lists: "wire k xw yw"
+    and, on the same or the following lines, "current length kw"."""
+    out = []
+    for i, ln in enumerate(lines):
+        tok = ln.split()
+        if len(tok) < 2 or tok[0] != "wire" or not tok[1].isdigit():
+            continue
+        vals = tok[1:]
+        j = i + 1
+        while len(vals) < 6 and j < len(lines):
+            vals += lines[j].split()
+            j += 1
+        try:
+            out.append((int(vals[0]), readers.parse_real(vals[3])))
+        except (IndexError, ValueError):
+            continue
+    return out
+
+
 def _facts(text):
     lines = text.split("\n")
     f = {"tunes": _after(lines, "tunes", 2), "betas": _after(lines, "betas", 2),
-         "wire": None, "lost": None, "turns": None, "refused": _REFUSED in text}
+         "wire": None, "lost": None, "turns": None, "refused": _REFUSED in text,
+         "wires": _wires_acting(lines)}
     for ln in lines:
         s = ln.strip()
         if s.startswith("wire current =") and s.endswith(" A"):
@@ -109,8 +176,63 @@ def _facts(text):
     return f
 
 
+def wire_lines(f):
+    """What the wire evaluation asks for, and what acts: the start-up
+    evaluation prints the current a wire would need to stand for npar
+    encounters (it acts nowhere); the wires of wires.dat are what acts."""
+    out = []
+    if f["wire"] is not None:
+        out.append("wire current needed to compensate npar encounters (start-up "
+                   "evaluation): %s A" % _g(readers.parse_real(f["wire"])))
+    if f["wires"]:
+        out.append("wires acting: %s" % ", ".join(
+            "point %d %s A" % (k, _g(c)) for k, c in f["wires"]))
+    else:
+        out.append("wires acting: no wires")
+    return out
+
+
 def _g(v, digits=6):
     return "%.*g" % (digits, v)
+
+
+# Particles of a diffusion run (option 0).
+DIFFUSION_PARTICLES = 169
+
+
+def diagnostics(folder):
+    """The program's own warning and error lines in the folder's
+    stderr.txt, without the program's name; any such line is taken."""
+    try:
+        with open(os.path.join(folder, "stderr.txt"), errors="replace") as fh:
+            return [ln.strip()[len(DIAGNOSTIC_PREFIX):] for ln in fh
+                    if ln.startswith(DIAGNOSTIC_PREFIX)]
+    except OSError:
+        return []
+
+
+def all_lost(folder):
+    """True when the run lost every particle (the last record of diff.dat
+    tracks none, or a diffusion run reports 169 lost), False when it did
+    not, None when the folder does not tell."""
+    try:
+        recs = readers.read_diff(os.path.join(folder, "diff.dat"))
+    except (OSError, readers.ReaderError):
+        recs = []
+    if recs and recs[-1]["npart"] is not None:
+        return recs[-1]["npart"] == 0
+    text = _stdout_text(folder)
+    if text is None:
+        return None
+    lost = _facts(text)["lost"]
+    try:
+        p = params.read_params(os.path.join(folder, "diff.input"))
+        n = int(lost)
+    except (OSError, params.ParamError, TypeError, ValueError):
+        return None
+    if p["iopt"] not in (1, 2, 3):
+        return n >= DIFFUSION_PARTICLES
+    return None
 
 
 def _rates(folder):
@@ -120,6 +242,14 @@ def _rates(folder):
         return None
     if not recs:
         return None
+    if all_lost(folder):
+        return "diffusion rates: none (every particle was lost)"
+    try:
+        if not readers.read_diff(os.path.join(folder, "diff.dat")):
+            return ("diffusion rates: none (fewer than 1000 turns tracked: diff.dat "
+                    "holds no record)")
+    except (OSError, readers.ReaderError):
+        pass
     r = recs[-1]
     return "diffusion rates: x %s, y %s per turn (emittances), start amplitude %s sigma" % (
         _g(r["diffx"], 4), _g(r["diffy"], 4), _g(r["ampin"], 4))
@@ -176,8 +306,7 @@ def summary(folder):
             out.append("lattice tunes: %.6f %.6f" % tuple(f["tunes"]))
         if f["betas"]:
             out.append("betas at point 1: %s %s m" % (_g(f["betas"][0]), _g(f["betas"][1])))
-        if f["wire"] is not None:
-            out.append("wire current: %s A" % _g(readers.parse_real(f["wire"])))
+        out += wire_lines(f)
         if f["refused"]:
             out.append("refused: ntrack above 4096 for options 2 and 3; nothing tracked")
         if f["lost"] is not None:
@@ -188,6 +317,7 @@ def summary(folder):
         for extra in (_rates(folder), _extent(folder)):
             if extra:
                 out.append(extra)
+    out += ["program %s" % d for d in diagnostics(folder)]
     files = written_files(folder)
     if files:
         out.append("files written: " + ", ".join(
@@ -267,12 +397,24 @@ class _Bar:
             self.stream.flush()
 
 
+def clear_results(folder):
+    """Remove the files an earlier run left in ``folder`` (results, fort.*,
+    what bbrun and bbscan add), so that nothing of it is read as this run's.
+    Links are removed, never followed; folders are left alone."""
+    names = set(RESULT_FILES) | set(RUN_FILES)
+    for f in os.listdir(folder):
+        path = os.path.join(folder, f)
+        if (f in names or f.startswith("fort.")) and (
+                os.path.islink(path) or os.path.isfile(path)):
+            os.remove(path)
+
+
 def run_program(folder, binary, err=sys.stderr):
     """Runs the program in ``folder``; returns its exit status (128 + n after
-    signal n). Writes stdout.txt, stderr.txt and exit_status."""
-    for f in ("exit_status", "exit_status.tmp"):
-        if os.path.exists(os.path.join(folder, f)):
-            os.remove(os.path.join(folder, f))
+    signal n). Clears the results of an earlier run first; writes
+    stdout.txt, stderr.txt and exit_status."""
+    clear_results(folder)
+    write_marker(folder)
     bar = _Bar(_turns(folder), err)
     lock = threading.Lock()
     with open(os.path.join(folder, "stdout.txt"), "w") as out, \
@@ -310,25 +452,53 @@ def run_program(folder, binary, err=sys.stderr):
     with open(os.path.join(folder, "exit_status.tmp"), "w") as fh:
         fh.write("%d\n" % rc)
     os.replace(os.path.join(folder, "exit_status.tmp"), os.path.join(folder, "exit_status"))
+    try:
+        os.remove(os.path.join(folder, RUNNING_FILE))
+    except FileNotFoundError:
+        pass
     return rc
 
 
 def fresh_copy(template, folder, values):
     """Make ``folder`` (absent or empty) a copy of the run folder ``template``
-    with the named diff.input values set; results of the template stay out."""
+    with the named values of diff.input and wires.dat set; results of the
+    template stay out. A copy that cannot be made leaves nothing behind."""
     tfile = os.path.join(template, "diff.input")
     if not os.path.isfile(tfile):
         raise RunError("template folder %s holds no diff.input" % template)
-    if os.path.exists(folder) and os.listdir(folder):
+    if os.path.exists(folder) and (not os.path.isdir(folder) or os.listdir(folder)):
         raise RunError("%s already holds files; give a new folder for the copy" % folder)
-    os.makedirs(folder, exist_ok=True)
-    skip = set(RESULT_FILES) | set(RUN_FILES)
-    for f in sorted(os.listdir(template)):
-        src = os.path.join(template, f)
-        if os.path.isfile(src) and f not in skip and not f.startswith("fort.") \
-                and f != "diff.input":
-            shutil.copy2(src, folder)
-    params.set_values(tfile, os.path.join(folder, "diff.input"), values)
+    wire_values = {k: v for k, v in values.items() if wires.is_wire_name(k)}
+    run_values = {k: v for k, v in values.items() if k not in wire_values}
+    wfile = os.path.join(template, "wires.dat")
+    if wire_values and not os.path.isfile(wfile):
+        raise RunError("--set %s: template folder %s holds no wires.dat"
+                       % (", ".join(wire_values), template))
+    params.read_params(tfile)  # the template must be readable as it is
+    created = not os.path.exists(folder)
+    try:
+        os.makedirs(folder, exist_ok=True)
+        skip = set(RESULT_FILES) | set(RUN_FILES) | {"diff.input"}
+        if wire_values:
+            skip.add("wires.dat")
+        for f in sorted(os.listdir(template)):
+            src = os.path.join(template, f)
+            if os.path.isfile(src) and f not in skip and not f.startswith("fort."):
+                shutil.copy2(src, folder)
+        params.set_values(tfile, os.path.join(folder, "diff.input"), run_values)
+        if wire_values:
+            wires.set_values(wfile, os.path.join(folder, "wires.dat"), wire_values)
+    except BaseException:
+        if created:
+            shutil.rmtree(folder, ignore_errors=True)
+        else:  # it was empty: empty it again
+            for f in os.listdir(folder):
+                path = os.path.join(folder, f)
+                if os.path.isdir(path) and not os.path.islink(path):
+                    shutil.rmtree(path, ignore_errors=True)
+                else:
+                    os.remove(path)
+        raise
 
 
 class RunError(RuntimeError):
@@ -384,18 +554,27 @@ def main(argv=None):
         if a.sets and not a.template:
             raise RunError("--set needs --template (bbrun does not edit a folder's "
                            "own diff.input)")
-        if a.template:
-            fresh_copy(os.path.abspath(a.template), folder, parse_sets(a.sets))
-        if not os.path.isfile(os.path.join(folder, "diff.input")):
-            raise RunError("%s holds no diff.input" % folder)
+        values = parse_sets(a.sets)
         binary = os.path.abspath(a.binary)
         if not (os.path.isfile(binary) and os.access(binary, os.X_OK)):
             raise RunError("program %s not found or not executable (give --binary or "
                            "set BBTRACK_BINARY)" % binary)
-    except (RunError, params.ParamError, OSError) as e:
+        if a.template:
+            fresh_copy(os.path.abspath(a.template), folder, values)
+        if not os.path.isfile(os.path.join(folder, "diff.input")):
+            raise RunError("%s holds no diff.input" % folder)
+        marker = running_marker(folder)
+        if marker is not None:
+            raise RunError("%s: a run is in progress there (process %d on %s)"
+                           % (folder, marker[1], marker[0]))
+    except (RunError, params.ParamError, wires.WireError, OSError) as e:
         sys.stderr.write("bbrun: %s\n" % e)
         return 2
-    rc = run_program(folder, binary)
+    try:
+        rc = run_program(folder, binary)
+    except OSError as e:
+        sys.stderr.write("bbrun: %s\n" % e)
+        return 1
     print("\n".join(summary(folder)))
     sys.stdout.flush()
     return rc

@@ -13,12 +13,23 @@ A point has finished when its file "exit_status" holds 0. The file is written
 only after the tracker has ended, so a run that was killed leaves none and is
 run again; a rerun of the scan skips the points that finished. Points that
 failed are run again too, and every failed point is reported with its folder
-and the end of its standard error.
+and the end of its standard error. While a point runs, its folder holds the
+marker "running" (host and process, refreshed every minute): such a point is
+"running", never rebuilt or started twice.
+
+One ``bbscan run`` at a time: it locks SCAN/scan.lock and a second one is
+refused with the process and host of the first. Stopped (SIGTERM, SIGINT,
+SIGHUP), it stops its trackers (each finishes its turn and records its
+status) or cancels its Slurm jobs. The grid, the template and the binary
+(by content hash) are recorded; a run that asks for another is refused, and
+``--extend`` adds values to the recorded grid.
 
 Back ends: ``local`` (one worker per core, the default), ``slurm`` (one job
 array, ``sbatch --array ... --wait``) and ``condor`` (writes a submit file
 with ``queue folder from`` a list of the pending folders, to be given to
-condor_submit; ``collect`` afterwards).
+condor_submit in the scan folder; ``collect`` afterwards). The batch files
+name the scan's own files relative to the scan folder, so its path may hold
+blanks and ``%``; a path with a line break is refused.
 
 Only the standard library is needed, except for ``--plot``.
 """
@@ -26,6 +37,8 @@ Only the standard library is needed, except for ``--plot``.
 import argparse
 import concurrent.futures
 import csv
+import ctypes
+import fcntl
 import hashlib
 import itertools
 import json
@@ -34,18 +47,22 @@ import os
 import re
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
+import threading
 
 from . import params, readers, wires
-from .run import STATES, run_state
+from .run import (HEARTBEAT, RUNNING_FILE, STATES, all_lost, diagnostics, run_state,
+                  this_host)
 
 __all__ = ["parse_grid", "grid_points", "point_name", "Scan", "main"]
 
 # Files the tracker writes; they are not copied from a template folder.
 RESULT_FILES = {"diff.dat", "resav.out", "footprint.dat", "phasespace.dat",
                 "frequencymap.dat", "imageoflrbb.dat", "test.dat",
-                "stdout.txt", "stderr.txt", "exit_status", "exit_status.tmp"}
+                "stdout.txt", "stderr.txt", "exit_status", "exit_status.tmp",
+                RUNNING_FILE}
 
 SLURM_MAX_ARRAY = 1000  # the default MaxArraySize of a Slurm cluster is 1001
 
@@ -141,14 +158,49 @@ def point_name(point):
 
 RUN_POINT = """#!/bin/sh
 # Runs the tracker in the folder given as argument. The exit status is kept
-# in the file exit_status, written only once the tracker has ended.
+# in the file exit_status, written only once the tracker has ended; while it
+# runs, the file %(marker)s holds host and process, touched every
+# %(beat)d s. A stop signal is passed on to the tracker, which ends its turn
+# and records what it has; under Slurm, which signals every process of the
+# job itself, it is not passed on twice.
 cd "$1" || exit 98
 rm -f exit_status exit_status.tmp
-OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s > stdout.txt 2> stderr.txt
-rc=$?
+echo "$(hostname | cut -d. -f1) $$" > %(marker)s
+# the heartbeat sleeps a second at a time: it outlives this script by at
+# most that, however it ends
+( n=0
+  while kill -0 $$ 2>/dev/null; do
+    [ "$n" -gt 0 ] || touch -c %(marker)s
+    n=$(( (n + 1) %% %(beat)d )); sleep 1
+  done ) &
+beat=$!
+OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s > stdout.txt 2> stderr.txt &
+pid=$!
+stop() { [ -n "${SLURM_JOB_ID:-}" ] || kill -TERM "$pid" 2>/dev/null; }
+trap stop TERM INT HUP
+while :; do
+  wait "$pid"
+  rc=$?
+  kill -0 "$pid" 2>/dev/null || break
+done
+kill "$beat" 2>/dev/null
 echo "$rc" > exit_status.tmp && mv exit_status.tmp exit_status
+rm -f %(marker)s
 exit "$rc"
 """
+
+
+def file_hash(path):
+    """sha256 of a file's content."""
+    h = hashlib.sha256()
+    with open(path, "rb") as fh:
+        for block in iter(lambda: fh.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def grid_text(grid):
+    return " ".join("%s=%s" % (n, ",".join(v)) for n, v in grid)
 
 
 def template_hash(template):
@@ -178,12 +230,55 @@ class Scan:
         self.manifest = os.path.join(self.root, "scan.json")
         self.runner = os.path.join(self.root, "run_point.sh")
         self.points_dir = os.path.join(self.root, "points")
+        self.lock_file = os.path.join(self.root, "scan.lock")
+        self._lock_fd = None
+        self._stop = threading.Event()
+        self._children = []  # Popen of the local runs
+        self._slurm_name = None  # job name of this scan's Slurm arrays
+        self._slurm_env = None
+        self.stopped_by = None
+
+    # locking
+
+    def lock(self):
+        """Hold the scan folder for this process until it ends; a folder
+        held by another bbscan is refused with its process and host."""
+        os.makedirs(self.root, exist_ok=True)
+        fd = os.open(self.lock_file, os.O_RDWR | os.O_CREAT, 0o644)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except OSError:
+            holder = os.read(fd, 200).decode(errors="replace").split()
+            os.close(fd)
+            who = ("process %s on host %s" % (holder[1], holder[0])
+                   if len(holder) >= 2 else "another process")
+            raise ScanError("%s is in use by bbscan %s: wait until it has ended, or "
+                            "stop it, then run again" % (self.root, who)) from None
+        os.ftruncate(fd, 0)
+        os.write(fd, ("%s %d\n" % (this_host(), os.getpid())).encode())
+        self._lock_fd = fd
+
+    def holds_only_its_lock(self):
+        try:
+            return self._lock_fd is not None and os.listdir(self.root) == ["scan.lock"]
+        except OSError:
+            return False
 
     # making
 
-    def create(self, template, grid, binary):
-        """Make the scan folder and one folder per point that has not
-        finished; keep the folders of finished points as they are."""
+    def create(self, template, grid, binary, extend=False):
+        """Make the scan folder and one folder per point that has neither
+        finished nor is running; keep those as they are. ``grid`` None
+        takes the recorded one. Returns the points of the scan."""
+        old = self.load() if os.path.exists(self.manifest) else None
+        if grid is None:
+            if old is None:
+                raise ScanError("the grid is empty: give at least one --set name=values")
+            grid = old["grid"]
+        if template is None:
+            if old is None:
+                raise ScanError("give the template folder of the new scan %s" % self.root)
+            template = old["template"]
         template = os.path.abspath(template)
         tfile = os.path.join(template, "diff.input")
         if not os.path.isfile(tfile):
@@ -200,46 +295,75 @@ class Scan:
                 num = n[4:n.index(".")]
                 if num != "*" and int(num) > nwire:
                     raise ScanError("%s: %s holds %d wire record(s)" % (n, wfile, nwire))
+        if binary is None:
+            binary = old["binary"] if old is not None else default_binary()
         binary = os.path.abspath(binary)
         if not (os.path.isfile(binary) and os.access(binary, os.X_OK)):
             raise ScanError("tracker binary %s not found or not executable "
                             "(give --binary or set BBTRACK_BINARY)" % binary)
+        bin_digest = file_hash(binary)
+        digest = template_hash(template)
+        if old is not None:
+            grid = self._check_against(old, template, digest, binary, bin_digest, grid,
+                                       extend)
         os.makedirs(self.points_dir, exist_ok=True)
+        data = {"template": template, "template_sha256": digest, "binary": binary,
+                "binary_sha256": bin_digest, "grid": [[n, v] for n, v in grid]}
+        with open(self.manifest + ".tmp", "w") as fh:
+            json.dump(data, fh, indent=1)
+        os.replace(self.manifest + ".tmp", self.manifest)
+        with open(self.runner + ".tmp", "w") as fh:
+            fh.write(RUN_POINT % {"binary": shlex.quote(binary), "marker": RUNNING_FILE,
+                                  "beat": HEARTBEAT})
+        os.chmod(self.runner + ".tmp", 0o755)
+        os.replace(self.runner + ".tmp", self.runner)
         points = grid_points(grid)
-        old = self.load() if os.path.exists(self.manifest) else None
-        if old is not None and [n for n, _ in old["grid"]] != [n for n, _ in grid]:
-            raise ScanError("%s was made for the parameters %s, not %s; use a new scan "
-                            "folder" % (self.root, ", ".join(n for n, _ in old["grid"]),
-                                        ", ".join(n for n, _ in grid)))
-        if old is not None and old["template"] != template:
+        for point in points:
+            folder = self.folder(point)
+            if self.state(folder)[0] in ("finished", "running"):
+                continue
+            self._make_folder(template, folder, point)
+        return points
+
+    def _check_against(self, old, template, digest, binary, bin_digest, grid, extend):
+        """The grid to run on a scan folder made before; refuses a run that
+        would mix points of another template, binary or grid."""
+        if old["template"] != template:
             raise ScanError("%s was made from the template %s, not %s"
                             % (self.root, old["template"], template))
-        digest = template_hash(template)
-        if old is not None and old.get("template_sha256", digest) != digest:
+        if old.get("template_sha256", digest) != digest:
             raise ScanError("the template %s has changed since the scan %s was made "
                             "(its files no longer match the recorded content hash), so "
                             "new points would not be comparable with the finished ones; "
                             "start a new scan in a new folder, or restore the template"
                             % (template, self.root))
-        if old is not None:  # an extended grid keeps the points it had
-            merged = []
-            for (name, vals), (_, new) in zip(old["grid"], grid):
-                merged.append((name, vals + [v for v in new if v not in vals]))
-            grid = merged
-        data = {"template": template, "template_sha256": digest, "binary": binary,
-                "grid": [[n, v] for n, v in grid]}
-        with open(self.manifest + ".tmp", "w") as fh:
-            json.dump(data, fh, indent=1)
-        os.replace(self.manifest + ".tmp", self.manifest)
-        with open(self.runner, "w") as fh:
-            fh.write(RUN_POINT % {"binary": shlex.quote(binary)})
-        os.chmod(self.runner, 0o755)
-        for point in points:
-            folder = self.folder(point)
-            if self.state(folder)[0] == "finished":
-                continue
-            self._make_folder(template, folder, point)
-        return self.points()
+        if old.get("binary_sha256", bin_digest) != bin_digest:
+            same = (os.path.isfile(old["binary"])
+                    and file_hash(old["binary"]) == old["binary_sha256"])
+            raise ScanError(
+                "%s was run with the binary %s (sha256 %s); %s (sha256 %s) is another "
+                "program, and the results of two programs would be mixed: start a new "
+                "scan in a new folder%s" % (
+                    self.root, old["binary"], old["binary_sha256"][:16], binary,
+                    bin_digest[:16], ", or give --binary %s" % shlex.quote(old["binary"])
+                    if same else " (the recorded binary has changed or is gone)"))
+        names = [n for n, _ in old["grid"]]
+        if grid == old["grid"]:
+            return grid
+        if [n for n, _ in grid] != names:
+            raise ScanError("%s was made for the parameters %s, not %s; use a new scan "
+                            "folder" % (self.root, ", ".join(names),
+                                        ", ".join(n for n, _ in grid)))
+        merged = [(n, vals + [v for v in new if v not in vals])
+                  for (n, vals), (_, new) in zip(old["grid"], grid)]
+        if not extend:
+            raise ScanError(
+                "%s holds the grid %s; this run asks for %s. Start a new scan in a new "
+                "folder, or give --extend to add the values to this scan: it then holds "
+                "every combination, %s (%d points), and runs each one that has not "
+                "finished" % (self.root, grid_text(old["grid"]), grid_text(grid),
+                              grid_text(merged), len(grid_points(merged))))
+        return merged
 
     def _make_folder(self, template, folder, point):
         if os.path.isdir(folder):
@@ -262,9 +386,15 @@ class Scan:
             json.dump(point, fh)
 
     def load(self):
-        with open(self.manifest) as fh:
-            data = json.load(fh)
-        data["grid"] = [(n, v) for n, v in data["grid"]]
+        try:
+            with open(self.manifest, encoding="utf-8") as fh:
+                data = json.load(fh)
+            data["grid"] = [(n, list(v)) for n, v in data["grid"]]
+            data["template"], data["binary"]  # noqa: B018  (both must be there)
+        except (ValueError, KeyError, TypeError):
+            raise ScanError("%s is damaged: it is not the record of a scan that bbscan "
+                            "wrote; start a new scan in a new folder" % self.manifest) \
+                from None
         return data
 
     def folder(self, point):
@@ -276,20 +406,60 @@ class Scan:
     @staticmethod
     def state(folder):
         """(state, exit status), the states of ``bbtools.run``: "finished",
-        "refused" (nothing tracked), "failed", "not run" (no exit status yet:
-        never run, still running or killed)."""
+        "refused" (nothing tracked), "failed", "running" (a live marker),
+        "not run" (no exit status yet: never run or killed)."""
         return run_state(folder)
 
     def pending(self):
-        """Folders of the points that have not finished, in grid order."""
+        """Folders of the points that have neither finished nor are
+        running, in grid order."""
         return [self.folder(p) for p in self.points()
-                if self.state(self.folder(p))[0] != "finished"]
+                if self.state(self.folder(p))[0] not in ("finished", "running")]
 
-    def write_pending(self, folders):
+    def running(self):
+        return [self.folder(p) for p in self.points()
+                if self.state(self.folder(p))[0] == "running"]
+
+    def write_pending(self, folders, relative=False):
         path = os.path.join(self.root, "pending.txt")
         with open(path, "w") as fh:
-            fh.write("".join(f + "\n" for f in folders))
+            fh.write("".join((os.path.relpath(f, self.root) if relative else f) + "\n"
+                             for f in folders))
         return path
+
+    def check_batch_paths(self, folders):
+        """Paths a batch back end cannot pass on are refused before anything
+        is submitted: the list of folders is read line by line."""
+        for path in [self.root] + list(folders):
+            if "\n" in path or "\r" in path:
+                raise ScanError("the path %r holds a line break, which the batch list of "
+                                "folders cannot carry: choose another scan folder" % path)
+
+    # stopping
+
+    def stop(self, signum):
+        """Stop what runs: local trackers get SIGTERM (each ends its turn and
+        records its status), Slurm jobs are cancelled; nothing new starts."""
+        self.stopped_by = signum
+        self._stop.set()
+        for proc in list(self._children):
+            if proc.poll() is None:
+                try:
+                    proc.send_signal(signal.SIGTERM)
+                except OSError:
+                    pass
+        if self._slurm_name:
+            subprocess.run(["scancel", "--name=" + self._slurm_name],
+                           env=self._slurm_env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def handle_signals(self):
+        def on_signal(signum, _frame):
+            sys.stderr.write("bbscan: %s: stopping the running points\n"
+                             % signal.Signals(signum).name)
+            self.stop(signum)
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            signal.signal(sig, on_signal)
 
     # running
 
@@ -297,11 +467,23 @@ class Scan:
         workers = workers or os.cpu_count() or 1
         env = dict(os.environ)
         env.setdefault("OMP_NUM_THREADS", "1")
+        env.pop("SLURM_JOB_ID", None)  # the runner passes stop signals on
         done = 0
 
         def one(folder):
-            subprocess.run([self.runner, folder], env=env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if self._stop.is_set():
+                return folder
+            # own session: a Ctrl-C on the terminal reaches bbscan, which
+            # passes it on once; the runner gets SIGTERM if bbscan dies
+            proc = subprocess.Popen([self.runner, folder], env=env,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, start_new_session=True,
+                                    preexec_fn=_term_with_parent)
+            self._children.append(proc)
+            if self._stop.is_set():
+                proc.send_signal(signal.SIGTERM)
+            proc.wait()
+            self._children.remove(proc)
             return folder
 
         with concurrent.futures.ThreadPoolExecutor(max_workers=workers) as pool:
@@ -311,18 +493,22 @@ class Scan:
                                         self.state(folder)[0]))
 
     def slurm_script(self, pending_file):
+        """The job script: paths relative to the scan folder, the job's
+        working folder, so that the scan's own path needs no quoting."""
         path = os.path.join(self.root, "scan.sbatch")
-        logs = os.path.join(self.root, "slurm")
-        os.makedirs(logs, exist_ok=True)
         lines = ["#!/bin/sh",
                  "#SBATCH --job-name=bbscan",
                  "#SBATCH --cpus-per-task=1",
-                 "#SBATCH --output=%s" % os.path.join(logs, "%A_%a.out")]
-        lines += ["# task k runs line OFFSET + k + 1 of the list of pending folders",
-                  'line=$(( ${BBSCAN_OFFSET:-0} + SLURM_ARRAY_TASK_ID + 1 ))',
-                  'folder=$(sed -n "${line}p" %s)' % shlex.quote(pending_file),
-                  '[ -n "$folder" ] || { echo "no folder on line $line" >&2; exit 97; }',
-                  "OMP_NUM_THREADS=1 exec %s \"$folder\"" % shlex.quote(self.runner), ""]
+                 "# the log of each task, written here: Slurm would expand a % in the",
+                 "# scan folder's path in --output",
+                 '[ -f scan.sbatch ] || { echo "not run in the scan folder" >&2; exit 96; }',
+                 'exec > "slurm/${SLURM_ARRAY_JOB_ID}_${SLURM_ARRAY_TASK_ID}.out" 2>&1',
+                 "# task k runs line OFFSET + k + 1 of the list of pending folders",
+                 'line=$(( ${BBSCAN_OFFSET:-0} + SLURM_ARRAY_TASK_ID + 1 ))',
+                 'folder=$(sed -n "${line}p" %s)' % os.path.basename(pending_file),
+                 '[ -n "$folder" ] || { echo "no folder on line $line" >&2; exit 97; }',
+                 'OMP_NUM_THREADS=1 exec ./%s "$folder"' % os.path.basename(self.runner),
+                 ""]
         with open(path, "w") as fh:
             fh.write("\n".join(lines))
         os.chmod(path, 0o755)
@@ -332,52 +518,75 @@ class Scan:
         """Runs the folders as job arrays of at most SLURM_MAX_ARRAY tasks and
         waits for them. Returns the list of (array, problem) for submissions
         that sbatch refused or that ended in an error of Slurm's own."""
-        pending_file = self.write_pending(folders)
+        self.check_batch_paths(folders)
+        pending_file = self.write_pending(folders, relative=True)
         script = self.slurm_script(pending_file)
+        os.makedirs(os.path.join(self.root, "slurm"), exist_ok=True)
         problems = []
+        self._slurm_env = env
+        self._slurm_name = "bbscan-%s-%d" % (this_host(), os.getpid())
 
         def submit(offset):
             n = min(SLURM_MAX_ARRAY, len(folders) - offset)
+            # the job script writes its own log: Slurm expands a % anywhere in
+            # the path of --output, and the scan's path may hold one
             cmd = [sbatch, "--parsable", "--wait", "--array=0-%d" % (n - 1),
-                   "--export=ALL,BBSCAN_OFFSET=%d" % offset] + list(sbatch_args) + [script]
-            proc = subprocess.run(cmd, env=env, cwd=self.root, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            job = proc.stdout.strip().split(";")[0]
-            return offset, n, job, proc
+                   "--job-name=" + self._slurm_name, "--output=/dev/null",
+                   "--export=ALL,BBSCAN_OFFSET=%d" % offset] + list(sbatch_args) + [
+                       os.path.basename(script)]
+            if self._stop.is_set():
+                return offset, n, "", None
+            proc = subprocess.Popen(cmd, env=env, cwd=self.root, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                    text=True)
+            out, proc.stderr_text = proc.communicate()
+            return offset, n, out.strip().split(";")[0], proc
 
         offsets = list(range(0, len(folders), SLURM_MAX_ARRAY))
         with concurrent.futures.ThreadPoolExecutor(max_workers=len(offsets) or 1) as pool:
             for offset, n, job, proc in pool.map(submit, offsets):
+                if proc is None:
+                    continue
                 what = "array job %s (%d tasks)" % (job or "?", n)
                 if not job.isdigit():
                     problems.append((what, "sbatch refused the job (status %d): %s"
-                                     % (proc.returncode, proc.stderr.strip())))
+                                     % (proc.returncode, proc.stderr_text.strip())))
                     continue
                 log("%s ended, sbatch status %d" % (what, proc.returncode))
-                noise = [ln for ln in proc.stderr.splitlines()
+                noise = [ln for ln in proc.stderr_text.splitlines()
                          if ln.strip() and "Submitted batch job" not in ln]
                 if proc.returncode != 0 and noise:
                     problems.append((what, "\n".join(noise)))
         return problems
 
     def condor_submit_file(self, folders):
-        pending_file = self.write_pending(folders)
+        """The submit file, every path in it relative to the scan folder (the
+        folder condor_submit is run in) and free of blanks or quotes: the
+        point folders are named by their grid values only."""
+        self.check_batch_paths(folders)
+        for f in folders:
+            name = os.path.relpath(f, self.root)
+            if not re.match(r"^[A-Za-z0-9_.=+*/-]+$", name):
+                raise ScanError("the point folder %s holds characters that an HTCondor "
+                                "submit file cannot carry" % name)
+        pending_file = self.write_pending(folders, relative=True)
         path = os.path.join(self.root, "scan.sub")
-        logs = os.path.join(self.root, "condor")
-        os.makedirs(logs, exist_ok=True)
+        os.makedirs(os.path.join(self.root, "condor"), exist_ok=True)
         text = "\n".join([
-            "# one job per folder of pending.txt; submit with: condor_submit scan.sub",
+            "# one job per folder of pending.txt; submit it in this folder:",
+            "#   condor_submit scan.sub",
+            "# initialdir is relative to this folder, output, error and log to initialdir",
             "universe                = vanilla",
-            "executable              = %s" % self.runner,
-            "arguments               = \"$(folder)\"",
+            "executable              = run_point.sh",
+            "arguments               = \".\"",
             "initialdir              = $(folder)",
             "should_transfer_files   = NO",
             "request_cpus            = 1",
             "environment             = \"OMP_NUM_THREADS=1\"",
-            "output                  = %s/$(Cluster).$(Process).out" % logs,
-            "error                   = %s/$(Cluster).$(Process).err" % logs,
-            "log                     = %s/scan.log" % logs,
-            "queue folder from %s" % pending_file, ""])
+            "output                  = condor.out",
+            "error                   = condor.err",
+            "log                     = ../../condor/scan.log",
+            "queue folder from %s" % os.path.basename(pending_file), ""])
         with open(path, "w") as fh:
             fh.write(text)
         return path
@@ -394,8 +603,11 @@ class Scan:
             state, rc = self.state(folder)
             row = {"grid:" + n: point[n] for n in names}
             row.update(folder=os.path.relpath(folder, self.root), state=state,
-                       exit_status="" if rc is None else rc, lost="", ampin="",
-                       diffx="", diffy="", message="")
+                       exit_status="" if rc is None else rc, lost="", all_lost="",
+                       ampin="", diffx="", diffy="", message="", warnings="")
+            if state not in ("not run", "running"):
+                # the program's warning and error lines, whatever they say
+                row["warnings"] = " | ".join(diagnostics(folder))
             out = os.path.join(folder, "stdout.txt")
             if state != "not run" and os.path.exists(out):
                 facts = readers.read_stdout(out)
@@ -409,7 +621,16 @@ class Scan:
                     recs = readers.read_resav(resav)
                 except readers.ReaderError as e:
                     recs, row["message"] = [], str(e)
-                if recs:
+                gone = all_lost(folder)
+                row["all_lost"] = "" if gone is None else int(gone)
+                if recs and gone:
+                    row.update(ampin=_num(recs[-1]["ampin"]),
+                               message="every particle was lost: no diffusion rate")
+                elif recs and _diff_records(folder) == 0:
+                    row.update(ampin=_num(recs[-1]["ampin"]),
+                               message="no diffusion rate: fewer than 1000 turns tracked "
+                               "(diff.dat holds no record)")
+                elif recs:
                     r = recs[-1]
                     row.update(ampin=_num(r["ampin"]), diffx=_num(r["diffx"]),
                                diffy=_num(r["diffy"]))
@@ -419,14 +640,30 @@ class Scan:
             rows.append(row)
         path = os.path.join(self.root, "results.csv")
         fields = ["grid:" + n for n in names] + ["state", "exit_status", "lost",
-                                                   "ampin", "diffx", "diffy",
-                                                   "folder", "message"]
+                                                   "all_lost", "ampin", "diffx", "diffy",
+                                                   "folder", "message", "warnings"]
         with open(path + ".tmp", "w", newline="") as fh:
             w = csv.DictWriter(fh, fieldnames=fields)
             w.writeheader()
             w.writerows(rows)
         os.replace(path + ".tmp", path)
         return rows, path
+
+
+def _term_with_parent():
+    """preexec_fn: the runner gets SIGTERM when bbscan dies, however it dies."""
+    try:
+        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except (OSError, AttributeError):
+        pass
+
+
+def _diff_records(folder):
+    """Records of the folder's diff.dat, None when it cannot be read."""
+    try:
+        return len(readers.read_diff(os.path.join(folder, "diff.dat")))
+    except (OSError, readers.ReaderError):
+        return None
 
 
 def _num(v):
@@ -455,6 +692,8 @@ def report(rows, root, out=sys.stderr):
         elif r["state"] == "refused":
             out.write("refused: %s (exit status %s): %s\n" % (folder, r["exit_status"],
                                                               r["message"]))
+        elif r["state"] == "running":
+            out.write("running: %s (no exit status yet)\n" % folder)
         else:
             out.write("not run: %s (no exit status)\n" % folder)
     return len(bad)
@@ -484,7 +723,8 @@ def main(argv=None):
         "change results: " + ", ".join(sorted(set(params.PARAMETERS) - params.NO_RESULT))
         + " (docs/inputs.md); wire values of wires.dat: wire<n>.<field> or wire*.<field> "
         "(every wire), field one of " + ", ".join(wires.FIELDS) + ". Exit status: 0 every "
-        "point finished, 1 a point did not, 2 usage or a scan that cannot be made.")
+        "point finished, 1 a point did not, 2 usage or a scan that cannot be made (or "
+        "that another bbscan is running), 128 + n stopped by signal n.")
     sub = ap.add_subparsers(dest="cmd", required=True)
     p = sub.add_parser("run", help="make the scan folder and run the points not yet finished")
     p.add_argument("template", help="run folder with diff.input and the optics files")
@@ -495,22 +735,32 @@ def main(argv=None):
                    help="local: one worker per core here; slurm: one job array, waited "
                         "for; condor: write a submit file (default: local)")
     p.add_argument("--workers", type=_positive, help="local workers (default: one per core)")
-    p.add_argument("--binary", default=default_binary(),
-                   help="tracker binary (default: $BBTRACK_BINARY, build/diff2wirenew or "
-                        "diff2wirenew on PATH)")
+    p.add_argument("--binary",
+                   help="tracker binary (default: the one the scan was made with, else "
+                        "$BBTRACK_BINARY, build/diff2wirenew or diff2wirenew on PATH); a "
+                        "scan runs one binary, recorded by its content hash")
+    p.add_argument("--extend", action="store_true",
+                   help="add the values of --set to the grid of an existing scan and run "
+                        "every point of the extended grid that has not finished")
     p.add_argument("--sbatch-arg", action="append", default=[], metavar="ARG",
                    help="extra sbatch option, e.g. --sbatch-arg=--partition=short")
-    p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
+    p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv "
+                   "(needs numpy and matplotlib: bbscan starts again under the system "
+                   "Python before any work when the first python3 lacks them)")
     p = sub.add_parser("collect", help="write results.csv of a scan folder")
     p.add_argument("scan", help="scan folder")
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
     p = sub.add_parser("status", help="count the points by state (finished, refused, "
-                       "failed, not run)")
+                       "failed, running, not run)")
     p.add_argument("scan", help="scan folder")
     a = ap.parse_args(argv)
+    if getattr(a, "plot", False):  # before any work, so that no point runs twice
+        from . import _launch
+        _launch.need("numpy", "matplotlib")
 
+    scan = Scan(a.scan)
+    fresh = not os.path.exists(scan.root)
     try:
-        scan = Scan(a.scan)
         if a.cmd != "run" and not os.path.exists(scan.manifest):
             raise ScanError("%s is not a scan folder (no scan.json); make one with "
                             "bbscan run TEMPLATE %s --set NAME=VALUES" % (scan.root, a.scan))
@@ -522,39 +772,62 @@ def main(argv=None):
             print(", ".join("%d %s" % (counts[k], k) for k in STATES if k in counts))
             return 0
         if a.cmd == "run":
-            grid = parse_grid(a.grid)
-            for w in no_result_warnings(grid):
+            grid = parse_grid(a.grid) if a.grid else None
+            if grid is None and not os.path.exists(scan.manifest):
+                parse_grid(a.grid)  # the message of an empty grid
+            if a.backend != "local":
+                scan.check_batch_paths([])
+            if a.backend == "slurm" and not shutil.which("sbatch"):
+                raise ScanError("sbatch not found: the slurm back end needs Slurm's "
+                                "client commands")
+            scan.lock()
+            scan.handle_signals()
+            for w in no_result_warnings(grid or []):
                 sys.stderr.write("bbscan: %s\n" % w)
-            points = scan.create(a.template, grid, a.binary)
+            points = scan.create(a.template, grid, a.binary, a.extend)
             todo = scan.pending()
-            print("%s: %d points, %d finished, %d to run (%s)"
-                  % (scan.root, len(points), len(points) - len(todo), len(todo), a.backend))
+            busy = scan.running()
+            print("%s: %d points, %d finished, %d to run%s (%s)"
+                  % (scan.root, len(points), len(points) - len(todo) - len(busy), len(todo),
+                     ", %d running elsewhere (left alone)" % len(busy) if busy else "",
+                     a.backend))
             if a.backend == "condor":
                 sub_file = scan.condor_submit_file(todo)
-                print("wrote %s\nsubmit it with: condor_submit %s\n"
+                print("wrote %s\nsubmit it in the scan folder: cd %s && condor_submit %s\n"
                       "when the jobs are done: bbscan collect %s"
-                      % (sub_file, sub_file, scan.root))
+                      % (sub_file, shlex.quote(scan.root), os.path.basename(sub_file),
+                         shlex.quote(scan.root)))
                 return 0
             if todo and a.backend == "local":
                 scan.run_local(todo, a.workers)
             elif todo:
-                if not shutil.which("sbatch"):
-                    raise ScanError("sbatch not found: the slurm back end needs Slurm's "
-                                    "client commands")
                 problems = scan.run_slurm(todo, sbatch_args=a.sbatch_arg)
                 for what, msg in problems:
                     sys.stderr.write("slurm: %s: %s\n" % (what, msg))
         rows, path = scan.collect()
         nbad = report(rows, scan.root)
+        never = sum(r["state"] == "not run" for r in rows)
+        if a.cmd == "run" and a.backend == "slurm" and never:
+            sys.stderr.write("slurm: %d point(s) have no exit status: their tasks' logs are "
+                             "in %s\n" % (never, os.path.join(scan.root, "slurm")))
         print("wrote %s (%d rows: %s)" % (path, len(rows), ", ".join(
             "%d %s" % (n, k) for k in STATES
             for n in [sum(r["state"] == k for r in rows)] if n)))
+        if scan.stopped_by is not None:
+            return 128 + scan.stopped_by
         if a.plot:
-            from . import _launch
-            _launch.need("numpy", "matplotlib")
             from . import plots
-            plots.plot_rates([path], os.path.join(scan.root, "rates.png"))
+            png = os.path.join(scan.root, "rates.png")
+            try:
+                plots.plot_rates([path], png)
+            except (plots.DataError, plots.UsageError) as e:
+                if os.path.exists(png):  # no figure of an earlier state
+                    os.remove(png)
+                sys.stderr.write("bbscan: no rates.png: %s\n" % e)
         return 1 if nbad else 0
     except (ScanError, params.ParamError, wires.WireError, OSError) as e:
         sys.stderr.write("bbscan: %s\n" % e)
+        if fresh and scan.holds_only_its_lock():  # a refused new scan leaves nothing
+            os.remove(scan.lock_file)
+            os.rmdir(scan.root)
         return 2

@@ -147,6 +147,8 @@ def load_frequencymap(path, ntrack=None, emit=None, warn=None):
     diff.input beside the file) and left out otherwise.
     """
     flat = readers.read_frequencymap(path, 1).reshape(-1, 4)
+    if not len(flat):
+        raise readers.ReaderError("%s holds no records" % path)
     n = frequencymap_ntrack(path, ntrack, flat, warn)
     if len(flat) % n:
         raise readers.ReaderError("%s holds %d records, not a multiple of ntrack = %d"
@@ -203,6 +205,26 @@ class _Help(argparse.ArgumentDefaultsHelpFormatter, argparse.RawDescriptionHelpF
     """Help with the description as written and every default shown."""
 
 
+def _positive(text):
+    try:
+        v = float(text)
+    except ValueError:
+        v = math.nan
+    if not (math.isfinite(v) and v > 0):
+        raise argparse.ArgumentTypeError("%r is not a finite number above 0" % text)
+    return v
+
+
+def _positive_int(text):
+    try:
+        n = int(text)
+    except ValueError:
+        n = 0
+    if n < 1:
+        raise argparse.ArgumentTypeError("%r is not a whole number of at least 1" % text)
+    return n
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(
         prog="bbtune", description=__doc__, formatter_class=_Help,
@@ -213,9 +235,9 @@ def main(argv=None):
     ap.add_argument("-o", "--out", help="write the table to OUT (default: standard output)")
     ap.add_argument("--csv", action="store_true",
                     help="comma-separated values with every digit, and a column moved")
-    ap.add_argument("--ntrack", type=int, help="records per particle [turns] (default: "
+    ap.add_argument("--ntrack", type=_positive_int, help="records per particle [turns] (default: "
                     "read from the file, else the ntrack of the diff.input beside it)")
-    ap.add_argument("--emit", type=float, help="geometric emittance [m rad], to rescale "
+    ap.add_argument("--emit", type=_positive, help="geometric emittance [m rad], to rescale "
                     "the beta-scaled first sample (default: emitn/gamma of the diff.input "
                     "beside the file; without either the first sample is left out)")
     a = ap.parse_args(argv)

@@ -82,10 +82,17 @@ def _records(lines):
     return out
 
 
+def _read_text(path):
+    try:
+        with open(path, encoding="utf-8") as fh:
+            return fh.read()
+    except UnicodeDecodeError:
+        raise WireError("%s is not a text file" % path) from None
+
+
 def read_wires(path):
     """The records of a wire file: list of dicts field -> value."""
-    with open(path) as fh:
-        lines = fh.read().split("\n")
+    lines = _read_text(path).split("\n")
     wires = []
     for i, spans in _records(lines):
         if len(spans) < 5:
@@ -94,7 +101,11 @@ def read_wires(path):
         vals = [lines[i][s:e] for s, e in spans[:5]]
         rec = {}
         for f, (pos, kind, _) in FIELDS.items():
-            v = parse_real(vals[pos])
+            try:
+                v = parse_real(vals[pos])
+            except ValueError:
+                raise WireError("%s line %d: %s is %r, not a number"
+                                % (path, i + 1, f, vals[pos])) from None
             rec[f] = int(v) if kind == "i" else v
         wires.append(rec)
     return wires
@@ -102,8 +113,7 @@ def read_wires(path):
 
 def set_values(src, dst, values):
     """Copy the wire file ``src`` to ``dst`` with the named values replaced."""
-    with open(src) as fh:
-        text = fh.read()
+    text = _read_text(src)
     lines = text.split("\n")
     recs = _records(lines)
     edits = {}
