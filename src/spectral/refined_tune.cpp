@@ -11,7 +11,7 @@ namespace {
 using cplx = std::complex<double>;
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr int kMinTurns = 4;
-constexpr int kBackgroundPasses = 4;
+constexpr int kBackgroundPasses = 16;
 constexpr int kNewtonSteps = 60;
 constexpr int kBracketGrowth = 4;  // half-bin widenings of the bracket
 // A step or bracket below a few units of rounding of nu ends the search.
