@@ -37,7 +37,7 @@ import shutil
 import subprocess
 import sys
 
-from . import params, readers, wires
+from . import dynap, params, readers, wires
 from .run import STATES, run_state
 
 __all__ = ["parse_grid", "grid_points", "point_name", "Scan", "main"]
@@ -45,7 +45,7 @@ __all__ = ["parse_grid", "grid_points", "point_name", "Scan", "main"]
 # Files the tracker writes; they are not copied from a template folder.
 RESULT_FILES = {"diff.dat", "resav.out", "footprint.dat", "phasespace.dat",
                 "frequencymap.dat", "imageoflrbb.dat", "test.dat",
-                "stdout.txt", "stderr.txt", "exit_status", "exit_status.tmp"}
+                "stdout.txt", "stderr.txt", "exit_status", "exit_status.tmp"} | dynap.RESULT_FILES
 
 SLURM_MAX_ARRAY = 1000  # the default MaxArraySize of a Slurm cluster is 1001
 
@@ -144,7 +144,7 @@ RUN_POINT = """#!/bin/sh
 # in the file exit_status, written only once the tracker has ended.
 cd "$1" || exit 98
 rm -f exit_status exit_status.tmp
-OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s > stdout.txt 2> stderr.txt
+OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s%(study)s > stdout.txt 2> stderr.txt
 rc=$?
 echo "$rc" > exit_status.tmp && mv exit_status.tmp exit_status
 exit "$rc"
@@ -181,7 +181,7 @@ class Scan:
 
     # making
 
-    def create(self, template, grid, binary):
+    def create(self, template, grid, binary, study=()):
         """Make the scan folder and one folder per point that has not
         finished; keep the folders of finished points as they are."""
         template = os.path.abspath(template)
@@ -228,11 +228,14 @@ class Scan:
             grid = merged
         data = {"template": template, "template_sha256": digest, "binary": binary,
                 "grid": [[n, v] for n, v in grid]}
+        if study:  # every point runs the study run diff2wirenew dynap ...
+            data["study"] = list(study)
         with open(self.manifest + ".tmp", "w") as fh:
             json.dump(data, fh, indent=1)
         os.replace(self.manifest + ".tmp", self.manifest)
         with open(self.runner, "w") as fh:
-            fh.write(RUN_POINT % {"binary": shlex.quote(binary)})
+            fh.write(RUN_POINT % {"binary": shlex.quote(binary), "study": "".join(
+                " " + shlex.quote(a) for a in study)})
         os.chmod(self.runner, 0o755)
         for point in points:
             folder = self.folder(point)
@@ -413,6 +416,9 @@ class Scan:
                     r = recs[-1]
                     row.update(ampin=_num(r["ampin"]), diffx=_num(r["diffx"]),
                                diffy=_num(r["diffy"]))
+            extra = dynap.scan_columns(folder) if state == "finished" else None
+            if extra is not None:
+                row.update(extra)
             if state == "failed":
                 row["message"] = " | ".join(
                     ln.strip() for ln in stderr_tail(folder, 3).split("\n"))
@@ -421,8 +427,10 @@ class Scan:
         fields = ["grid:" + n for n in names] + ["state", "exit_status", "lost",
                                                    "ampin", "diffx", "diffy",
                                                    "folder", "message"]
+        if any(c in r for r in rows for c in dynap.SCAN_COLUMNS):  # a study scan
+            fields[-2:-2] = list(dynap.SCAN_COLUMNS)
         with open(path + ".tmp", "w", newline="") as fh:
-            w = csv.DictWriter(fh, fieldnames=fields)
+            w = csv.DictWriter(fh, fieldnames=fields, restval="")
             w.writeheader()
             w.writerows(rows)
         os.replace(path + ".tmp", path)
@@ -501,6 +509,11 @@ def main(argv=None):
     p.add_argument("--sbatch-arg", action="append", default=[], metavar="ARG",
                    help="extra sbatch option, e.g. --sbatch-arg=--partition=short")
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
+    p.add_argument("--dynap", metavar="OPTIONS", type=shlex.split,
+                   help="run the study 'diff2wirenew dynap OPTIONS' at every point instead "
+                        "of a run; results.csv then has the columns " +
+                        ", ".join(dynap.SCAN_COLUMNS) + " of each point's dynap_summary.txt "
+                        "(write it with '=': --dynap='--amplitudes 2:12:1 --angles 5')")
     p = sub.add_parser("collect", help="write results.csv of a scan folder")
     p.add_argument("scan", help="scan folder")
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
@@ -525,7 +538,8 @@ def main(argv=None):
             grid = parse_grid(a.grid)
             for w in no_result_warnings(grid):
                 sys.stderr.write("bbscan: %s\n" % w)
-            points = scan.create(a.template, grid, a.binary)
+            points = scan.create(a.template, grid, a.binary,
+                                 ["dynap"] + a.dynap if a.dynap is not None else ())
             todo = scan.pending()
             print("%s: %d points, %d finished, %d to run (%s)"
                   % (scan.root, len(points), len(points) - len(todo), len(todo), a.backend))
