@@ -94,6 +94,9 @@ bool range(std::string_view s, DynapOptions& o) {
          number(s.substr(c2 + 1), o.amp_step);
 }
 
+// A window's four signals of one particle stay below 256 MiB.
+constexpr std::int64_t kMaxWindow = std::int64_t{1} << 22;
+
 // Grid sizes above this are refused: the per-particle results of the
 // summary are held in memory (a few bytes each).
 constexpr double kMaxParticles = 1e9;
@@ -135,7 +138,8 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
     } else if (a == "--turns") {
       if (!number(v, o.turns) || o.turns < 1) return refuse(bad + ": a whole number >= 1");
     } else if (a == "--window") {
-      if (!number(v, o.window) || o.window < 0) return refuse(bad + ": a whole number >= 0");
+      if (!number(v, o.window) || o.window < 0 || o.window > kMaxWindow)
+        return refuse(bad + ": a whole number from 0 to " + std::to_string(kMaxWindow));
     } else if (a == "--aperture") {
       if (!number(v, o.aperture) || !(o.aperture > 0.0)) return refuse(bad + ": beam sizes > 0");
     } else if (a == "--threshold") {

@@ -14,6 +14,10 @@ constexpr int kMinTurns = 4;
 constexpr int kBackgroundPasses = 16;
 constexpr int kNewtonSteps = 60;
 constexpr int kBracketGrowth = 4;  // half-bin widenings of the bracket
+constexpr int kQuickSteps = 8;
+constexpr double kQuickDone = 1e-6;  // half bins
+// The background is refitted until the tune moves by less than this.
+constexpr double kPassesDone = 1e-14;
 // A step or bracket below a few units of rounding of nu ends the search.
 constexpr double kRounding = 4e-16;
 // The phase factor is carried by multiplication from one turn to the next
@@ -21,9 +25,17 @@ constexpr double kRounding = 4e-16;
 // rounding at a few units whatever the record's length.
 constexpr int kPhaseResync = 32;
 
+// Products written out: the library's operator* checks for infinities and
+// NaN in a call of its own, which the loops below cannot afford; their
+// operands are finite.
+inline cplx mul(cplx a, cplx b) {
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
 // In-place radix-2 transform, X_k = sum_j x_j exp(-2 pi i j k / n); n a
-// power of two. It only has to find the largest line, not its value.
-void fft_pow2(std::vector<cplx>& a) {
+// power of two, tw the n/2 factors exp(-2 pi i k / n). It only has to find
+// the largest line, not its value.
+void fft_pow2(std::vector<cplx>& a, const std::vector<cplx>& tw) {
   const std::size_t n = a.size();
   for (std::size_t i = 1, j = 0; i < n; ++i) {
     std::size_t bit = n >> 1;
@@ -32,11 +44,10 @@ void fft_pow2(std::vector<cplx>& a) {
     if (i < j) std::swap(a[i], a[j]);
   }
   for (std::size_t len = 2; len <= n; len <<= 1) {
-    const double ang = -kTwoPi / static_cast<double>(len);
+    const std::size_t stride = n / len;
     for (std::size_t i = 0; i < n; i += len) {
       for (std::size_t k = 0; k < len / 2; ++k) {
-        const cplx wk = std::polar(1.0, ang * static_cast<double>(k));
-        const cplx u = a[i + k], v = a[i + k + len / 2] * wk;
+        const cplx u = a[i + k], v = mul(a[i + k + len / 2], tw[k * stride]);
         a[i + k] = u + v;
         a[i + k + len / 2] = u - v;
       }
@@ -57,14 +68,13 @@ Projection project(const std::vector<cplx>& zw, double nu) {
   cplx s0 = 0.0, s1 = 0.0, s2 = 0.0, e = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
     const double t = t0 + static_cast<double>(i);
-    e = (i % kPhaseResync == 0) ? std::polar(1.0, -kTwoPi * nu * t) : e * step;
-    const cplx v = zw[i] * e;
+    e = (i % kPhaseResync == 0) ? std::polar(1.0, -kTwoPi * nu * t) : mul(e, step);
+    const cplx v = mul(zw[i], e);
     s0 += v;
-    s1 += v * t;
-    s2 += v * (t * t);
+    s1 += cplx(v.real() * t, v.imag() * t);
+    s2 += cplx(v.real() * (t * t), v.imag() * (t * t));
   }
-  const cplx mi(0.0, -kTwoPi);
-  return {s0, mi * s1, -kTwoPi * kTwoPi * s2};
+  return {s0, cplx(kTwoPi * s1.imag(), -kTwoPi * s1.real()), -kTwoPi * kTwoPi * s2};
 }
 
 // g = Re(conj(F) F') = (d|F|^2/dnu) / 2 and its derivative.
@@ -78,6 +88,23 @@ void slope(const std::vector<cplx>& zw, double nu, double& g, double& dg) {
 // maximum and negative above it, bracketed within a few half bins.
 std::optional<double> maximise(const std::vector<cplx>& zw, double start) {
   const double h = 0.5 / static_cast<double>(zw.size());
+  // Newton steps from the start, which lies well within the peak's lobe:
+  // once a step is below a millionth of a bin, the next error is below
+  // 1e-12 bins, so the search ends there.
+  double nu = start;
+  for (int it = 0; it < kQuickSteps; ++it) {
+    double g, dg;
+    slope(zw, nu, g, dg);
+    if (!(dg < 0.0)) break;
+    const double step = -g / dg;
+    if (!(std::fabs(step) <= h)) break;
+    nu += step;
+    if (std::fabs(step) <= kQuickDone * h) {
+      if (std::fabs(nu - start) <= (kBracketGrowth + 1) * h) return nu;
+      break;
+    }
+  }
+  // Otherwise the bracketed search.
   double lo = start - h, hi = start + h, glo, ghi, d;
   slope(zw, lo, glo, d);
   slope(zw, hi, ghi, d);
@@ -88,7 +115,7 @@ std::optional<double> maximise(const std::vector<cplx>& zw, double start) {
     slope(zw, hi, ghi, d);
   }
   if (!(glo > 0.0 && ghi < 0.0)) return std::nullopt;
-  double nu = (lo < start && start < hi) ? start : 0.5 * (lo + hi);
+  nu = (lo < start && start < hi) ? start : 0.5 * (lo + hi);
   for (int it = 0; it < kNewtonSteps; ++it) {
     double g, dg;
     slope(zw, nu, g, dg);
@@ -115,12 +142,15 @@ cplx background(std::span<const cplx> z, const std::vector<double>& w, double nu
   const double t0 = -0.5 * static_cast<double>(n - 1);
   double sw = 0.0;
   cplx swe = 0.0, swz = 0.0, swez = 0.0;
+  const cplx step = std::polar(1.0, kTwoPi * nu);
+  cplx e = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const cplx e = std::polar(1.0, kTwoPi * nu * (t0 + static_cast<double>(i)));
+    e = (i % kPhaseResync == 0) ? std::polar(1.0, kTwoPi * nu * (t0 + static_cast<double>(i)))
+                                : mul(e, step);
     sw += w[i];
     swe += w[i] * e;
     swz += w[i] * z[i];
-    swez += w[i] * std::conj(e) * z[i];
+    swez += w[i] * mul(std::conj(e), z[i]);
   }
   const double det = sw * sw - std::norm(swe);
   if (!(det > 0.0)) return swz / sw;
@@ -128,13 +158,19 @@ cplx background(std::span<const cplx> z, const std::vector<double>& w, double nu
 }
 
 // The frequency of the largest line of the windowed record, from a
-// transform padded to at least twice its length: within a quarter bin.
-double coarse_peak(const std::vector<cplx>& zw, std::vector<cplx>& fft) {
+// transform padded to a power of two: within half a bin, well inside the
+// main lobe of the window (two bins either side).
+double coarse_peak(const std::vector<cplx>& zw, std::vector<cplx>& fft, std::vector<cplx>& tw) {
   std::size_t m = 1;
-  while (m < 2 * zw.size()) m <<= 1;
+  while (m < zw.size()) m <<= 1;
+  if (tw.size() != m / 2) {
+    tw.resize(m / 2);
+    for (std::size_t k = 0; k < m / 2; ++k)
+      tw[k] = std::polar(1.0, -kTwoPi * static_cast<double>(k) / static_cast<double>(m));
+  }
   fft.assign(m, 0.0);
   std::copy(zw.begin(), zw.end(), fft.begin());
-  fft_pow2(fft);
+  fft_pow2(fft, tw);
   std::size_t k = 0;
   double best = 0.0;
   for (std::size_t i = 0; i < m; ++i) {
@@ -157,11 +193,14 @@ double refined_tune(std::span<const cplx> z, TuneWork& work) {
     if (!std::isfinite(v.real()) || !std::isfinite(v.imag())) return nan;
 
   auto& w = work.w;
-  w.resize(n);
+  if (w.size() != n) {
+    w.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+      w[i] = 0.5 - 0.5 * std::cos(kTwoPi * (static_cast<double>(i) + 0.5) / static_cast<double>(n));
+  }
   double sw = 0.0;
   cplx swz = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    w[i] = 0.5 - 0.5 * std::cos(kTwoPi * (static_cast<double>(i) + 0.5) / static_cast<double>(n));
     sw += w[i];
     swz += w[i] * z[i];
   }
@@ -169,7 +208,7 @@ double refined_tune(std::span<const cplx> z, TuneWork& work) {
   auto& zw = work.zw;
   zw.resize(n);
   for (std::size_t i = 0; i < n; ++i) zw[i] = (z[i] - c) * w[i];
-  double nu = coarse_peak(zw, work.fft);
+  double nu = coarse_peak(zw, work.fft, work.twiddle);
   if (!std::isfinite(nu)) return nan;
 
   for (int pass = 0; pass < kBackgroundPasses; ++pass) {
@@ -185,7 +224,7 @@ double refined_tune(std::span<const cplx> z, TuneWork& work) {
     if (!found) break;  // no bracket: keep the value found so far
     const double moved = std::fabs(*found - nu);
     nu = *found;
-    if (pass > 0 && moved <= kRounding * std::max(1.0, std::fabs(nu))) break;
+    if (pass > 0 && moved <= kPassesDone) break;
   }
   const double q = nu - std::floor(nu);
   return q < 1.0 ? q : 0.0;

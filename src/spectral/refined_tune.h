@@ -12,7 +12,7 @@ namespace bbtrack {
 // Work buffers of refined_tune, kept by a caller that analyses many records
 // so that nothing is allocated per record.
 struct TuneWork {
-  std::vector<std::complex<double>> zw, fft;
+  std::vector<std::complex<double>> zw, fft, twiddle;
   std::vector<double> w;
 };
 
@@ -21,7 +21,7 @@ struct TuneWork {
 // the maximum of a pure tone lies exactly at its frequency) and c the
 // record's background: first its weighted mean, then the constant of a
 // joint weighted fit of a constant and the line found, refitted until the
-// tune stays put. The largest line of a zero-padded transform starts a
+// tune stays put. The largest line of a transform padded to a power of two starts a
 // Newton search for the root of d|F|^2/dnu, kept inside a bracket of the
 // maximum. NaN for a record shorter than 4 turns, not finite, or without
 // any line.
