@@ -13,7 +13,7 @@ bin=${BBTRACK_BINARY:-$PWD/build/diff2wirenew}
 py=/usr/bin/python3
 mkdir -p "$work" "$figs"
 
-$py tools/make_ring.py --out "$work/ring" --wires npar
+[ -f "$work/ring/wires.dat" ] || $py tools/make_ring.py --out "$work/ring" --wires npar
 comp=$(awk 'NR == 1 { print $4 }' "$work/ring/wires.dat")
 s=$(awk -v c="$comp" 'BEGIN { print (c < 0 ? "-" : "") }')
 study="--amplitudes 0.5:12:0.5 --angles 15 --turns 20000 --window 1024 --quiet"
@@ -21,13 +21,16 @@ $py tools/bbscan run "$work/ring" "$work/scan" --binary "$bin" --dynap="$study" 
     --set "wire*.current=0,${s}40,${s}80,$comp,${s}120,${s}160"
 
 p="$work/scan/points"
-$py tools/bbplot fma "$p/wireall.current=0" --window 0.675 0.695 0.68 0.70 \
+$py tools/bbplot fma "$p/wireall.current=0" --window 0.672 0.700 0.678 0.706 --order 10 \
     -o "$figs/dynap_fma_without.png" --title "Frequency map, bundled example, wire current 0"
-$py tools/bbplot fma "$p/wireall.current=$comp" --window 0.675 0.695 0.68 0.70 \
+$py tools/bbplot fma "$p/wireall.current=$comp" --window 0.672 0.700 0.678 0.706 --order 10 \
     -o "$figs/dynap_fma_with.png" --title "Frequency map, bundled example, four compensating wires"
 $py tools/bbplot da "$p/wireall.current=0" -o "$figs/dynap_da_without.png" \
     --title "Dynamic aperture, bundled example, wire current 0"
 $py tools/bbplot da "$p/wireall.current=$comp" -o "$figs/dynap_da_with.png" \
     --title "Dynamic aperture, bundled example, four compensating wires"
-cut -d, -f1-6 "$work/scan/results.csv" | column -t -s,
+$py -c 'import csv, sys
+for r in csv.DictReader(open(sys.argv[1])):
+    print("%-20s da_min %-5s da_average %-20s chaotic_share %s" % (r["grid:wire*.current"],
+          r["da_min"], r["da_average"], r["chaotic_share"]))' "$work/scan/results.csv"
 echo "figures in $figs; results in $work/scan/results.csv"

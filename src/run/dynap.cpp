@@ -99,8 +99,11 @@ void put_line(std::string& out, std::string_view key, double v) {
 }  // namespace
 
 std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner) {
-  (void)io;
   const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
+  if (grid.amps.back() > o.aperture)
+    warn(io, "dynap: the amplitudes reach " + num(grid.amps.back()) +
+                 " beam sizes, beyond the loss aperture of " + num(o.aperture) +
+                 ": a particle that starts beyond it in either plane is lost in its first turns");
   const std::int64_t count = grid.count();
   const auto namp = static_cast<std::int64_t>(grid.amps.size());
   const std::size_t per = DynapTracker::bytes_per_particle(o.window);
