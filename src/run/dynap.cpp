@@ -95,6 +95,12 @@ void put_line(std::string& out, std::string_view key, double v) {
   put_csv(out, v);
   out += '\n';
 }
+void put_line(std::string& out, std::string_view key, std::int64_t v) {
+  out += key;
+  out += " = ";
+  put_csv(out, static_cast<long long>(v));
+  out += '\n';
+}
 
 }  // namespace
 
@@ -190,10 +196,10 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
   }
 
   std::string summary;
-  put_line(summary, "particles", static_cast<double>(count));
-  put_line(summary, "lost", static_cast<double>(tally.lost));
-  put_line(summary, "turns", static_cast<double>(o.turns));
-  put_line(summary, "window", static_cast<double>(o.window));
+  put_line(summary, "particles", count);
+  put_line(summary, "lost", tally.lost);
+  put_line(summary, "turns", o.turns);
+  put_line(summary, "window", o.window);
   put_line(summary, "loss_aperture", o.aperture);
   if (grid.xy) {
     // No rays: the smallest amplitude at which a particle was lost.
@@ -226,8 +232,8 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
     put_line(summary, "da_average", sum / o.angles);
   }
   put_line(summary, "diffusion_threshold", o.threshold);
-  put_line(summary, "diffusion_particles", static_cast<double>(tally.with_index));
-  put_line(summary, "chaotic", static_cast<double>(tally.chaotic));
+  put_line(summary, "diffusion_particles", tally.with_index);
+  put_line(summary, "chaotic", tally.chaotic);
   put_line(summary, "chaotic_share", tally.with_index > 0 ? static_cast<double>(tally.chaotic) /
                                                                 static_cast<double>(tally.with_index)
                                                           : NAN);
