@@ -102,6 +102,59 @@ void put_line(std::string& out, std::string_view key, std::int64_t v) {
   out += '\n';
 }
 
+// The turn-by-turn record of batch particle i over the two windows, up to
+// its loss: x, px, y, py in beam sizes, from its recorded signals.
+void put_tbt(ResultFile& f, const DynapTracker& tracker, const DynapParticle& p, std::size_t i,
+             const DynapOptions& o) {
+  std::string t;
+  const std::int64_t last = std::min(p.lost ? p.turns - 1 : o.turns, 2 * o.window);
+  for (std::int64_t turn = 1; turn <= last; ++turn) {
+    const int w = static_cast<int>((turn - 1) / o.window);
+    const auto s = static_cast<std::size_t>((turn - 1) % o.window);
+    const auto zx = tracker.signal(i, w, 0)[s], zy = tracker.signal(i, w, 1)[s];
+    put_csv(t, static_cast<long long>(p.index));
+    t += ',';
+    put_csv(t, static_cast<long long>(turn));
+    for (double v : {zx.real(), -zx.imag(), zy.real(), -zy.imag()}) {
+      t += ',';
+      put_csv(t, v);
+    }
+    t += '\n';
+  }
+  f.put(t);
+}
+
+// dynap_angles.csv; adds da_min and da_average to the summary.
+void put_angles(const Grid& grid, const Tally& tally, const DynapOptions& o, std::string& summary) {
+  const auto namp = static_cast<std::int64_t>(grid.amps.size());
+  ResultFile angles(o.out, kAnglesFile);
+  std::string text = "k,angle,aperture,first_lost_amplitude\n";
+  double lo = INFINITY, sum = 0.0;
+  for (int k = 1; k <= o.angles; ++k) {
+    const std::int64_t f = tally.first_lost[static_cast<std::size_t>(k - 1)];
+    const std::size_t last = grid.amps.size() - 1;
+    // Up to the amplitude below the first loss every particle survived;
+    // 0 when the smallest amplitude was lost, the largest when none was.
+    const double da = f < 0    ? grid.amps[last]
+                      : f == 0 ? 0.0
+                               : grid.amps[static_cast<std::size_t>(f - 1)];
+    lo = std::min(lo, da);
+    sum += da;
+    put_csv(text, static_cast<long long>(k));
+    text += ',';
+    put_csv(text, grid.particle(static_cast<std::int64_t>(k - 1) * namp).angle);
+    text += ',';
+    put_csv(text, da);
+    text += ',';
+    put_csv(text, f < 0 ? NAN : grid.amps[static_cast<std::size_t>(f)]);
+    text += '\n';
+  }
+  angles.put(text);
+  angles.commit();
+  put_line(summary, "da_min", lo);
+  put_line(summary, "da_average", sum / o.angles);
+}
+
 }  // namespace
 
 std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner) {
@@ -164,25 +217,8 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
         ++tally.with_index;
         if (p.diffusion > o.threshold) ++tally.chaotic;
       }
-      if (tbt && p.index < o.tbt) {
-        std::string t;
-        const std::size_t i = static_cast<std::size_t>(p.index - first);
-        const std::int64_t last = std::min(p.lost ? p.turns - 1 : o.turns, 2 * o.window);
-        for (std::int64_t turn = 1; turn <= last; ++turn) {
-          const int w = static_cast<int>((turn - 1) / o.window);
-          const auto s = static_cast<std::size_t>((turn - 1) % o.window);
-          const auto zx = tracker.signal(i, w, 0)[s], zy = tracker.signal(i, w, 1)[s];
-          put_csv(t, static_cast<long long>(p.index));
-          t += ',';
-          put_csv(t, static_cast<long long>(turn));
-          for (double v : {zx.real(), -zx.imag(), zy.real(), -zy.imag()}) {
-            t += ',';
-            put_csv(t, v);
-          }
-          t += '\n';
-        }
-        tbt->put(t);
-      }
+      if (tbt && p.index < o.tbt)
+        put_tbt(*tbt, tracker, p, static_cast<std::size_t>(p.index - first), o);
     }
     particles.put(rows);
     particles.flush();
@@ -206,30 +242,7 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
     put_line(summary, "da_min", tally.min_lost_amp);
     put_line(summary, "da_average", NAN);
   } else {
-    ResultFile angles(o.out, kAnglesFile);
-    std::string text = "k,angle,aperture,first_lost_amplitude\n";
-    double lo = INFINITY, sum = 0.0;
-    for (int k = 1; k <= o.angles; ++k) {
-      const std::int64_t f = tally.first_lost[static_cast<std::size_t>(k - 1)];
-      const std::size_t last = grid.amps.size() - 1;
-      // Up to the amplitude below the first loss every particle survived;
-      // 0 when the smallest amplitude was lost, the largest when none was.
-      const double da = f < 0 ? grid.amps[last] : f == 0 ? 0.0 : grid.amps[static_cast<std::size_t>(f - 1)];
-      lo = std::min(lo, da);
-      sum += da;
-      put_csv(text, static_cast<long long>(k));
-      text += ',';
-      put_csv(text, grid.particle(static_cast<std::int64_t>(k - 1) * namp).angle);
-      text += ',';
-      put_csv(text, da);
-      text += ',';
-      put_csv(text, f < 0 ? NAN : grid.amps[static_cast<std::size_t>(f)]);
-      text += '\n';
-    }
-    angles.put(text);
-    angles.commit();
-    put_line(summary, "da_min", lo);
-    put_line(summary, "da_average", sum / o.angles);
+    put_angles(grid, tally, o, summary);
   }
   put_line(summary, "diffusion_threshold", o.threshold);
   put_line(summary, "diffusion_particles", tally.with_index);

@@ -15,7 +15,11 @@ constexpr int kBackgroundPasses = 16;
 constexpr int kNewtonSteps = 60;
 constexpr int kBracketGrowth = 4;  // half-bin widenings of the bracket
 constexpr int kQuickSteps = 8;
-constexpr double kQuickDone = 1e-6;  // half bins
+// Newton's last step, in half bins: 1e-6 leaves an error near 1e-12 half
+// bins; the first pass, whose background is still the plain mean, only
+// needs to come near enough for the fit of the next.
+constexpr double kQuickDone = 1e-6;
+constexpr double kFirstPassDone = 1e-3;
 // The background is refitted until the tune moves by less than this.
 constexpr double kPassesDone = 1e-14;
 // A step or bracket below a few units of rounding of nu ends the search.
@@ -86,11 +90,11 @@ void slope(const std::vector<cplx>& zw, double nu, double& g, double& dg) {
 
 // The maximum of |F| near `start`: the root of g, which is positive below a
 // maximum and negative above it, bracketed within a few half bins.
-std::optional<double> maximise(const std::vector<cplx>& zw, double start) {
+std::optional<double> maximise(const std::vector<cplx>& zw, double start, double done) {
   const double h = 0.5 / static_cast<double>(zw.size());
   // Newton steps from the start, which lies well within the peak's lobe:
-  // once a step is below a millionth of a bin, the next error is below
-  // 1e-12 bins, so the search ends there.
+  // once a step is below `done` half bins, the next error is below about
+  // its square, so the search ends there.
   double nu = start;
   for (int it = 0; it < kQuickSteps; ++it) {
     double g, dg;
@@ -99,7 +103,7 @@ std::optional<double> maximise(const std::vector<cplx>& zw, double start) {
     const double step = -g / dg;
     if (!(std::fabs(step) <= h)) break;
     nu += step;
-    if (std::fabs(step) <= kQuickDone * h) {
+    if (std::fabs(step) <= done * h) {
       if (std::fabs(nu - start) <= (kBracketGrowth + 1) * h) return nu;
       break;
     }
@@ -220,7 +224,7 @@ double refined_tune(std::span<const cplx> z, TuneWork& work) {
       c = background(z, w, nu);
       for (std::size_t i = 0; i < n; ++i) zw[i] = (z[i] - c) * w[i];
     }
-    const std::optional<double> found = maximise(zw, nu);
+    const std::optional<double> found = maximise(zw, nu, pass == 0 ? kFirstPassDone : kQuickDone);
     if (!found) break;  // no bracket: keep the value found so far
     const double moved = std::fabs(*found - nu);
     nu = *found;
