@@ -21,9 +21,9 @@ struct TuneWork {
 // the maximum of a pure tone lies exactly at its frequency) and c the
 // record's background: first its weighted mean, then the constant of a
 // joint weighted fit of a constant and the line found, refitted until the
-// tune stays put. The largest line of a transform padded to a power of two starts a
-// Newton search for the root of d|F|^2/dnu, kept inside a bracket of the
-// maximum. NaN for a record shorter than 4 turns, not finite, or without
+// tune stays put. The largest line of a transform padded to a power of
+// two starts a Newton search for the root of d|F|^2/dnu (a bracketed one
+// when Newton's steps leave the peak). NaN for a record shorter than 4 turns, not finite, or without
 // any line.
 double refined_tune(std::span<const std::complex<double>> z, TuneWork& work);
 
