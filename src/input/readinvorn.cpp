@@ -35,7 +35,7 @@ void warn_plane(textio::Io& io, const char* plane, const char* beta_name, double
 
 }  // namespace
 
-void readinvorn(State& st, textio::Io& io) {
+void readinvorn(State& st, textio::Io& io, bool write_image) {
   auto& tmat = st.qarrot.tmat;
   auto& tw = st.twiss;
   auto& bbc = st.bbcoord.bbcoord;
@@ -47,7 +47,7 @@ void readinvorn(State& st, textio::Io& io) {
 
   require_input(io, kMatricesFile.name);
   io.open_input(kMatricesFile.unit, kMatricesFile.name);
-  io.open_result(kImageFile.unit, kImageFile.name);
+  if (write_image) io.open_result(kImageFile.unit, kImageFile.name);
   st.qarcavind.cavind = 25;
   for (int i = 0; i < 6; ++i)
     for (int j = 0; j < 6; ++j) cummat[0][i][j] = (i == j) ? 1.0 : 0.0;
@@ -164,7 +164,7 @@ void readinvorn(State& st, textio::Io& io) {
     const double AY = std::sqrt(Y * Y + PY * PY);
     const double AR = std::sqrt(AX * AX + AY * AY);
     io.print(kStdout, {" in readinvorn 2 ", xr, X, emit});
-    if (k != cavind) {
+    if (write_image && k != cavind) {
       const std::int32_t rec = k < cavind ? k : k - 1;
       io.write(kImageFile.unit, kImageRecord, {rec, X, PX, Y, PY, cx, cy, AX, AY, AR});
     }

@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     R"(Usage: diff2wirenew [--help | --version]
+       diff2wirenew dynap [options]   (see diff2wirenew dynap --help)
 
 Tracks test particles of one beam through a ring of 73 sections, kicked at
 each encounter by the field of the opposing bunch. A run takes no arguments:
@@ -60,6 +61,11 @@ Exit status:
 Options:
   -h, --help   show this text and end
   --version    show the version and end
+
+Study run:
+  dynap        dynamic aperture and frequency map of a grid of amplitudes,
+               any number of particles and turns; writes dynap.csv,
+               dynap_angles.csv and dynap_summary.txt, never the files above
 )";
 
 void put(int fd, std::string_view text) {

@@ -33,10 +33,10 @@ struct Saved {
 
 }  // namespace
 
-void start_up(State& st, textio::Io& io) {
+void read_machine(State& st, textio::Io& io, bool write_image) {
   readinwire(st, io);
-  readinvorn(st, io);
-  io.flush(kImageFile.unit);  // complete on disk while the run goes on
+  readinvorn(st, io, write_image);
+  if (write_image) io.flush(kImageFile.unit);  // complete on disk while the run goes on
   io.print(kStdout, {" actual betas = ", st.twiss.betx, st.twiss.bety});
   init(st, io);
   io.print(kStdout, {st.bb.gamma, st.fundcon.echarge, st.fundcon.clight});
@@ -46,6 +46,10 @@ void start_up(State& st, textio::Io& io) {
       2.0 * st.bb.rp * st.wire3b.wcurrent * st.wire3b.wlength / (st.bb.gamma * q * v);
   io.print(kStdout, {" wirecoef = ", st.wire3.wirecoef});
   wiresin(st, io);
+}
+
+void start_up(State& st, textio::Io& io) {
+  read_machine(st, io, true);
   st.np.npart = 169;
   st.np.nlost = 0;
   st.icoord.ampin = 0.5 * st.readin1.amp;

@@ -125,6 +125,15 @@ RunResult run_program_args(const std::string& dir, const std::vector<std::string
   return run(dir, argv, {{"-NO_STOP_MESSAGE", ""}});
 }
 
+RunResult run_program_args(const std::string& dir, const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& env) {
+  std::vector<std::string> argv{BBTRACK_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::map<std::string, std::string> e = env;
+  e["-NO_STOP_MESSAGE"] = "";
+  return run(dir, argv, e);
+}
+
 RunResult run_refmodel(const std::string& dir) {
   const std::string model = std::string(BBTRACK_SOURCE_DIR) + "/tests/e2e/refmodel/refmodel.py";
   RunResult r = run(dir, {"python3", model, dir}, {{"-NO_STOP_MESSAGE", ""}});

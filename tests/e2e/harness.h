@@ -42,6 +42,8 @@ std::string example_dir();  // the bundled example ring
 RunResult run_program(const std::string& dir, const std::map<std::string, std::string>& env = {});
 // The same with command-line arguments.
 RunResult run_program_args(const std::string& dir, const std::vector<std::string>& args);
+RunResult run_program_args(const std::string& dir, const std::vector<std::string>& args,
+                           const std::map<std::string, std::string>& env);
 // Runs the independent reference model on the inputs of a folder; its
 // standard output and exit status are in stdout.txt and status.txt.
 RunResult run_refmodel(const std::string& dir);

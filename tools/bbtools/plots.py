@@ -7,6 +7,8 @@ Subcommands, each writing one PNG file:
   rates       diffusion rates of "resav.out" files or a bbscan CSV against amplitude
   phasespace  x-px and y-py portraits of "phasespace.dat"
   spectrum    amplitude spectra of chosen particles of "frequencymap.dat"
+  fma         frequency map of "dynap.csv" (diff2wirenew dynap)
+  da          dynamic aperture of "dynap.csv" and "dynap_angles.csv"
 """
 
 import argparse
@@ -21,7 +23,7 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 import numpy as np  # noqa: E402
 
-from . import params, readers, tunes, wires  # noqa: E402
+from . import dynap, params, readers, tunes, wires  # noqa: E402
 # shared with bbtune, which must not need matplotlib
 from .tunefile import (diff_input_near as _diff_input_near,  # noqa: E402,F401
                        first_sample_scale, frequencymap_ntrack, load_frequencymap)
@@ -647,9 +649,13 @@ def main(argv=None):
     p.add_argument("--no-window", action="store_true",
                    help="rectangular window instead of the Hann window")
 
+    dynap.add_commands(cmd)
+
     a = ap.parse_args(argv)
     try:
-        if a.cmd == "footprint":
+        if a.cmd in dynap.COMMANDS:
+            dynap.run_command(a)
+        elif a.cmd == "footprint":
             plot_footprint(a.file, a.out, a.order, tuple(a.window) if a.window else None,
                            tuple(a.lattice) if a.lattice else None, a.title, a.axes)
         elif a.cmd == "diffusion":

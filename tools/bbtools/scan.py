@@ -52,7 +52,7 @@ import subprocess
 import sys
 import threading
 
-from . import params, readers, wires
+from . import dynap, params, readers, wires
 from .run import (HEARTBEAT, RUNNING_FILE, STATES, all_lost, diagnostics, run_state,
                   this_host)
 
@@ -62,7 +62,7 @@ __all__ = ["parse_grid", "grid_points", "point_name", "Scan", "main"]
 RESULT_FILES = {"diff.dat", "resav.out", "footprint.dat", "phasespace.dat",
                 "frequencymap.dat", "imageoflrbb.dat", "test.dat",
                 "stdout.txt", "stderr.txt", "exit_status", "exit_status.tmp",
-                RUNNING_FILE}
+                RUNNING_FILE} | dynap.RESULT_FILES
 
 SLURM_MAX_ARRAY = 1000  # the default MaxArraySize of a Slurm cluster is 1001
 
@@ -174,7 +174,7 @@ echo "$(hostname | cut -d. -f1) $$" > %(marker)s
     n=$(( (n + 1) %% %(beat)d )); sleep 1
   done ) &
 beat=$!
-OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s > stdout.txt 2> stderr.txt &
+OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s%(study)s > stdout.txt 2> stderr.txt &
 pid=$!
 stop() { [ -n "${SLURM_JOB_ID:-}" ] || kill -TERM "$pid" 2>/dev/null; }
 trap stop TERM INT HUP
@@ -266,10 +266,11 @@ class Scan:
 
     # making
 
-    def create(self, template, grid, binary, extend=False):
+    def create(self, template, grid, binary, extend=False, study=None):
         """Make the scan folder and one folder per point that has neither
         finished nor is running; keep those as they are. ``grid`` None
-        takes the recorded one. Returns the points of the scan."""
+        takes the recorded one; ``study`` (the arguments of a study run, None:
+        the recorded ones) runs at every point in place of a run. Returns the points of the scan."""
         old = self.load() if os.path.exists(self.manifest) else None
         if grid is None:
             if old is None:
@@ -306,15 +307,27 @@ class Scan:
         if old is not None:
             grid = self._check_against(old, template, digest, binary, bin_digest, grid,
                                        extend)
+            recorded = old.get("study")
+            if study is None:
+                study = recorded
+            elif list(study) != (recorded or []):
+                raise ScanError("%s was made to run %s; mixing its points with those of "
+                                "%s would compare two studies: start a new scan in a new "
+                                "folder" % (self.root, " ".join(recorded) if recorded
+                                            else "plain runs", " ".join(study)))
+        study = list(study or [])
         os.makedirs(self.points_dir, exist_ok=True)
         data = {"template": template, "template_sha256": digest, "binary": binary,
                 "binary_sha256": bin_digest, "grid": [[n, v] for n, v in grid]}
+        if study:  # every point runs the study run diff2wirenew dynap ...
+            data["study"] = study
         with open(self.manifest + ".tmp", "w") as fh:
             json.dump(data, fh, indent=1)
         os.replace(self.manifest + ".tmp", self.manifest)
         with open(self.runner + ".tmp", "w") as fh:
             fh.write(RUN_POINT % {"binary": shlex.quote(binary), "marker": RUNNING_FILE,
-                                  "beat": HEARTBEAT})
+                                  "beat": HEARTBEAT,
+                                  "study": "".join(" " + shlex.quote(a) for a in study)})
         os.chmod(self.runner + ".tmp", 0o755)
         os.replace(self.runner + ".tmp", self.runner)
         points = grid_points(grid)
@@ -634,6 +647,9 @@ class Scan:
                     r = recs[-1]
                     row.update(ampin=_num(r["ampin"]), diffx=_num(r["diffx"]),
                                diffy=_num(r["diffy"]))
+            extra = dynap.scan_columns(folder) if state == "finished" else None
+            if extra is not None:
+                row.update(extra)
             if state == "failed":
                 row["message"] = " | ".join(
                     ln.strip() for ln in stderr_tail(folder, 3).split("\n"))
@@ -642,8 +658,10 @@ class Scan:
         fields = ["grid:" + n for n in names] + ["state", "exit_status", "lost",
                                                    "all_lost", "ampin", "diffx", "diffy",
                                                    "folder", "message", "warnings"]
+        if any(c in r for r in rows for c in dynap.SCAN_COLUMNS):  # a study scan
+            fields[-3:-3] = list(dynap.SCAN_COLUMNS)
         with open(path + ".tmp", "w", newline="") as fh:
-            w = csv.DictWriter(fh, fieldnames=fields)
+            w = csv.DictWriter(fh, fieldnames=fields, restval="")
             w.writeheader()
             w.writerows(rows)
         os.replace(path + ".tmp", path)
@@ -747,6 +765,11 @@ def main(argv=None):
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv "
                    "(needs numpy and matplotlib: bbscan starts again under the system "
                    "Python before any work when the first python3 lacks them)")
+    p.add_argument("--dynap", metavar="OPTIONS", type=shlex.split,
+                   help="run the study 'diff2wirenew dynap OPTIONS' at every point instead "
+                        "of a run; results.csv then has the columns " +
+                        ", ".join(dynap.SCAN_COLUMNS) + " of each point's dynap_summary.txt "
+                        "(write it with '=': --dynap='--amplitudes 2:12:1 --angles 5')")
     p = sub.add_parser("collect", help="write results.csv of a scan folder")
     p.add_argument("scan", help="scan folder")
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
@@ -784,7 +807,8 @@ def main(argv=None):
             scan.handle_signals()
             for w in no_result_warnings(grid or []):
                 sys.stderr.write("bbscan: %s\n" % w)
-            points = scan.create(a.template, grid, a.binary, a.extend)
+            points = scan.create(a.template, grid, a.binary, a.extend,
+                                 ["dynap"] + a.dynap if a.dynap is not None else None)
             todo = scan.pending()
             busy = scan.running()
             print("%s: %d points, %d finished, %d to run%s (%s)"

@@ -194,7 +194,7 @@ def _background(z, w, t, nu, is_complex):
     return coef[0] + coef[2] * np.conj(e)
 
 
-def tune_naff(z, start=None, maxiter=60, passes=4):
+def tune_naff(z, start=None, maxiter=60, passes=16):
     """Refined tune: the maximum of |sum w(t) (z(t) - c) exp(-i 2 pi nu t)|.
 
     The Hann window is symmetric about the middle of the record, so for a
@@ -207,7 +207,8 @@ def tune_naff(z, start=None, maxiter=60, passes=4):
     is found it is replaced by what a joint fit of a constant and the line
     at that tune (and, for a real record, its mirror line at minus the tune)
     attributes to the constant and the mirror line, and the search is
-    repeated, at most ``passes`` times or until the tune stays put. A line
+    repeated, at most ``passes`` times or until the tune stays put (a line
+    little more than a bin from zero frequency needs a dozen passes). A line
     within one bin of zero frequency keeps the mean: line and constant
     cannot be told apart there.
     """

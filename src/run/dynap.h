@@ -1,0 +1,22 @@
+// The study run `diff2wirenew dynap`: dynamic aperture and frequency map of
+// a grid of starting amplitudes, tracked in batches through the ring of the
+// current folder (run/dynap_options.h for its options).
+#pragma once
+
+#include "kicks/vector/fast_turn.h"
+#include "run/dynap_options.h"
+#include "run/state.h"
+#include "textio/textio.h"
+
+namespace bbtrack {
+
+// The program entry of the study, with the arguments after "dynap":
+// returns the exit status.
+int dynap_main(int argc, char** argv);
+
+// The study on a state whose set-up has been read: tracks the grid, writes
+// the result files and returns the summary text (also written to
+// dynap_summary.txt). Throws DynapIoError when a result cannot be written.
+std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner);
+
+}  // namespace bbtrack

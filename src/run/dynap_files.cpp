@@ -1,0 +1,106 @@
+#include "run/dynap_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace bbtrack {
+namespace {
+
+constexpr std::size_t kFlushBytes = 1 << 20;
+
+std::string path_of(const std::string& dir, const std::string& name) {
+  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+[[noreturn]] void fail(const std::string& what, const std::string& path) {
+  throw DynapIoError("cannot " + what + " " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+ResultFile::ResultFile(const std::string& dir, const std::string& name)
+    : dir_(dir), name_(name), tmp_(path_of(dir, "." + name + ".partial")) {
+  ::unlink(tmp_.c_str());  // left by a study that was killed
+  fd_ = ::open(tmp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd_ < 0) fail("create", tmp_);
+}
+
+ResultFile::~ResultFile() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(tmp_.c_str());
+  }
+}
+
+void ResultFile::put(std::string_view text) {
+  buf_ += text;
+  if (buf_.size() >= kFlushBytes) flush();
+}
+
+void ResultFile::flush() {
+  std::string_view rest = buf_;
+  while (!rest.empty()) {
+    const ssize_t n = ::write(fd_, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) fail("write", tmp_);
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+  buf_.clear();
+}
+
+void ResultFile::commit() {
+  flush();
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) {
+    ::unlink(tmp_.c_str());
+    fail("write", tmp_);
+  }
+  const std::string to = path_of(dir_, name_);
+  if (::rename(tmp_.c_str(), to.c_str()) != 0) {
+    ::unlink(tmp_.c_str());
+    fail("write", to);
+  }
+}
+
+void make_results_folder(const std::string& dir) {
+  struct stat sb;
+  if (::stat(dir.c_str(), &sb) == 0) {
+    if (!S_ISDIR(sb.st_mode)) {
+      errno = ENOTDIR;
+      fail("use the results folder", dir);
+    }
+    return;
+  }
+  if (::mkdir(dir.c_str(), 0777) != 0) fail("create the results folder", dir);
+}
+
+void remove_result(const std::string& dir, const std::string& name) {
+  const std::string p = path_of(dir, name);
+  if (::unlink(p.c_str()) != 0 && errno != ENOENT) fail("remove the earlier result", p);
+}
+
+void put_csv(std::string& out, double v) {
+  if (std::isnan(v)) return;
+  if (std::isinf(v)) {
+    out += v < 0 ? "-inf" : "inf";
+    return;
+  }
+  char b[32];
+  const auto r = std::to_chars(b, b + sizeof b, v);
+  out.append(b, r.ptr);
+}
+
+void put_csv(std::string& out, long long v) {
+  char b[24];
+  const auto r = std::to_chars(b, b + sizeof b, v);
+  out.append(b, r.ptr);
+}
+
+}  // namespace bbtrack

@@ -1,0 +1,168 @@
+#include "run/dynap_options.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+#include "run/command_line.h"
+
+namespace bbtrack {
+namespace {
+
+constexpr std::string_view kDynapUsage =
+    R"(Usage: diff2wirenew dynap [options]
+
+Dynamic aperture and frequency map of the ring of the current folder. Reads
+the same input files as a run (diff.input, Matrices.dat, Sigmas.dat,
+excluded.dat, wires.dat, multdist.dat) and tracks every element a run
+tracks, but starts its own particles on a grid of amplitudes and writes only
+its own results; the result files of a run are never opened. Particles go
+through in batches of at most 1000, so any number of them can be tracked.
+
+A particle starts at x = a cos(theta) sigma_x, y = a sin(theta) sigma_y with
+zero angles, sigma the beam sizes at the observation point. It is lost when
+|x| > A sigma_x or |y| > A sigma_y after a turn (A the aperture). Its tunes
+are refined (Hann window, spectral peak, maximum of the line) from the
+complex normalised signal x - i px of turns 1..N and N+1..2N; the diffusion
+index is log10 sqrt(dQx^2 + dQy^2) between the two windows.
+
+Options:
+  --amplitudes FROM:TO:STEP  amplitudes a in beam sizes (default 1:10:1)
+  --angles N         N angles theta_k = k (pi/2) / (N + 1), k = 1..N
+                     (default 5)
+  --grid xy          a Cartesian grid of the two amplitudes (each from the
+                     --amplitudes list) instead of the polar one
+  --turns N          turns tracked (default 10000; at least 2 windows)
+  --window N         turns of each frequency-map window (default 1024; 0:
+                     no tunes, the aperture only)
+  --aperture A       loss aperture in beam sizes (default 20)
+  --threshold D      diffusion index above which a particle counts as
+                     chaotic in the summary (default -5)
+  --out DIR          folder of the results (default: the current one;
+                     created when missing)
+  --threads N        threads of the tracking (default: OMP_NUM_THREADS,
+                     else one per processor)
+  --tbt N            also write the turn-by-turn record of the first N
+                     particles over the two windows (dynap_tbt.csv)
+  --quiet            no progress lines on standard error
+  -h, --help         show this text and end
+
+Writes, in the results folder:
+  dynap.csv          one row per particle: start, turn of loss, tunes of
+                     both windows, diffusion index
+  dynap_angles.csv   one row per angle: the dynamic aperture (polar grid)
+  dynap_summary.txt  minimum and average aperture, chaotic share; the same
+                     summary is printed on standard output
+Environment: BBTRACK_SCALAR, BBTRACK_ERRF and OMP_NUM_THREADS as for a run.
+Exit status: 0 results written, 1 an input or output error, 2 a wrong option.
+)";
+
+void put(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+int refuse(std::string_view why) {
+  std::string text = "diff2wirenew: error: dynap: ";
+  text += why;
+  text += " (see diff2wirenew dynap --help)\n";
+  put(2, text);
+  return kExitRefused;
+}
+
+template <class T>
+bool number(std::string_view s, T& v) {
+  if (s.empty()) return false;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  if constexpr (std::is_floating_point_v<T>) {
+    if (!std::isfinite(v)) return false;
+  }
+  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+}
+
+bool range(std::string_view s, DynapOptions& o) {
+  const auto c1 = s.find(':');
+  if (c1 == std::string_view::npos) return false;
+  const auto c2 = s.find(':', c1 + 1);
+  if (c2 == std::string_view::npos) return false;
+  return number(s.substr(0, c1), o.amp_from) && number(s.substr(c1 + 1, c2 - c1 - 1), o.amp_to) &&
+         number(s.substr(c2 + 1), o.amp_step);
+}
+
+// A window's four signals of one particle stay below 256 MiB.
+constexpr std::int64_t kMaxWindow = std::int64_t{1} << 22;
+
+// Grid sizes above this are refused: the per-particle results of the
+// summary are held in memory (a few bytes each).
+constexpr double kMaxParticles = 1e9;
+
+}  // namespace
+
+std::vector<double> DynapOptions::amplitudes() const {
+  std::vector<double> a;
+  const double n = std::floor((amp_to - amp_from) / amp_step * (1.0 + 1e-12) + 1e-9);
+  for (std::int64_t j = 0; j <= static_cast<std::int64_t>(n); ++j)
+    a.push_back(amp_from + static_cast<double>(j) * amp_step);
+  return a;
+}
+
+int parse_dynap(int argc, char** argv, DynapOptions& o) {
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "-h" || a == "--help") {
+      put(1, kDynapUsage);
+      return kExitResults;
+    }
+    if (a == "--quiet") {
+      o.quiet = true;
+      continue;
+    }
+    if (a.size() < 2 || a.substr(0, 2) != "--") return refuse("unknown argument '" + std::string(a) + "'");
+    if (i + 1 >= argc) return refuse("option " + std::string(a) + " needs a value");
+    const std::string_view v = argv[++i];
+    const std::string bad = "bad value '" + std::string(v) + "' of " + std::string(a);
+    if (a == "--amplitudes") {
+      if (!range(v, o)) return refuse(bad + ": FROM:TO:STEP, e.g. 1:10:0.5");
+      if (!(o.amp_from >= 0.0 && o.amp_to >= o.amp_from && o.amp_step > 0.0))
+        return refuse(bad + ": 0 <= FROM <= TO and STEP > 0");
+    } else if (a == "--angles") {
+      if (!number(v, o.angles) || o.angles < 1) return refuse(bad + ": a whole number >= 1");
+    } else if (a == "--grid") {
+      if (v != "xy" && v != "polar") return refuse(bad + ": xy (or polar, the default)");
+      o.grid_xy = v == "xy";
+    } else if (a == "--turns") {
+      if (!number(v, o.turns) || o.turns < 1) return refuse(bad + ": a whole number >= 1");
+    } else if (a == "--window") {
+      if (!number(v, o.window) || o.window < 0 || o.window > kMaxWindow)
+        return refuse(bad + ": a whole number from 0 to " + std::to_string(kMaxWindow));
+    } else if (a == "--aperture") {
+      if (!number(v, o.aperture) || !(o.aperture > 0.0)) return refuse(bad + ": beam sizes > 0");
+    } else if (a == "--threshold") {
+      if (!number(v, o.threshold)) return refuse(bad + ": a number, e.g. -5");
+    } else if (a == "--out") {
+      if (v.empty()) return refuse(bad + ": a folder");
+      o.out = v;
+    } else if (a == "--threads") {
+      if (!number(v, o.threads) || o.threads < 1) return refuse(bad + ": a whole number >= 1");
+    } else if (a == "--tbt") {
+      if (!number(v, o.tbt) || o.tbt < 0) return refuse(bad + ": a whole number >= 0");
+    } else {
+      return refuse("unknown option '" + std::string(a) + "'");
+    }
+  }
+  if (o.window > 0 && o.turns < 2 * o.window)
+    return refuse("--turns " + std::to_string(o.turns) + " is less than the two windows of " +
+                  std::to_string(o.window) + " turns the frequency map needs");
+  const double namp = std::floor((o.amp_to - o.amp_from) / o.amp_step) + 1.0;
+  const double count = o.grid_xy ? namp * namp : namp * o.angles;
+  if (count > kMaxParticles) return refuse("more than 1e9 particles in the grid");
+  if (o.tbt > 0 && o.window == 0) return refuse("--tbt needs a frequency-map window");
+  return -1;
+}
+
+}  // namespace bbtrack

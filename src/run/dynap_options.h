@@ -1,0 +1,34 @@
+// The options of the study run `diff2wirenew dynap`: the starting grid, the
+// turns, the frequency-map window, the loss aperture and the results folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bbtrack {
+
+struct DynapOptions {
+  double amp_from = 1.0, amp_to = 10.0, amp_step = 1.0;  // beam sizes
+  int angles = 5;                 // polar grid: theta_k = k (pi/2) / (angles + 1)
+  bool grid_xy = false;           // Cartesian grid of the two amplitudes instead
+  std::int64_t turns = 10000;
+  std::int64_t window = 1024;     // 0: no frequency map
+  double aperture = 20.0;         // loss aperture, beam sizes
+  double threshold = -5.0;        // diffusion index counted as chaotic above it
+  std::string out = ".";          // results folder
+  int threads = 0;                // 0: OpenMP's default
+  std::int64_t tbt = 0;           // particles whose turn-by-turn record is written
+  bool quiet = false;             // no progress lines
+
+  // The amplitudes FROM, FROM + STEP, ... up to TO (with a margin for the
+  // rounding of the steps).
+  std::vector<double> amplitudes() const;
+};
+
+// Parses the arguments after "dynap". Returns -1 when the study goes ahead,
+// otherwise the exit status of the answer (0 after --help, 2 after a wrong
+// option, with the message on standard error).
+int parse_dynap(int argc, char** argv, DynapOptions& o);
+
+}  // namespace bbtrack

@@ -1,0 +1,79 @@
+// Tracking of the study run: one batch of particles through the turns of
+// the ring with the run's own turn (FastTurn), their losses at the
+// aperture, the turn-by-turn signals of the two frequency-map windows and
+// the refined tunes.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "kicks/vector/fast_turn.h"
+#include "run/state.h"
+
+namespace bbtrack {
+
+// The largest batch: the particle slots of the run state, less one.
+inline constexpr int kDynapBatch = kSlots - 1;
+
+// One particle of the study, a plain record: its start, and once tracked,
+// its results. Every result depends on this particle's start alone, so any
+// cut of the grid into batches (or into shards of separate runs) gives the
+// same record.
+struct DynapParticle {
+  std::int64_t index = 0;
+  double amplitude = 0.0, angle = 0.0;  // beam sizes; rad, from the x axis
+  double ax = 0.0, ay = 0.0;            // amplitude per plane, beam sizes
+  double x = 0.0, px = 0.0, y = 0.0, py = 0.0;  // start: m, rad
+  std::int64_t turns = 0;  // turn of loss, or the turns tracked when it survived
+  bool lost = false;
+  double qx1, qy1, qx2, qy2;  // refined tunes of the windows, NaN when lost within one
+  double diffusion;           // log10 sqrt(dQx^2 + dQy^2), NaN when lost within 2 windows
+};
+
+class DynapTracker {
+ public:
+  // The state is read and set up (its ring, constants and wires); its
+  // particle slots are used for the batches.
+  DynapTracker(State& st, FastTurn& turner, std::int64_t turns, std::int64_t window,
+               double aperture);
+
+  // Tracks the particles (at most kDynapBatch) and fills their results.
+  // progress(turn) is called after every turn with the batch's turn.
+  template <class Progress>
+  void track(std::span<DynapParticle> batch, Progress&& progress) {
+    begin(batch);
+    for (std::int64_t t = 1; t <= turns_ && st_.np.npart > 0; ++t) {
+      step(batch, t);
+      progress(t);
+    }
+    finish(batch);
+  }
+
+  // The recorded signal x - i px (plane 0) or y - i py (plane 1) of window
+  // w (0, 1) of batch particle i, in beam sizes; valid after track() for
+  // the turns the particle survived.
+  std::span<const std::complex<double>> signal(std::size_t i, int w, int plane) const;
+
+  // Bytes of signal memory per particle.
+  static std::size_t bytes_per_particle(std::int64_t window);
+
+ private:
+  void begin(std::span<DynapParticle> batch);
+  void step(std::span<DynapParticle> batch, std::int64_t t);
+  void finish(std::span<DynapParticle> batch);
+
+  State& st_;
+  FastTurn& turner_;
+  std::int64_t turns_, window_;
+  double limit_x_, limit_y_;              // loss limits, m
+  std::vector<int> id_;                   // batch particle in each slot (from slot 1)
+  std::vector<std::complex<double>> sig_; // [particle][window][plane][turn]
+};
+
+// Start coordinates of a particle at amplitudes (ax, ay) in beam sizes:
+// x = ax sigma_x, y = ay sigma_y, zero angles.
+void dynap_start(const State& st, DynapParticle& p);
+
+}  // namespace bbtrack

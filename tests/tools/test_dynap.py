@@ -1,0 +1,73 @@
+"""The study run diff2wirenew dynap with the tools: its refined tunes agree
+with bbtune's on the turn-by-turn record of the same particles (two codes,
+one method); bbplot draws its figures and bbscan collects its summary."""
+
+import csv
+import math
+import os
+import shutil
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from runs import EXAMPLE, TOOLS, binary_path
+
+if TOOLS not in sys.path:
+    sys.path.insert(0, TOOLS)
+from bbtools import dynap, plots, scan, tunes  # noqa: E402
+
+STUDY = ["--amplitudes", "2:8:3", "--angles", "2", "--turns", "2100", "--window", "1024"]
+
+
+@pytest.fixture(scope="module")
+def study(tmp_path_factory):
+    exe = binary_path()
+    if not os.access(exe, os.X_OK):
+        if os.environ.get("CI") == "true":
+            pytest.fail("tracker binary %s not found" % exe, pytrace=False)
+        pytest.skip("tracker binary %s not found" % exe)
+    d = str(tmp_path_factory.mktemp("dynap"))
+    for f in os.listdir(EXAMPLE):
+        shutil.copy(os.path.join(EXAMPLE, f), d)
+    env = dict(os.environ, OMP_NUM_THREADS="2", OMP_WAIT_POLICY="passive")
+    proc = subprocess.run([exe, "dynap", "--quiet", "--tbt", "3", "--out", "res"] + STUDY,
+                          cwd=d, capture_output=True, text=True, env=env, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    return os.path.join(d, "res"), proc.stdout
+
+
+def test_tunes_agree_with_bbtune_and_figures_are_drawn(study, tmp_path):
+    res, out = study
+    with open(os.path.join(res, dynap.SUMMARY)) as fh:
+        assert fh.read() == out
+    parts = dynap.read_csv(os.path.join(res, dynap.PARTICLES), ("qx1", "diffusion"))
+    tbt = np.genfromtxt(os.path.join(res, dynap.TBT), delimiter=",", names=True)
+    for i in range(3):
+        rec = tbt[tbt["index"] == i]
+        assert len(rec) == 2048
+        for w in (0, 1):
+            r = rec[w * 1024:(w + 1) * 1024]
+            for plane, (x, px) in (("x", ("x", "px")), ("y", ("y", "py"))):
+                q = tunes.tune_naff(r[x] - 1j * r[px])
+                assert abs(q - parts["q%s%d" % (plane, w + 1)][i]) < 1e-9
+    for kind in dynap.COMMANDS:
+        png = str(tmp_path / (kind + ".png"))
+        assert plots.main([kind, res, "-o", png]) == 0 and os.path.getsize(png) > 0
+    assert plots.main(["fma", os.path.join(res, dynap.ANGLES), "-o", png]) == 1
+
+
+def test_scan_collects_the_aperture_and_chaotic_share(study, tmp_path):
+    root = str(tmp_path / "scan")
+    rc = scan.main(["run", EXAMPLE, root, "--set", "ichoice=1,2", "--workers", "2",
+                    "--binary", binary_path(), "--dynap=" + " ".join(STUDY[:4] + [
+                        "--turns", "300", "--window", "100", "--quiet"])])
+    assert rc == 0
+    with open(os.path.join(root, "results.csv")) as fh:
+        rows = list(csv.DictReader(fh))
+    assert len(rows) == 2
+    for r in rows:
+        summary = dynap.read_summary(os.path.join(root, r["folder"], dynap.SUMMARY))
+        for c in dynap.SCAN_COLUMNS:
+            assert float(r[c]) == summary[c] and math.isfinite(float(r[c]))
