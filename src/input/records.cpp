@@ -58,8 +58,8 @@ void RecordReader::refuse(const std::string& text) const {
 }
 
 std::string_view RecordReader::field(int32 i, std::string_view what) const {
-  if (i >= size() || fields_[static_cast<std::size_t>(i)].empty())
-    refuse("a value is missing (" + std::string(what) + ")");
+  if (i >= size()) refuse("a value is missing (" + std::string(what) + ")");
+  if (fields_[static_cast<std::size_t>(i)].empty()) refuse("a value is missing (null value)");
   return fields_[static_cast<std::size_t>(i)];
 }
 
