@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "kicks/wire.h"
+
 namespace bbtrack {
 namespace {
 
@@ -40,12 +42,18 @@ double wire_current_factor(const WireRipple& r, int32 turn, double pi) {
 void wires_at_turn(const State& st, int32 turn, WireKick* out) {
   const auto& ws = st.wires;
   for (int32 j = 0; j < ws.nwire; ++j) {
-    out[j] = ws.w[j];
+    WireKick& w = out[j];
+    w = ws.w[j];
     const double f = wire_current_factor(ws.ripple[j], turn, st.constant.pi);
-    out[j].current = f * ws.w[j].current;
-    out[j].kw = f * ws.w[j].kw;
-    out[j].fk1 = f * ws.w[j].fk1;
-    out[j].fk2 = f * ws.w[j].fk2;
+    w.current = f * w.current;
+    w.kw = f * w.kw;
+    // The reference-orbit kick from the turn's strength by the product
+    // make_wire forms, so that it cancels the kick on the reference orbit
+    // exactly (and is the start-up record's when f = 1).
+    double gy0 = 0.0, gx0 = 0.0;
+    if (w.xw != 0.0 || w.yw != 0.0) wire_field(0.0, 0.0, w.xw, w.yw, gy0, gx0);
+    w.fk1 = w.kw * gy0;
+    w.fk2 = w.kw * gx0;
   }
 }
 
