@@ -113,6 +113,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bbtools import params  # noqa: E402  (the layout of diff.input)
+from bbtools import triplet_errors  # noqa: E402  (multipoles.dat from multdist.dat)
 
 NPOINTS = 73       # sections (and encounter points) of the tracker
 NOENC = 25         # the point without an encounter
@@ -259,6 +260,7 @@ def parse_args(argv=None):
     g.add_argument("--triplet-weights", type=float, nargs=4,
                    default=TRIPLET_WEIGHTS, metavar="W",
                    help="weights of Q1, Q2a, Q2b, Q3")
+    triplet_errors.add_arguments(g)
 
     args = p.parse_args(argv)
     if not NOENC + 2 <= args.ip2 <= NPOINTS - 2:
@@ -771,6 +773,8 @@ def main(argv=None):
               "them, or --out NEW_FOLDER" % args.out, file=sys.stderr)
         return 2
     pts = generate(args)
+    if args.triplet_errors:
+        triplet_errors.write_for_ring(args, pts)
     print("wrote Matrices.dat, Sigmas.dat, excluded.dat, diff.input, "
           "multdist.dat%s to %s" % ("" if args.wires == "none" else ", wires.dat",
                                      args.out))
