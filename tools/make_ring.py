@@ -85,6 +85,8 @@ IP2, 13-16 right of IP2, each in beam order), the skew and normal multipole
 coefficients a_n, b_n of orders n = 1 .. 10 in units of 1e-4 of the main
 field, drawn as mean + rms * gauss from a fixed seed; then the beta function
 and the weight (relative magnetic length) of each magnet.
+--triplet-errors multdist.dat also writes them as thin multipoles into
+"multipoles.dat" (bbtools/triplet_errors.py; assumptions in docs/physics.md).
 
 Wires (--wires npar or --wires side).  "wires.dat" gets one wire per side of
 each IP (four), at that side's kicking long-range encounter of largest beta
