@@ -17,8 +17,7 @@ void multipolesin(State& st, textio::Io& io) {
   factorial[0] = 1.0;
   for (int n = 1; n <= kMaxMultipoleOrder; ++n) factorial[n] = factorial[n - 1] * n;
   while (rd.next()) {
-    if (rd.number() > kMaxMultipoles)
-      rd.refuse("more than " + num(kMaxMultipoles) + " multipoles");
+    if (rd.number() > kMaxMultipoles) rd.refuse("more than " + num(kMaxMultipoles) + " multipoles");
     const int32 k = rd.integer(0, "point");
     const int32 n = rd.integer(1, "order");
     const double kn = rd.real(2, "normal strength");

@@ -8,8 +8,12 @@
 namespace bbtrack {
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-bool is_comment(char c) { return c == '#' || c == '!'; }
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+bool is_comment(char c) {
+  return c == '#' || c == '!';
+}
 
 }  // namespace
 

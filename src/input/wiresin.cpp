@@ -49,8 +49,7 @@ void wiresin(State& st, textio::Io& io) {
     }
     xmm[n] = xw;
     ymm[n] = yw;
-    read[n++] = make_wire(k, 0.001 * xw, 0.001 * yw, current, length, st.bb.gamma,
-                          st.constant.pi);
+    read[n++] = make_wire(k, 0.001 * xw, 0.001 * yw, current, length, st.bb.gamma, st.constant.pi);
   }
   rd.close();
   set_wires(st, read, n);

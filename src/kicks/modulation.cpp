@@ -26,8 +26,8 @@ TurnRotation modulation_at(const State& st, int32 turn) {
   const double twopi = 2.0 * st.constant.pi;
   const auto& tw = st.twiss;
   // The matched rotation of one plane through theta.
-  auto matched = [](double theta, double alfa, double beta, double& m11, double& m12,
-                    double& m21, double& m22) {
+  auto matched = [](double theta, double alfa, double beta, double& m11, double& m12, double& m21,
+                    double& m22) {
     const double c = std::cos(theta), s = std::sin(theta);
     const double gamma = (1.0 + alfa * alfa) / beta;
     m11 = c + alfa * s;

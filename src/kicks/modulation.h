@@ -18,13 +18,15 @@ namespace bbtrack {
 
 // The modulation's matrices of one turn; a plane without terms is left alone.
 struct TurnRotation {
-  bool x, y;                   // whether the plane has terms
-  double x11, x12, x21, x22;   // horizontal matrix
-  double y11, y12, y21, y22;   // vertical matrix
+  bool x, y;                  // whether the plane has terms
+  double x11, x12, x21, x22;  // horizontal matrix
+  double y11, y12, y21, y22;  // vertical matrix
 };
 
 // Whether the run modulates a tune ("modulation.dat" present with terms).
-inline bool has_modulation(const State& st) { return st.modulation.nterm > 0; }
+inline bool has_modulation(const State& st) {
+  return st.modulation.nterm > 0;
+}
 
 // The tune shifts dQ(n) of turn n (turns counted from 1), per plane.
 void modulation_tunes(const State& st, int32 turn, double& dqx, double& dqy);

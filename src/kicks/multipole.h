@@ -36,6 +36,8 @@ inline void multipole_kick(const MultipoleKick& m, typename L::D x, typename L::
 }
 
 // Whether point k has multipoles: the one check a section without them pays.
-inline bool has_multipoles(const State& st, int k) { return st.multipoles.at(k).order > 0; }
+inline bool has_multipoles(const State& st, int k) {
+  return st.multipoles.at(k).order > 0;
+}
 
 }  // namespace bbtrack

@@ -15,7 +15,9 @@
 namespace bbtrack {
 
 // Whether any wire's current changes from turn to turn.
-inline bool has_ripple(const State& st) { return st.wires.nripple > 0; }
+inline bool has_ripple(const State& st) {
+  return st.wires.nripple > 0;
+}
 
 // xi_n of a seed: two uniform numbers in (0, 1] from the SplitMix64 mix of
 // (seed, n, 0) and (seed, n, 1), made normal by the Box-Muller transform.

@@ -62,8 +62,9 @@ TEST(LatticeInputs, BadRecordsEndTheRunBeforeTrackingAndGoodOnesAreEchoed) {
                            "   0.0000000000000000E+000\n"
                            "  multipole            1           2  0.2500000000000000     \n"),
             std::string::npos);
-  EXPECT_NE(o.run.out.find("  tune modulation x  1.0000000000000000E-003   100.0000000000000     \n"),
-            std::string::npos);
+  EXPECT_NE(
+      o.run.out.find("  tune modulation x  1.0000000000000000E-003   100.0000000000000     \n"),
+      std::string::npos);
   EXPECT_NE(o.run.out.find("  wire ripple           40  1.0000000000000000E-002   "),
             std::string::npos);
 }
