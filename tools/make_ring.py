@@ -86,6 +86,8 @@ IP2, 13-16 right of IP2, each in beam order), the skew and normal multipole
 coefficients a_n, b_n of orders n = 1 .. 10 in units of 1e-4 of the main
 field, drawn as mean + rms * gauss from a fixed seed; then the beta function
 and the weight (relative magnetic length) of each magnet.
+--triplet-errors multdist.dat also writes them as thin multipoles into
+"multipoles.dat" (bbtools/triplet_errors.py; assumptions in docs/physics.md).
 
 Wires (--wires npar or --wires side).  "wires.dat" gets one wire per side of
 each IP (four), at that side's kicking long-range encounter of largest beta
@@ -114,6 +116,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bbtools import params  # noqa: E402  (the layout of diff.input)
+from bbtools import triplet_errors  # noqa: E402  (multipoles.dat from multdist.dat)
 
 NPOINTS = 73       # sections (and encounter points) of the tracker
 NOENC = 25         # the point without an encounter
@@ -271,6 +274,7 @@ def parse_args(argv=None):
     g.add_argument("--triplet-weights", type=float, nargs=4,
                    default=TRIPLET_WEIGHTS, metavar="W",
                    help="weights of Q1, Q2a, Q2b, Q3")
+    triplet_errors.add_arguments(g)
 
     args = p.parse_args(argv)
     check_values(p, args)
@@ -808,6 +812,8 @@ def main(argv=None):
               "them, or --out NEW_FOLDER" % args.out, file=sys.stderr)
         return 2
     pts = generate(args)
+    if args.triplet_errors:
+        triplet_errors.write_for_ring(args, pts)
     print("wrote Matrices.dat, Sigmas.dat, excluded.dat, diff.input, "
           "multdist.dat%s to %s" % ("" if args.wires == "none" else ", wires.dat",
                                      args.out))

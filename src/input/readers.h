@@ -14,9 +14,16 @@ void readinwire(State& st, textio::Io& io);
 void readinvorn(State& st, textio::Io& io, bool write_image = true);
 // Physical constants, beam-beam strength, the wire report, kick cache reset.
 void init(State& st, textio::Io& io);
-// "wires.dat" (kWiresFile), when present: the wire compensators, each echoed;
-// a bad record ends the run (status 1) before tracking.
+// "wires.dat" (kWiresFile), when present: the wire compensators with their
+// optional current ripple and noise, each echoed. In these optional files a
+// bad record ends the run (status 1) before tracking (input/records.h).
 void wiresin(State& st, textio::Io& io);
+// "multipoles.dat" (kThinMultipolesFile), when present: thin multipoles,
+// each echoed, summed per point into st.multipoles.
+void multipolesin(State& st, textio::Io& io);
+// "modulation.dat" (kModulationFile), when present: the tune modulation
+// terms, each echoed.
+void modulationin(State& st, textio::Io& io);
 // "multdist.dat" (kMultipolesFile): triplet multipole errors, betas and weights.
 void tripletin(State& st, textio::Io& io);
 

@@ -1,67 +1,76 @@
-// "wires.dat": the optional wire compensators, one list-directed record per
-// wire: point k, position xw yw (mm, the frame and sign of the opposing
-// bunch's centre in the beam-beam kick of point k), current (A), length (m).
-#include <charconv>
-#include <cmath>
+// "wires.dat": the optional wire compensators, one record per wire: point k,
+// position xw yw (mm, the frame and sign of the opposing bunch's centre in
+// the beam-beam kick of point k), current (A), length (m); optionally then
+// the current's relative ripple a, its period T (turns) and phase phi (rad),
+// the relative r.m.s. noise sigma, and the noise's seed (default: the
+// record's number).
 #include <cstdint>
-#include <limits>
 #include <string>
 
 #include "input/readers.h"
+#include "input/records.h"
 #include "kicks/wire.h"
 #include "run/messages.h"
 #include "run/unit_numbers.h"
 
 namespace bbtrack {
-namespace {
-
-constexpr std::int32_t kNoValue = std::numeric_limits<std::int32_t>::min();
-
-constexpr int kWiresUnit = kWiresFile.unit;
-
-// One diagnostic line on standard error, then the end of the run, status 1.
-[[noreturn]] void error_exit(textio::Io& io, const std::string& text) {
-  error(io, text);
-  io.terminate(1);
-}
-
-}  // namespace
 
 void wiresin(State& st, textio::Io& io) {
   if (!io.exists(kWiresFile.name)) return;
-  io.open_input(kWiresUnit, kWiresFile.name);
+  RecordReader rd(io, kWiresFile.unit, kWiresFile.name);
   WireKick read[kMaxWires];
+  WireRipple ripple[kMaxWires] = {};
+  bool rippled[kMaxWires] = {};
   double xmm[kMaxWires], ymm[kMaxWires];  // the positions as read, for the echo
   int32 n = 0;
-  for (int32 rec = 1;; ++rec) {
-    int32 k = kNoValue;
-    const double none = std::numeric_limits<double>::quiet_NaN();
-    double xw = none, yw = none, current = none, length = none;
-    if (!io.read_or_eof(kWiresUnit, {k, xw, yw, current, length})) {
-      // The end of the file inside a record: the read without an end branch
-      // ends the run as any short record does.
-      if (k != kNoValue || !std::isnan(xw) || !std::isnan(yw) || !std::isnan(current))
-        io.read(kWiresUnit, {k, xw, yw, current, length});
-      break;
-    }
-    const std::string where = "wires.dat: record " + num(rec) + ": ";
-    if (rec > kMaxWires) error_exit(io, where + "more than " + num(kMaxWires) + " wires");
-    if (k == kNoValue || std::isnan(xw) || std::isnan(yw) || std::isnan(current) ||
-        std::isnan(length))
-      error_exit(io, where + "a value is missing (null value)");
+  while (rd.next()) {
+    if (rd.number() > kMaxWires) rd.refuse("more than " + num(kMaxWires) + " wires");
+    const int32 k = rd.integer(0, "point");
+    const double xw = rd.real(1, "xw");
+    const double yw = rd.real(2, "yw");
+    const double current = rd.real(3, "current");
+    const double length = rd.real(4, "length");
     if (k < 1 || k > kSections)
-      error_exit(io, where + "point " + num(k) + " is outside 1 ... " + num(kSections));
-    if (!(length > 0.0)) error_exit(io, where + "the wire length is not positive");
+      rd.refuse("point " + num(k) + " is outside 1 ... " + num(kSections));
+    if (!(length > 0.0)) rd.refuse("the wire length is not positive");
+    if (rd.size() > 5) {
+      if (rd.size() > 10) rd.refuse("more than 10 values");
+      WireRipple& r = ripple[n];
+      r.a = rd.real(5, "ripple amplitude");
+      r.period = rd.real(6, "ripple period");
+      r.phase = rd.real(7, "ripple phase");
+      r.sigma = rd.real(8, "noise");
+      const int32 seed = rd.size() > 9 ? rd.integer(9, "seed") : rd.number();
+      if (!(r.period > 0.0)) rd.refuse("the ripple period is not positive");
+      if (r.sigma < 0.0) rd.refuse("the noise is negative");
+      if (seed < 0) rd.refuse("the seed is negative");
+      r.seed = static_cast<std::uint64_t>(seed);
+      rippled[n] = true;
+    }
     xmm[n] = xw;
     ymm[n] = yw;
-    read[n++] = make_wire(k, 0.001 * xw, 0.001 * yw, current, length, st.bb.gamma,
-                          st.constant.pi);
+    read[n++] = make_wire(k, 0.001 * xw, 0.001 * yw, current, length, st.bb.gamma, st.constant.pi);
   }
-  io.close(kWiresUnit);
+  rd.close();
   set_wires(st, read, n);
+  // The ripple of each wire beside its kick record, which set_wires has put
+  // in order of the points (file order within a point).
+  auto& ws = st.wires;
+  int32 next = 0;
+  for (int k = 1; k <= kSections; ++k)
+    for (int32 j = 0; j < n; ++j)
+      if (read[j].k == k) {
+        ws.ripple[next++] = ripple[j];
+        if (rippled[j]) ++ws.nripple;
+      }
   for (int32 j = 0; j < n; ++j) {
     const WireKick& w = read[j];
     io.print(kStdout, {" wire ", w.k, xmm[j], ymm[j], w.current, w.length, w.kw});
+    if (rippled[j]) {
+      const WireRipple& r = ripple[j];
+      io.print(kStdout,
+               {" wire ripple ", w.k, r.a, r.period, r.phase, r.sigma, static_cast<int32>(r.seed)});
+    }
   }
 }
 

@@ -188,11 +188,48 @@ struct WireKick {
   int32 k;
   double xw, yw, current, length, kw, fk1, fk2;
 };
+// A wire's current ripple and noise: I(n) = I0 (1 + a sin(2 pi n / period
+// + phase) + sigma xi_n) on turn n, xi_n a standard normal number drawn from
+// the wire's seed and n (kicks/ripple.h).
+struct WireRipple {
+  double a, period, phase, sigma;  // fraction, turns, rad, fraction
+  std::uint64_t seed;
+};
 struct Wires {
   int32 nwire;                    // wires of the run, 0 without "wires.dat"
   WireKick w[kMaxWires];          // by point, in file order within a point
   FArray<int32, kSections> first; // w[first(k)] .. w[first(k) + count(k) - 1] act at point k
   FArray<int32, kSections> count;
+  int32 nripple;                  // wires whose record gives a ripple; 0: constant currents
+  WireRipple ripple[kMaxWires];   // of w[j], the same order; zero without ripple
+};
+
+// ---- thin multipoles (read from "multipoles.dat", when present) ----
+inline constexpr int kMaxMultipoles = 1000;     // records of the file
+inline constexpr int kMaxMultipoleOrder = 10;   // n of K_nL: 1 quadrupole ... 10
+// The thin multipoles of one point as one kick,
+//   dx' - i dy' = -sum_n (cr[n] + i ci[n]) (x + i y)^n,  n = 1 .. order,
+// with cr[n] + i ci[n] = (K_nL + i J_nL) / n! summed over the point's
+// records (m^-n); order 0: no multipole at the point.
+struct MultipoleKick {
+  int32 order;
+  double cr[kMaxMultipoleOrder + 1], ci[kMaxMultipoleOrder + 1];  // index n, [0] unused
+};
+struct Multipoles {
+  int32 nmult;                            // records of the run, 0 without the file
+  FArray<MultipoleKick, kSections> at;    // at(k): the kick at point k
+};
+
+// ---- tune modulation (read from "modulation.dat", when present) ----
+inline constexpr int kMaxModulationTerms = 100;
+// One term dQ sin(2 pi n / period + phase) of the tune of a plane on turn n.
+struct ModulationTerm {
+  int32 plane;                  // 1 horizontal, 2 vertical
+  double dq, period, phase;     // tune units, turns, rad
+};
+struct Modulation {
+  int32 nterm;  // terms of the run, 0 without the file
+  ModulationTerm term[kMaxModulationTerms];
 };
 
 struct State {
@@ -229,6 +266,8 @@ struct State {
   Triplet triplet{};
   Triplet2 triplet2{};
   Wires wires{};
+  Multipoles multipoles{};
+  Modulation modulation{};
 };
 
 }  // namespace bbtrack

@@ -24,6 +24,9 @@ inline constexpr UnitFile kSigmasFile{460, "Sigmas.dat"};
 inline constexpr UnitFile kExcludedFile{470, "excluded.dat"};
 inline constexpr UnitFile kMultipolesFile{25, "multdist.dat"};
 inline constexpr UnitFile kWiresFile{480, "wires.dat"};  // optional: wires acting in tracking
+// Optional: thin multipoles and tune modulation acting in tracking.
+inline constexpr UnitFile kThinMultipolesFile{490, "multipoles.dat"};
+inline constexpr UnitFile kModulationFile{500, "modulation.dat"};
 
 // Results. Unit 23 first holds the image of the separations written at
 // start-up; the turn-by-turn run opens "frequencymap.dat" on it, which

@@ -1,4 +1,5 @@
-// Line input: the read-ahead buffer of a unit and the (A80) line read.
+// Line input: the read-ahead buffer of a unit, the (A80) line read and the
+// whole-line read of the record readers.
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,6 +67,20 @@ void Io::read_line(int unit, std::string& line, Loc loc) {
       m.fail(217, "attempt to read past end of file", detail::Stmt::FormattedRead, unit, loc);
     line.assign(text.substr(0, kA80));
     line.resize(kA80, ' ');
+  } catch (const std::bad_alloc&) {
+    m.fail(210, "dynamic memory allocation failed", detail::Stmt::FormattedRead, unit, loc);
+  }
+}
+
+bool Io::read_text_line_or_eof(int unit, std::string& line, Loc loc) {
+  Impl& m = *impl_;
+  try {
+    detail::Unit& u = m.for_read(unit, detail::Stmt::FormattedRead, loc);
+    std::string_view text;
+    if (!m.next_line(u, text, detail::Stmt::FormattedRead, loc)) return false;
+    ++u.nrec;
+    line.assign(text);
+    return true;
   } catch (const std::bad_alloc&) {
     m.fail(210, "dynamic memory allocation failed", detail::Stmt::FormattedRead, unit, loc);
   }

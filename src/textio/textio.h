@@ -168,6 +168,9 @@ class Io {
   bool read_or_eof(int unit, std::initializer_list<Target> items, Loc loc = Loc::current());
   // Formatted read with (A80): the next line, cut or blank-padded to 80.
   void read_line(int unit, std::string& line, Loc loc = Loc::current());
+  // The next line whole, without its line end and without a cut, for the
+  // record readers of the optional inputs; false at the end of the file.
+  bool read_text_line_or_eof(int unit, std::string& line, Loc loc = Loc::current());
 
   // STOP: the stop notice on standard error (unless NO_STOP_MESSAGE is
   // defined), every unit closed, then Exit{status}.

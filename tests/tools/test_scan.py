@@ -72,6 +72,33 @@ def test_wire_values_in_grid_and_wire_file(binary, tmp_path):
     assert proc.returncode == 2 and "holds 2 wire record(s)" in proc.stderr
 
 
+def test_multipole_modulation_and_ripple_values_by_name(binary, tmp_path):
+    for bad in (["mult1.nosuch=1"], ["mult1.n=2.5"], ["mod1.plane=z"], ["wire1.seed=1.5"]):
+        with pytest.raises((wires.WireError, scan.ScanError)):
+            scan.parse_grid(bad)
+    t = tmp_path / "template"
+    shutil.copytree(EXAMPLE, t)
+    files = {"multipoles.dat": "# k n kn sn\n1 3 100.0 0.0\n40 2 0.5 0.0 ! sext\n",
+             "modulation.dat": "x 1e-3 100 0\n",
+             "wires.dat": "9 -8.5272 0.0 -86.9 1.0\n"}
+    for name, text in files.items():
+        (t / name).write_text(text)
+    root = tmp_path / "scan"
+    proc = bbscan("run", t, root, "--binary", binary, "--set", "mult2.kn=-0.5,0.5",
+                  "--set", "mod1.plane=Y", "--set", "mod*.dq=2e-3", "--set", "wire1.a=0.01",
+                  "--set", "ntrack=5", "--set", "itrip=0")
+    assert proc.returncode == 0, proc.stderr
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    folder = root / rows[0]["folder"]
+    assert (folder / "multipoles.dat").read_text() == \
+        "# k n kn sn\n1 3 100.0 0.0\n40 2 -0.5 0.0 ! sext\n"
+    assert (folder / "modulation.dat").read_text() == "y 2e-3 100 0\n"
+    assert (folder / "wires.dat").read_text() == "9 -8.5272 0.0 -86.9 1.0 0.01 1000 0 0\n"
+    proc = bbscan("run", t, tmp_path / "scan2", "--binary", binary, "--set", "mult3.kn=1")
+    assert proc.returncode == 2 and "holds 2 mult record(s)" in proc.stderr
+
+
 @pytest.fixture
 def binary():
     exe = binary_path()

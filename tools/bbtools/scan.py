@@ -1,8 +1,9 @@
 """Parameter scans of diff2wirenew (``bbscan``).
 
 A scan is a folder made from a template run folder and a grid over named
-values of "diff.input" and of the wire file "wires.dat" (``wire1.current``,
-``wire2.xw``, ``wire*.current`` for every wire; see ``wires``):
+values of "diff.input" and of the element files "wires.dat", "multipoles.dat"
+and "modulation.dat" (``wire1.current``, ``wire2.xw``, ``wire*.current`` for
+every wire, ``mult3.kn``, ``mod1.dq``; see ``wires``):
 
     SCAN/scan.json        the grid, the template and the binary
     SCAN/run_point.sh     runs one point in its folder (every back end uses it)
@@ -285,17 +286,19 @@ class Scan:
         if not os.path.isfile(tfile):
             raise ScanError("template folder %s holds no diff.input" % template)
         params.read_params(tfile)  # the template must be readable as it is
-        wire_names = [n for n, _ in grid if wires.is_wire_name(n)]
-        if wire_names:
-            wfile = os.path.join(template, "wires.dat")
+        for fname in sorted({wires.file_of(n) for n, _ in grid if wires.is_wire_name(n)}):
+            names = [n for n, _ in grid if wires.is_wire_name(n) and wires.file_of(n) == fname]
+            wfile = os.path.join(template, fname)
             if not os.path.isfile(wfile):
-                raise ScanError("the grid sets %s, but template folder %s holds no wires.dat"
-                                % (", ".join(wire_names), template))
-            nwire = len(wires.read_wires(wfile))
-            for n in wire_names:
-                num = n[4:n.index(".")]
-                if num != "*" and int(num) > nwire:
-                    raise ScanError("%s: %s holds %d wire record(s)" % (n, wfile, nwire))
+                raise ScanError("the grid sets %s, but template folder %s holds no %s"
+                                % (", ".join(names), template, fname))
+            if fname == "wires.dat":
+                wires.read_wires(wfile)  # readable as it is
+            count = wires.count_records(wfile)
+            for n in names:
+                kind, num = re.match(r"([a-z]+)(\d+|\*)\.", n).groups()
+                if num != "*" and int(num) > count:
+                    raise ScanError("%s: %s holds %d %s record(s)" % (n, wfile, count, kind))
         if binary is None:
             binary = old["binary"] if old is not None else default_binary()
         binary = os.path.abspath(binary)
@@ -384,7 +387,7 @@ class Scan:
         os.makedirs(folder)
         wire_values = {k: v for k, v in point.items() if wires.is_wire_name(k)}
         run_values = {k: v for k, v in point.items() if k not in wire_values}
-        edited = {"diff.input"} | ({"wires.dat"} if wire_values else set())
+        edited = {"diff.input"} | {wires.file_of(k) for k in wire_values}
         for f in sorted(os.listdir(template)):
             src = os.path.join(template, f)
             if (os.path.isfile(src) and f not in RESULT_FILES
@@ -392,9 +395,9 @@ class Scan:
                 shutil.copy2(src, folder)
         params.set_values(os.path.join(template, "diff.input"),
                           os.path.join(folder, "diff.input"), run_values)
-        if wire_values:
-            wires.set_values(os.path.join(template, "wires.dat"),
-                             os.path.join(folder, "wires.dat"), wire_values)
+        for fname in sorted(edited - {"diff.input"}):
+            wires.set_values(os.path.join(template, fname), os.path.join(folder, fname),
+                             {k: v for k, v in wire_values.items() if wires.file_of(k) == fname})
         with open(os.path.join(folder, "point.json"), "w") as fh:
             json.dump(point, fh)
 
@@ -740,7 +743,9 @@ def main(argv=None):
         epilog="Parameters: " + ", ".join(sorted(params.PARAMETERS)) + ". Those that "
         "change results: " + ", ".join(sorted(set(params.PARAMETERS) - params.NO_RESULT))
         + " (docs/inputs.md); wire values of wires.dat: wire<n>.<field> or wire*.<field> "
-        "(every wire), field one of " + ", ".join(wires.FIELDS) + ". Exit status: 0 every "
+        "(every wire), field one of " + ", ".join(wires.FIELDS) + "; multipoles.dat: "
+        "mult<n>.<field>, " + ", ".join(wires.MULT_FIELDS) + "; modulation.dat: "
+        "mod<n>.<field>, " + ", ".join(wires.MOD_FIELDS) + ". Exit status: 0 every "
         "point finished, 1 a point did not, 2 usage or a scan that cannot be made (or "
         "that another bbscan is running), 128 + n stopped by signal n.")
     sub = ap.add_subparsers(dest="cmd", required=True)
