@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "input/readers.h"
-#include "kicks/errf_fast.h"
+#include "kicks/lanes/one_lane.h"
 #include "kicks/modulation.h"
 #include "kicks/multipole.h"
 #include "kicks/ripple.h"
@@ -26,7 +26,7 @@
 namespace bbtrack {
 namespace {
 
-using Lane = errf_fast_detail::OneLane;
+using Lane = OneLane;
 constexpr double kPi = 3.141592653589793;
 
 // The plane's matched rotation through 2 pi q.
