@@ -113,6 +113,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bbtools import params  # noqa: E402  (the layout of diff.input)
+from bbtools import lattice, tfs  # noqa: E402  (Twiss tables)
 
 NPOINTS = 73       # sections (and encounter points) of the tracker
 NOENC = 25         # the point without an encounter
@@ -259,6 +260,7 @@ def parse_args(argv=None):
     g.add_argument("--triplet-weights", type=float, nargs=4,
                    default=TRIPLET_WEIGHTS, metavar="W",
                    help="weights of Q1, Q2a, Q2b, Q3")
+    lattice.add_options(p)
 
     args = p.parse_args(argv)
     if not NOENC + 2 <= args.ip2 <= NPOINTS - 2:
@@ -770,7 +772,17 @@ def main(argv=None):
         print("make_ring.py: %s already holds files; give --force to overwrite "
               "them, or --out NEW_FOLDER" % args.out, file=sys.stderr)
         return 2
+    if args.from_tfs:
+        try:
+            lattice.convert(args, sys.argv[1:] if argv is None else argv,
+                            sys.modules[__name__])
+        except (OSError, ValueError) as e:
+            print("make_ring.py: error: %s" % e, file=sys.stderr)
+            return 2
+        return 0
     pts = generate(args)
+    if args.tfs:
+        lattice.write_model(args.tfs, args, pts, *phase_advances(args, pts))
     print("wrote Matrices.dat, Sigmas.dat, excluded.dat, diff.input, "
           "multdist.dat%s to %s" % ("" if args.wires == "none" else ", wires.dat",
                                      args.out))
