@@ -113,7 +113,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bbtools import params  # noqa: E402  (the layout of diff.input)
-from bbtools import lattice, tfs  # noqa: E402  (Twiss tables)
+from bbtools import lattice  # noqa: E402  (Twiss tables)
 
 NPOINTS = 73       # sections (and encounter points) of the tracker
 NOENC = 25         # the point without an encounter

@@ -11,6 +11,7 @@ opposite sign).
 """
 
 import math
+import os
 import re
 
 from bbtools import tfs
@@ -122,11 +123,10 @@ def _points(t, args):
         raise ConvertError("%s: %d encounters found (rows whose NAME matches "
                            "%r); the ring needs %d" % (t.path, len(enc),
                                                        args.encounters, NPOINTS - 1))
-    for r in t.rows:
+    for r, line in zip(t.rows, t.lines):
         for n in ("BETX", "BETY"):
             if r[n] <= 0.0:
-                raise tfs.TfsError(t.path, t.lines[t.rows.index(r)],
-                                   "beta %r is not positive" % r[n], n)
+                raise tfs.TfsError(t.path, line, "beta %r is not positive" % r[n], n)
     first = args.observation or enc[0]["NAME"]
     names = [r["NAME"] for _, r in sel]
     if first not in names or not enc_re.search(first):
@@ -234,7 +234,6 @@ def sigma_rows(t1, t2, args, ring, gamma, say):
 def convert(args, argv, mr, say=print):
     """Write the input folder args.out from args.from_tfs (and
     args.opposing); mr is make_ring, whose writers lay out the files."""
-    import os
     t1 = tfs.read(args.from_tfs)
     t1.need(*OPTICS)
     t2 = tfs.read(args.opposing) if args.opposing else None
