@@ -47,7 +47,7 @@ def track(folder):
 
 def test_model_round_trip(tmp_path):
     a, b, m = tmp_path / "model", tmp_path / "tfs", tmp_path / "mirror"
-    short = ["--ntrack", "1100", "--npart", "16"]
+    short = ["--ntrack", "1100"]
     b1, b2 = tmp_path / "b1.tfs", tmp_path / "b2.tfs"
     assert run("--out", a, "--tfs", b1, b2, *short)[0] == 0
     rc, said = run("--out", b, "--from-tfs", b1, "--opposing", b2, *short)
