@@ -117,6 +117,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from bbtools import params  # noqa: E402  (the layout of diff.input)
 from bbtools import triplet_errors  # noqa: E402  (multipoles.dat from multdist.dat)
+from bbtools import lattice  # noqa: E402  (Twiss tables)
 
 NPOINTS = 73       # sections (and encounter points) of the tracker
 NOENC = 25         # the point without an encounter
@@ -275,6 +276,7 @@ def parse_args(argv=None):
                    default=TRIPLET_WEIGHTS, metavar="W",
                    help="weights of Q1, Q2a, Q2b, Q3")
     triplet_errors.add_arguments(g)
+    lattice.add_options(p)
 
     args = p.parse_args(argv)
     check_values(p, args)
@@ -811,9 +813,19 @@ def main(argv=None):
         print("make_ring.py: %s already holds files; give --force to overwrite "
               "them, or --out NEW_FOLDER" % args.out, file=sys.stderr)
         return 2
+    if args.from_tfs:
+        try:
+            lattice.convert(args, sys.argv[1:] if argv is None else argv,
+                            sys.modules[__name__])
+        except (OSError, ValueError) as e:
+            print("make_ring.py: error: %s" % e, file=sys.stderr)
+            return 2
+        return 0
     pts = generate(args)
     if args.triplet_errors:
         triplet_errors.write_for_ring(args, pts)
+    if args.tfs:
+        lattice.write_model(args.tfs, args, pts, *phase_advances(args, pts))
     print("wrote Matrices.dat, Sigmas.dat, excluded.dat, diff.input, "
           "multdist.dat%s to %s" % ("" if args.wires == "none" else ", wires.dat",
                                      args.out))
