@@ -33,6 +33,20 @@ void warn_plane(textio::Io& io, const char* plane, const char* beta_name, double
   }
 }
 
+// A record of Sigmas.dat for encounter k: its sizes must be beam sizes; a
+// point number other than k (stored files may carry their own numbering)
+// is said, since a missing or extra line shifts every later encounter.
+void check_sigmas_record(textio::Io& io, int k, std::int32_t point, double sx, double sy) {
+  const std::string rec = "Sigmas.dat: the record for encounter " + num(int32{k});
+  if (!(sx > 0.0) || !(sy > 0.0))
+    refuse(io, rec + " (point " + num(point) + ") has the beam size " +
+                   num(!(sx > 0.0) ? sx : sy) + (!(sx > 0.0) ? " (x)" : " (y)") +
+                   "; accepted: a size > 0 (mm)");
+  if (point != k)
+    warn(io, rec + " carries point number " + num(point) +
+                 ": a missing or extra line shifts every later encounter");
+}
+
 }  // namespace
 
 void readinvorn(State& st, textio::Io& io) {
@@ -118,12 +132,13 @@ void readinvorn(State& st, textio::Io& io) {
   const double gamy0 = (1.0 + tw.alfy * tw.alfy) / tw.bety;
   double cx = 0.0, cy = 0.0;
   double s1 = 0.0, s2 = 0.0, s3 = 0.0, s4 = 0.0;
-  std::int32_t point = 0;  // read and not used
+  std::int32_t point = 0;  // compared with k, else not used
   for (int k = 1; k <= kSections; ++k) {
     if (k == cavind) {
       s1 = s2 = s3 = s4 = 0.0;
     } else {
       io.read(kSigmasFile.unit, {point, s1, s2, s3, s4});
+      check_sigmas_record(io, k, point, s1, s2);
     }
     bbc(k, 3) = -0.001 * s3;  // the positions change sign
     bbc(k, 4) = -0.001 * s4;
