@@ -35,16 +35,20 @@ void warn_plane(textio::Io& io, const char* plane, const char* beta_name, double
 
 // A record of Sigmas.dat for encounter k: its sizes must be beam sizes; a
 // point number other than k (stored files may carry their own numbering)
-// is said, since a missing or extra line shifts every later encounter.
-void check_sigmas_record(textio::Io& io, int k, std::int32_t point, double sx, double sy) {
+// is said once, at the first such record, since a missing or extra line
+// shifts every later encounter.
+void check_sigmas_record(textio::Io& io, int k, std::int32_t point, double sx, double sy,
+                         bool& misnumbered) {
   const std::string rec = "Sigmas.dat: the record for encounter " + num(int32{k});
   if (!(sx > 0.0) || !(sy > 0.0))
     refuse(io, rec + " (point " + num(point) + ") has the beam size " +
                    num(!(sx > 0.0) ? sx : sy) + (!(sx > 0.0) ? " (x)" : " (y)") +
                    "; accepted: a size > 0 (mm)");
-  if (point != k)
+  if (point != k && !misnumbered) {
+    misnumbered = true;
     warn(io, rec + " carries point number " + num(point) +
                  ": a missing or extra line shifts every later encounter");
+  }
 }
 
 }  // namespace
@@ -133,12 +137,13 @@ void readinvorn(State& st, textio::Io& io) {
   double cx = 0.0, cy = 0.0;
   double s1 = 0.0, s2 = 0.0, s3 = 0.0, s4 = 0.0;
   std::int32_t point = 0;  // compared with k, else not used
+  bool misnumbered = false;
   for (int k = 1; k <= kSections; ++k) {
     if (k == cavind) {
       s1 = s2 = s3 = s4 = 0.0;
     } else {
       io.read(kSigmasFile.unit, {point, s1, s2, s3, s4});
-      check_sigmas_record(io, k, point, s1, s2);
+      check_sigmas_record(io, k, point, s1, s2, misnumbered);
     }
     bbc(k, 3) = -0.001 * s3;  // the positions change sign
     bbc(k, 4) = -0.001 * s4;

@@ -90,13 +90,14 @@ void refuse_footprint_length(State& st, textio::Io& io) {
   while (below >= 2 && !transform_accepts(below)) --below;
   int32 above = n < 2 ? 2 : n + 1;
   while (!transform_accepts(above)) ++above;
-  if (below >= 2) nearest = num(below) + " and ";
+  if (below >= 2) nearest = "lengths are " + num(below) + " and ";
+  else nearest = "length is ";
   nearest += num(above);
   refuse(io, "diff.input: ntrack = " + num(n) +
                  " is not a length the footprint's Fourier transform accepts (at least 2, "
                  "prime factors at most " +
                  num(kPmax) + ", at most " + num(kNest) +
-                 " of them); the nearest accepted lengths are " + nearest +
+                 " of them); the nearest accepted " + nearest +
                  ": the run stops before tracking and writes no results");
 }
 
