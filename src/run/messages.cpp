@@ -68,16 +68,13 @@ void refuse_turn_limit(State& st, textio::Io& io) {
 
 namespace {
 
+// The transform's own factorisation decides.
 bool transform_accepts(int32 n) {
   if (n < 2) return false;
-  int32 count = 0;
-  for (int32 p = 2; n > 1; ++p) {
-    while (n % p == 0) {
-      if (p > kPmax || ++count > kNest) return false;
-      n /= p;
-    }
-  }
-  return true;
+  C06EAFactors f;
+  int32 ierror = 0;
+  C06EAZ(n, f, ierror);
+  return ierror == 0;
 }
 
 }  // namespace
