@@ -1,6 +1,7 @@
 #include "run/messages.h"
 
 #include <charconv>
+#include <filesystem>
 
 #include "run/unit_numbers.h"
 #include "spectral/fft_steps.h"
@@ -49,8 +50,16 @@ std::string num(double v) {
 }
 
 void require_input(textio::Io& io, std::string_view name) {
-  if (io.exists(name)) return;
-  error(io, std::string(name) + " does not exist in " + io.folder());
+  if (!io.exists(name)) {
+    error(io, std::string(name) + " does not exist in " + io.folder());
+    return;
+  }
+  // The open of a missing input creates it empty: a second run in the same
+  // folder would otherwise see only the failing read.
+  std::error_code ec;
+  if (std::filesystem::file_size(std::filesystem::path(io.folder()) / name, ec) == 0 && !ec)
+    error(io, std::string(name) +
+                  " is empty (an earlier run in this folder created it when it was missing)");
 }
 
 void optional_input(textio::Io& io, std::string_view name, std::string_view consequence) {

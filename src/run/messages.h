@@ -25,8 +25,9 @@ std::string num(int32 v);
 std::string num(double v);
 
 // Before an input file whose absence ends the run is opened: an error line
-// naming the file and the folder when it does not exist. The open still
-// creates it empty and the first read still fails with the fatal message.
+// naming the file and the folder when it does not exist, or saying that it
+// is empty. The open still creates a missing file empty and the first read
+// still fails with the fatal message.
 void require_input(textio::Io& io, std::string_view name);
 // Before an input file the run does without is opened: a warning line
 // saying what its absence means.

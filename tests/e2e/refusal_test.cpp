@@ -101,5 +101,19 @@ TEST(Refusal, LegalButMeaninglessRunsAreWarnedAbout) {
             std::string::npos);
 }
 
+TEST(Refusal, AnInputAnEarlierRunCreatedEmptyIsNamed) {
+  Inputs in = ring(DiffInput());
+  for (const char* name : {"diff.input", "Sigmas.dat"}) {
+    SCOPED_TRACE(name);
+    Inputs empty = in;
+    empty[name] = "";
+    const Outcome o = run_program_on(empty);
+    EXPECT_EQ(o.run.status, 1);
+    EXPECT_EQ(split_lines(o.run.err).at(0),
+              "diff2wirenew: error: " + std::string(name) +
+                  " is empty (an earlier run in this folder created it when it was missing)");
+  }
+}
+
 }  // namespace
 }  // namespace e2e

@@ -64,6 +64,9 @@ def num_g(v):
 def require_input(io, name):
     if not os.path.exists(name):
         error(io, "%s does not exist in %s" % (name, os.getcwd()))
+    elif os.path.getsize(name) == 0:
+        error(io, "%s is empty (an earlier run in this folder created it when it was missing)"
+              % name)
 
 
 def optional_input(io, name, consequence):
