@@ -52,6 +52,34 @@ void check_sigmas_record(textio::Io& io, int k, std::int32_t point, double sx, d
   }
 }
 
+// A section matrix is symplectic: each 2x2 block of an uncoupled plane has
+// determinant 1. One that is not damps or pumps the motion at every turn,
+// so the first such block is said, with the number of others.
+constexpr double kDetTolerance = 1e-9;
+
+void check_determinants(textio::Io& io, const State& st) {
+  static const char* const kPlane[3] = {"horizontal", "vertical", "longitudinal"};
+  const auto& t = st.qarrot.tmat;
+  std::string first;
+  int32 others = 0;
+  for (int k = 1; k <= kSections; ++k)
+    for (int p = 0; p < 3; ++p) {
+      const int a = 2 * p + 1, b = a + 1;
+      const double det = t(k, a, a) * t(k, b, b) - t(k, a, b) * t(k, b, a);
+      if (std::fabs(det - 1.0) <= kDetTolerance) continue;
+      if (!first.empty()) {
+        ++others;
+        continue;
+      }
+      first = "Matrices.dat: section " + num(int32{k}) + ", " + kPlane[p] +
+              " plane: the determinant of the 2x2 block is " + num(det) +
+              ", not 1 within 1e-09";
+    }
+  if (first.empty()) return;
+  if (others > 0) first += " (and " + num(others) + " more blocks)";
+  warn(io, first + ": the matrix does not conserve phase-space area");
+}
+
 }  // namespace
 
 void readinvorn(State& st, textio::Io& io) {
@@ -95,6 +123,7 @@ void readinvorn(State& st, textio::Io& io) {
         cummat[k][i][j] = p;
       }
   }
+  check_determinants(io, st);
   const Mat6& t = cummat[kSections];
 
   io.print(kStdout, {" "});

@@ -90,6 +90,14 @@ TEST(Refusal, LegalButMeaninglessRunsAreWarnedAbout) {
                                   "rates in resav.out then mean nothing\n"),
             std::string::npos);
 
+  Inputs pumped = ring(DiffInput());
+  pumped["Matrices.dat"] = replace_line(identity_matrices(), 2, " 1.0005 0 0 0 0 0");
+  EXPECT_NE(run_program_on(pumped).run.err.find(
+                w + "Matrices.dat: section 1, horizontal plane: the determinant of the 2x2 block "
+                    "is 1.0005, not 1 within 1e-09: the matrix does not conserve phase-space "
+                    "area\n"),
+            std::string::npos);
+
   // Points numbered by encounter (1..24, 26..73) or by place (1..72) are
   // both read without a word.
   const std::string shifted =

@@ -323,6 +323,23 @@ def readinvorn(io, s):
                 p[i][j] = acc
         cum.append(p)
     s.tmat = tmat
+    first, others = None, 0
+    for k in range(1, 74):
+        for p, plane in enumerate(("horizontal", "vertical", "longitudinal")):
+            a, b = 2 * p, 2 * p + 1
+            t = tmat[k]
+            det = t[a][a] * t[b][b] - t[a][b] * t[b][a]
+            if abs(det - 1.0) <= 1e-9:
+                continue
+            if first is not None:
+                others += 1
+                continue
+            first = ("Matrices.dat: section %d, %s plane: the determinant of the 2x2 block is "
+                     "%s, not 1 within 1e-09" % (k, plane, num_g(det)))
+    if first is not None:
+        if others:
+            first += " (and %d more blocks)" % others
+        warn(io, first + ": the matrix does not conserve phase-space area")
     T = cum[73]
     w(" ")
     w(" matrix ")
