@@ -33,6 +33,53 @@ void warn_plane(textio::Io& io, const char* plane, const char* beta_name, double
   }
 }
 
+// A record of Sigmas.dat for encounter k: its sizes must be beam sizes. Its
+// point number is k, or its place in the file (files number their 72
+// records either way); any other number is said once, at the first such
+// record, since a missing or extra line shifts every later encounter.
+void check_sigmas_record(textio::Io& io, int k, std::int32_t point, double sx, double sy,
+                         bool& misnumbered) {
+  const std::string rec = "Sigmas.dat: the record for encounter " + num(int32{k});
+  if (!(sx > 0.0) || !(sy > 0.0))
+    refuse(io, rec + " (point " + num(point) + ") has the beam size " +
+                   num(!(sx > 0.0) ? sx : sy) + (!(sx > 0.0) ? " (x)" : " (y)") +
+                   "; accepted: a size > 0 (mm)");
+  const int place = k < 25 ? k : k - 1;
+  if (point != k && point != place && !misnumbered) {
+    misnumbered = true;
+    warn(io, rec + " carries point number " + num(point) +
+                 ": a missing or extra line shifts every later encounter");
+  }
+}
+
+// A section matrix is symplectic: each 2x2 block of an uncoupled plane has
+// determinant 1. One that is not damps or pumps the motion at every turn,
+// so the first such block is said, with the number of others.
+constexpr double kDetTolerance = 1e-9;
+
+void check_determinants(textio::Io& io, const State& st) {
+  static const char* const kPlane[3] = {"horizontal", "vertical", "longitudinal"};
+  const auto& t = st.qarrot.tmat;
+  std::string first;
+  int32 others = 0;
+  for (int k = 1; k <= kSections; ++k)
+    for (int p = 0; p < 3; ++p) {
+      const int a = 2 * p + 1, b = a + 1;
+      const double det = t(k, a, a) * t(k, b, b) - t(k, a, b) * t(k, b, a);
+      if (std::fabs(det - 1.0) <= kDetTolerance) continue;
+      if (!first.empty()) {
+        ++others;
+        continue;
+      }
+      first = "Matrices.dat: section " + num(int32{k}) + ", " + kPlane[p] +
+              " plane: the determinant of the 2x2 block is " + num(det) +
+              ", not 1 within 1e-09";
+    }
+  if (first.empty()) return;
+  if (others > 0) first += " (and " + num(others) + " more blocks)";
+  warn(io, first + ": the matrix does not conserve phase-space area");
+}
+
 }  // namespace
 
 void readinvorn(State& st, textio::Io& io, bool write_image) {
@@ -76,6 +123,7 @@ void readinvorn(State& st, textio::Io& io, bool write_image) {
         cummat[k][i][j] = p;
       }
   }
+  check_determinants(io, st);
   const Mat6& t = cummat[kSections];
 
   io.print(kStdout, {" "});
@@ -118,12 +166,14 @@ void readinvorn(State& st, textio::Io& io, bool write_image) {
   const double gamy0 = (1.0 + tw.alfy * tw.alfy) / tw.bety;
   double cx = 0.0, cy = 0.0;
   double s1 = 0.0, s2 = 0.0, s3 = 0.0, s4 = 0.0;
-  std::int32_t point = 0;  // read and not used
+  std::int32_t point = 0;  // compared with k, else not used
+  bool misnumbered = false;
   for (int k = 1; k <= kSections; ++k) {
     if (k == cavind) {
       s1 = s2 = s3 = s4 = 0.0;
     } else {
       io.read(kSigmasFile.unit, {point, s1, s2, s3, s4});
+      check_sigmas_record(io, k, point, s1, s2, misnumbered);
     }
     bbc(k, 3) = -0.001 * s3;  // the positions change sign
     bbc(k, 4) = -0.001 * s4;

@@ -18,6 +18,9 @@ void readinwire(State& st, textio::Io& io) {
   io.read_line(u, skip);
   io.read(u, {r1.amp});
   io.print(kStdout, {" amp = ", r1.amp});
+  if (r1.amp < 0.0)
+    refuse(io, "diff.input: amp = " + num(r1.amp) +
+                   " is a negative start amplitude; accepted: amp >= 0 (sigma)");
   io.read_line(u, skip);
   io.read_line(u, skip);
   io.read(u, {r1.iopt});
@@ -31,6 +34,7 @@ void readinwire(State& st, textio::Io& io) {
   io.read_line(u, skip);
   io.read(u, {r1.ntrack});
   io.print(kStdout, {" ntrack = ", r1.ntrack});
+  warn_option(st, io);
   io.read_line(u, skip);
   io.read(u, {st.np.npart});
   io.print(kStdout, {" npart = ", st.np.npart});
@@ -52,12 +56,21 @@ void readinwire(State& st, textio::Io& io) {
   io.read_line(u, skip);
   io.read(u, {bb.betastar});
   io.print(kStdout, {" betastar = ", bb.betastar});
+  if (!(bb.betastar > 0.0))
+    refuse(io, "diff.input: betastar = " + num(bb.betastar) +
+                   " is not a beta function; accepted: betastar > 0 (m)");
   io.read_line(u, skip);
   io.read(u, {bb.emitn});
   io.print(kStdout, {" emitn = ", bb.emitn});
+  if (!(bb.emitn > 0.0))
+    refuse(io, "diff.input: emitn = " + num(bb.emitn) +
+                   " is not an emittance; accepted: emitn > 0 (m rad)");
   io.read_line(u, skip);
   io.read(u, {bb.gamma});
   io.print(kStdout, {" gamma = ", bb.gamma});
+  if (!(bb.gamma >= 1.0))
+    refuse(io, "diff.input: gamma = " + num(bb.gamma) +
+                   " is not a Lorentz factor; accepted: gamma >= 1");
   bb.emit = bb.emitn / bb.gamma;  // geometric emittance
   io.read_line(u, skip);
   io.read(u, {st.readin4.xi});

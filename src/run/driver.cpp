@@ -29,6 +29,7 @@ struct Saved {
   int32 iturn0 = 0;
   double avx1 = 0.0, avy1 = 0.0;
   int32 iturn1 = 0;
+  int32 all_lost = 0;  // the turn that lost the last particle, 0 if none did
 };
 
 }  // namespace
@@ -67,6 +68,7 @@ void start_up(State& st, textio::Io& io) {
       io.print(kStdout, {" ntrack>ntmapm - abunai! "});
       refuse_turn_limit(st, io);
     }
+    refuse_footprint_length(st, io);
     st.tbt.size_for(st.readin1.ntrack > 0 ? st.readin1.ntrack : 0);
   } else if (iopt == 2) {
     initcoorduni(st, io);
@@ -155,6 +157,7 @@ int32 track(State& st, textio::Io& io, Saved& sv, ErrfMode errf_mode) {
     turner.turn(st);
     const double tnow = i * st.timec.trev;
     overflow(st);
+    if (st.np.npart == 0 && sv.all_lost == 0) sv.all_lost = i;
     if (iopt != 1) {
       varwire(st, varx, vary);
       runav(st, varx, vary, avx, avy, i);
@@ -211,6 +214,7 @@ void end_of_run(State& st, textio::Io& io, const Saved& sv) {
     io.close(kSummaryFile.unit);
   }
   io.print(kStdout, {" lost particles = ", st.np.nlost});
+  if (sv.all_lost > 0) warn_all_lost(st, io, sv.all_lost);
 }
 
 }  // namespace

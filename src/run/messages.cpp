@@ -1,8 +1,10 @@
 #include "run/messages.h"
 
 #include <charconv>
+#include <filesystem>
 
 #include "run/unit_numbers.h"
+#include "spectral/fft_steps.h"
 
 namespace bbtrack {
 
@@ -30,6 +32,11 @@ void error(textio::Io& io, std::string_view sentence) {
   line(io, "error: ", sentence);
 }
 
+void refuse(textio::Io& io, std::string_view sentence) {
+  error(io, sentence);
+  io.terminate(2);
+}
+
 std::string num(int32 v) {
   char b[16];
   auto r = std::to_chars(b, b + sizeof b, v);
@@ -43,8 +50,16 @@ std::string num(double v) {
 }
 
 void require_input(textio::Io& io, std::string_view name) {
-  if (io.exists(name)) return;
-  error(io, std::string(name) + " does not exist in " + io.folder());
+  if (!io.exists(name)) {
+    error(io, std::string(name) + " does not exist in " + io.folder());
+    return;
+  }
+  // The open of a missing input creates it empty: a second run in the same
+  // folder would otherwise see only the failing read.
+  std::error_code ec;
+  if (std::filesystem::file_size(std::filesystem::path(io.folder()) / name, ec) == 0 && !ec)
+    error(io, std::string(name) +
+                  " is empty (an earlier run in this folder created it when it was missing)");
 }
 
 void optional_input(textio::Io& io, std::string_view name, std::string_view consequence) {
@@ -58,6 +73,62 @@ void refuse_turn_limit(State& st, textio::Io& io) {
                 " stores at most " + num(int32{kNtmapm}) +
                 " turns: the run stops before tracking and writes no results");
   io.stop(2);
+}
+
+namespace {
+
+// The transform's own factorisation decides.
+bool transform_accepts(int32 n) {
+  if (n < 2) return false;
+  C06EAFactors f;
+  int32 ierror = 0;
+  C06EAZ(n, f, ierror);
+  return ierror == 0;
+}
+
+}  // namespace
+
+void refuse_footprint_length(State& st, textio::Io& io) {
+  const int32 n = st.readin1.ntrack;
+  if (transform_accepts(n)) return;
+  std::string nearest;
+  int32 below = n - 1;
+  while (below >= 2 && !transform_accepts(below)) --below;
+  int32 above = n < 2 ? 2 : n + 1;
+  while (!transform_accepts(above)) ++above;
+  if (below >= 2) nearest = "lengths are " + num(below) + " and ";
+  else nearest = "length is ";
+  nearest += num(above);
+  refuse(io, "diff.input: ntrack = " + num(n) +
+                 " is not a length the footprint's Fourier transform accepts (at least 2, "
+                 "prime factors at most " +
+                 num(kPmax) + ", at most " + num(kNest) +
+                 " of them); the nearest accepted " + nearest +
+                 ": the run stops before tracking and writes no results");
+}
+
+void warn_option(const State& st, textio::Io& io) {
+  const int32 iopt = st.readin1.iopt;
+  const int32 ntrack = st.readin1.ntrack;
+  if (iopt == 2 && ntrack <= 1) {
+    warn(io, "diff.input: ntrack = " + num(ntrack) + " gives option 2 no turns to analyse: " +
+                 std::string(kFreqMapFile.name) +
+                 (ntrack == 1 ? " holds only the start of each particle"
+                              : " stays empty") +
+                 "; a frequency map needs ntrack >= 2");
+  } else if (iopt < 0 || iopt > 3) {
+    warn(io, "diff.input: iopt = " + num(iopt) +
+                 " is not an option (0 to 3): it runs the diffusion run of option 0");
+  }
+}
+
+void warn_all_lost(const State& st, textio::Io& io, int32 turn) {
+  const int32 iopt = st.readin1.iopt;
+  const bool rates = iopt < 1 || iopt > 3;
+  warn(io, "every particle is lost by turn " + num(turn) + " (" + num(st.np.nlost) +
+               " lost)" +
+               (rates ? ": the diffusion rates in resav.out then mean nothing"
+                      : ": the records after that turn hold no particle"));
 }
 
 void warn_short_diffusion(const State& st, textio::Io& io) {

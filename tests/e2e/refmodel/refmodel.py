@@ -64,6 +64,9 @@ def num_g(v):
 def require_input(io, name):
     if not os.path.exists(name):
         error(io, "%s does not exist in %s" % (name, os.getcwd()))
+    elif os.path.getsize(name) == 0:
+        error(io, "%s is empty (an earlier run in this folder created it when it was missing)"
+              % name)
 
 
 def optional_input(io, name, consequence):
@@ -75,6 +78,36 @@ def refuse_turn_limit(io, s):
     error(io, "ntrack = %d, but option %d stores at most %d turns: the run stops "
           "before tracking and writes no results" % (s.ntrack, s.iopt, NTMAPM))
     io.stop(2)
+
+
+def refuse(io, text):
+    error(io, text)
+    io.terminate(2)
+
+
+def refuse_footprint_length(io, s):
+    n = s.ntrack
+    if c06eaf_check(n) == 0:
+        return
+    below = [m for m in range(2, n) if c06eaf_check(m) == 0]
+    above = max(n + 1, 2)
+    while c06eaf_check(above):
+        above += 1
+    nearest = ("lengths are %d and %d" % (below[-1], above)) if below else ("length is %d" % above)
+    refuse(io, "diff.input: ntrack = %d is not a length the footprint's Fourier transform "
+           "accepts (at least 2, prime factors at most 19, at most 20 of them); the nearest "
+           "accepted %s: the run stops before tracking and writes no results" % (n, nearest))
+
+
+def warn_option(io, s):
+    if s.iopt == 2 and s.ntrack <= 1:
+        warn(io, "diff.input: ntrack = %d gives option 2 no turns to analyse: frequencymap.dat "
+             "%s; a frequency map needs ntrack >= 2"
+             % (s.ntrack, "holds only the start of each particle" if s.ntrack == 1
+                else "stays empty"))
+    elif s.iopt < 0 or s.iopt > 3:
+        warn(io, "diff.input: iopt = %d is not an option (0 to 3): it runs the diffusion run "
+             "of option 0" % s.iopt)
 
 
 def warn_short_diffusion(io, s):
@@ -153,6 +186,9 @@ def readinwire(io, s):
     skip()                                           # 1
     s.amp, = rd(["R"], [s.amp])                      # 2
     w(" amp = ", s.amp)
+    if s.amp < 0.0:
+        refuse(io, "diff.input: amp = %s is a negative start amplitude; accepted: amp >= 0 "
+               "(sigma)" % num_g(s.amp))
     skip(); skip()                                   # 3, 4
     s.iopt, = rd(["I"], [s.iopt])                    # 5
     w(" iopt = ", s.iopt)
@@ -165,6 +201,7 @@ def readinwire(io, s):
     skip()
     s.ntrack, = rd(["I"], [s.ntrack])                # 11
     w(" ntrack = ", s.ntrack)
+    warn_option(io, s)
     skip()
     s.npart, = rd(["I"], [s.npart])                  # 13
     w(" npart = ", s.npart)
@@ -186,12 +223,21 @@ def readinwire(io, s):
     skip()
     s.betastar, = rd(["R"], [s.betastar])            # 25
     w(" betastar = ", s.betastar)
+    if not s.betastar > 0.0:
+        refuse(io, "diff.input: betastar = %s is not a beta function; accepted: betastar > 0 "
+               "(m)" % num_g(s.betastar))
     skip()
     s.emitn, = rd(["R"], [s.emitn])                  # 27
     w(" emitn = ", s.emitn)
+    if not s.emitn > 0.0:
+        refuse(io, "diff.input: emitn = %s is not an emittance; accepted: emitn > 0 (m rad)"
+               % num_g(s.emitn))
     skip()
     s.gamma, = rd(["R"], [s.gamma])                  # 29
     w(" gamma = ", s.gamma)
+    if not s.gamma >= 1.0:
+        refuse(io, "diff.input: gamma = %s is not a Lorentz factor; accepted: gamma >= 1"
+               % num_g(s.gamma))
     s.emit = c_div(s.emitn, s.gamma)
     skip()
     s.xi, = rd(["R"], [s.xi])                        # 31
@@ -277,6 +323,23 @@ def readinvorn(io, s):
                 p[i][j] = acc
         cum.append(p)
     s.tmat = tmat
+    first, others = None, 0
+    for k in range(1, 74):
+        for p, plane in enumerate(("horizontal", "vertical", "longitudinal")):
+            a, b = 2 * p, 2 * p + 1
+            t = tmat[k]
+            det = t[a][a] * t[b][b] - t[a][b] * t[b][a]
+            if abs(det - 1.0) <= 1e-9:
+                continue
+            if first is not None:
+                others += 1
+                continue
+            first = ("Matrices.dat: section %d, %s plane: the determinant of the 2x2 block is "
+                     "%s, not 1 within 1e-09" % (k, plane, num_g(det)))
+    if first is not None:
+        if others:
+            first += " (and %d more blocks)" % others
+        warn(io, first + ": the matrix does not conserve phase-space area")
     T = cum[73]
     w(" ")
     w(" matrix ")
@@ -327,11 +390,21 @@ def readinvorn(io, s):
     cy = 0.0
     sv = [0, 0.0, 0.0, 0.0, 0.0]
     sem = c_sqrt(emit)
+    misnumbered = False
     for k in range(1, 74):
         if k == s.cavind:
             sv[1] = sv[2] = sv[3] = sv[4] = 0.0
         else:
             sv, _ = io.read_ld(460, ["I", "R", "R", "R", "R"], sv)
+            for size, plane in ((sv[1], "x"), (sv[2], "y")):
+                if not size > 0.0:
+                    refuse(io, "Sigmas.dat: the record for encounter %d (point %d) has the beam "
+                           "size %s (%s); accepted: a size > 0 (mm)"
+                           % (k, sv[0], num_g(size), plane))
+            if sv[0] not in (k, k if k < 25 else k - 1) and not misnumbered:
+                misnumbered = True
+                warn(io, "Sigmas.dat: the record for encounter %d carries point number %d: a "
+                     "missing or extra line shifts every later encounter" % (k, sv[0]))
         s1, s2, s3, s4 = sv[1], sv[2], sv[3], sv[4]
         bb = s.bbcoord[k]
         bb[2] = -0.001 * s3
@@ -612,6 +685,7 @@ def main(io):
         if s.ntrack > NTMAPM:
             w(" ntrack>ntmapm - abunai! ")
             refuse_turn_limit(io, s)
+        refuse_footprint_length(io, s)
     elif iopt == 2:
         initcoorduni(io, s, C)
         if s.ntrack > NTMAPM:
@@ -686,6 +760,7 @@ def main(io):
     avx0 = avy0 = avx1 = avy1 = 0.0
     iturn0 = iturn1 = 0
     store = {}                    # (iang, iamp) -> ([x...], [y...]) for option 3
+    all_lost = 0                  # the turn that lost the last particle
     npart = s.npart
 
     i = 1
@@ -726,6 +801,8 @@ def main(io):
                 fmap = [fmap[j] for j in keep]
             npart = len(keep)
             s.npart = npart
+            if npart == 0 and all_lost == 0:
+                all_lost = i
 
         if iopt != 1:
             # action spreads
@@ -823,6 +900,10 @@ def main(io):
         io.close(20)
         io.close(21)
     w(" lost particles = ", s.nlost)
+    if all_lost:
+        warn(io, "every particle is lost by turn %d (%d lost): %s"
+             % (all_lost, s.nlost, "the records after that turn hold no particle"
+                if 1 <= iopt <= 3 else "the diffusion rates in resav.out then mean nothing"))
 
 
 def footprint(io, s, store):

@@ -559,6 +559,9 @@ class TextIO(object):
         return vals, False
 
     # -- end of run ---------------------------------------------------------
+    def terminate(self, status):
+        raise RunEnd(status)
+
     def stop(self, status=0):
         if "NO_STOP_MESSAGE" not in self.env:
             self.stderr.append("FORTRAN STOP\n")
