@@ -15,8 +15,9 @@ namespace bbtrack {
 namespace {
 
 // Every input file of the program, read or not in this run.
-constexpr UnitFile kInputs[] = {kParamsFile,     kMatricesFile, kSigmasFile,
-                                kExcludedFile,   kMultipolesFile, kWiresFile};
+constexpr UnitFile kInputs[] = {kParamsFile,         kMatricesFile,   kSigmasFile,
+                                kExcludedFile,       kMultipolesFile, kWiresFile,
+                                kThinMultipolesFile, kModulationFile};
 
 // The folder of a path and its last component, the folder resolved through
 // every link ("" when it does not exist).

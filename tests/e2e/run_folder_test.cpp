@@ -158,14 +158,17 @@ TEST(RunFolder, ResultsAreNeverWrittenThroughALink) {
 
 TEST(RunFolder, RefusedAndStoppedRunsLeaveNoEarlierResult) {
   // A footprint of 1009 turns (a prime: the transform refuses it) after one
-  // of 1024 turns leaves an empty footprint.dat, not the earlier tunes.
+  // of 1024 turns is refused before tracking: it opens no result file, so
+  // the earlier run's tunes stay whole, and the exit status says that this
+  // run made none.
   TempDir fp;
   write_inputs(fp, quick(DiffInput().set(kIopt, "3").set(kNtrack, "1024")));
   ASSERT_EQ(run_program(fp.path()).status, 0);
-  ASSERT_EQ(count_lines(read_file(fp.file("footprint.dat"))), 196);
+  const std::string earlier = read_file(fp.file("footprint.dat"));
+  ASSERT_EQ(count_lines(earlier), 196);
   write_file(fp.file("diff.input"), DiffInput().set(kIopt, "3").set(kNtrack, "1009").text());
-  EXPECT_EQ(run_program(fp.path()).status, 0);
-  EXPECT_EQ(read_file(fp.file("footprint.dat")), "");
+  EXPECT_EQ(run_program(fp.path()).status, 2);
+  EXPECT_EQ(read_file(fp.file("footprint.dat")), earlier);
 
   // A run stopped by SIGTERM after a complete one: the earlier rates are
   // gone, diff.dat holds this run's whole records, test.dat is emptied.
