@@ -1,4 +1,5 @@
 #include <cmath>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -8,6 +9,34 @@
 
 namespace bbtrack {
 namespace {
+
+// excluded.dat is read one number per record: the rest of a line is
+// skipped, and a number that is no point excludes nothing. Both read
+// cleanly, so each gets a warning, once per line.
+void warn_excluded(const State& st, textio::Io& io) {
+  for (std::int32_t j = 1; j <= st.excluded.nexcl; ++j) {
+    const std::int32_t k = st.excluded.excl(j);
+    if (k < 1 || k > kSections)
+      warn(io, "excluded.dat: entry " + std::to_string(j) + " is " + std::to_string(k) +
+                   ", outside 1 ... " + std::to_string(kSections) + ": it excludes nothing");
+  }
+  std::ifstream in(io.path(kExcludedFile.name));
+  std::string line;
+  for (int no = 1; std::getline(in, line); ++no) {
+    int values = 0;
+    bool in_value = false;
+    for (const char c : line) {
+      if (c == '/') break;  // the end of a list-directed record
+      const bool sep = c == ' ' || c == '\t' || c == ',' || c == '\r';
+      if (!sep && !in_value) ++values;
+      in_value = !sep;
+    }
+    if (values > 1)
+      warn(io, "excluded.dat: line " + std::to_string(no) + " holds " + std::to_string(values) +
+                   " values; only the first is read (one encounter per line)");
+  }
+}
+
 
 using Mat6 = double[6][6];
 
@@ -231,6 +260,7 @@ void readinvorn(State& st, textio::Io& io, bool write_image) {
   }
   st.excluded.nexcl = n;
   io.print(kStdout, {" number of excluded collisions = ", st.excluded.nexcl});
+  warn_excluded(st, io);
   io.close(kSigmasFile.unit);
   io.close(kExcludedFile.unit);
 }

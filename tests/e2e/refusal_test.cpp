@@ -107,6 +107,16 @@ TEST(Refusal, LegalButMeaninglessRunsAreWarnedAbout) {
                                      "number 27: a missing or extra line shifts every later "
                                      "encounter\n"),
             std::string::npos);
+
+  Inputs excluded = ring(DiffInput());
+  excluded["excluded.dat"] = "0\n3 4\n99999\n";
+  const Outcome skipped = run_program_on(excluded);
+  EXPECT_EQ(skipped.run.status, 0);
+  EXPECT_EQ(skipped.run.err.substr(0, skipped.run.err.find(w + "ntrack")),
+            w + "excluded.dat: entry 1 is 0, outside 1 ... 73: it excludes nothing\n" + w +
+                "excluded.dat: entry 3 is 99999, outside 1 ... 73: it excludes nothing\n" + w +
+                "excluded.dat: line 2 holds 2 values; only the first is read (one encounter "
+                "per line)\n");
 }
 
 TEST(Refusal, AnInputAnEarlierRunCreatedEmptyIsNamed) {
