@@ -4,14 +4,12 @@
 #include <string>
 #include <string_view>
 
-#include "distrib/distributions.h"
 #include "input/readers.h"
 #include "kicks/vector/fast_turn.h"
 #include "run/diagnostics.h"
-#include "run/footprint.h"
 #include "run/messages.h"
-#include "run/normalise.h"
 #include "run/result_files.h"
+#include "run/run_options.h"
 #include "run/stop_signals.h"
 #include "run/unit_numbers.h"
 
@@ -19,18 +17,6 @@ namespace bbtrack {
 namespace {
 
 constexpr auto kDiffRecord = textio::fixed_format<"(I6,3(1X,E10.3),1X,I3,1X,I3)">;
-constexpr auto kPhaseRecord = textio::fixed_format<"(1X,I5,4(1X,E10.4))">;
-constexpr auto kSummaryRecord = textio::fixed_format<"(1X,3(1X,E10.4),1X,I2,1X,4(1X,E10.4))">;
-constexpr auto kFmapRecord = textio::fixed_format<"(4(1X,E18.12))">;
-
-// What the turn loop leaves for the end of the run.
-struct Saved {
-  double avx0 = 0.0, avy0 = 0.0;
-  int32 iturn0 = 0;
-  double avx1 = 0.0, avy1 = 0.0;
-  int32 iturn1 = 0;
-  int32 all_lost = 0;  // the turn that lost the last particle, 0 if none did
-};
 
 }  // namespace
 
@@ -50,8 +36,9 @@ void read_machine(State& st, textio::Io& io, bool write_image) {
   multipolesin(st, io);
   modulationin(st, io);
   if (st.multipoles.nmult > 0 || st.modulation.nterm > 0 || st.wires.nripple > 0)
-    warn(io, "thin multipoles, tune modulation and wire ripple are read and echoed, but the "
-             "tracking of this build does not apply them yet");
+    warn(io,
+         "thin multipoles, tune modulation and wire ripple are read and echoed, but the "
+         "tracking of this build does not apply them yet");
 }
 
 void start_up(State& st, textio::Io& io) {
@@ -62,38 +49,7 @@ void start_up(State& st, textio::Io& io) {
   io.print(kStdout, {" iopt decision "});
 
   const int32 iopt = st.readin1.iopt;
-  if (iopt == 3) {
-    initcoordfp(st, io);
-    if (st.readin1.ntrack > kNtmapm) {
-      io.print(kStdout, {" ntrack>ntmapm - abunai! "});
-      refuse_turn_limit(st, io);
-    }
-    refuse_footprint_length(st, io);
-    st.tbt.size_for(st.readin1.ntrack > 0 ? st.readin1.ntrack : 0);
-  } else if (iopt == 2) {
-    initcoorduni(st, io);
-    if (st.readin1.ntrack > kNtmapm) {
-      io.print(kStdout, {" ntrack>ntmapm - abunai! "});
-      refuse_turn_limit(st, io);
-    }
-    // Sample 1 is the start; the store holds at least that one sample.
-    st.fmap.size_for(st.np.npart, st.readin1.ntrack > 1 ? st.readin1.ntrack : 1);
-    for (int32 i = 1; i <= st.np.npart; ++i) {
-      const Normalised nc = beta_scaled(st, i);
-      st.fmap(i, 1, 1) = nc.x;
-      st.fmap(i, 1, 2) = nc.px;
-      st.fmap(i, 1, 3) = nc.y;
-      st.fmap(i, 1, 4) = nc.py;
-    }
-  } else if (iopt == 1) {
-    st.readin1.ntrack = 500;
-    st.np.npart = 15;
-    io.print(kStdout, {" option 1 ", st.np.npart, st.bb.sstar, st.bb.divstar, st.bb.emit});
-    initcoordunir(st, io);
-    io.print(kStdout, {st.coord.coord(15, 1), st.coord.coord(15, 3)});
-  } else {
-    initcoordwire(st, io);
-  }
+  run_option(iopt).set_up(st, io);
   io.print(kStdout, {" after initialization "});
 
   open_results(st, io);
@@ -113,34 +69,9 @@ void start_up(State& st, textio::Io& io) {
 
 namespace {
 
-// The records of one turn of option 1, 2 or 3.
-void record_turn(State& st, textio::Io& io, int32 i) {
-  const int32 iopt = st.readin1.iopt;
-  if (iopt == 3) {
-    if (st.np.npart >= 1) {
-      const Normalised nc = beta_scaled(st, 1);
-      io.write(kPhaseSpaceFile.unit, kPhaseRecord, {i, nc.x, nc.px, nc.y, nc.py});
-    }
-    footprint_store(st, i);
-  }
-  if (iopt == 1 || iopt == 2) {
-    for (int32 j = 1; j <= st.np.npart; ++j) {
-      const Normalised nc = beam_size_units(st, j);
-      if (iopt == 1) {
-        io.write(kPhaseSpaceFile.unit, kPhaseRecord, {i, nc.x, nc.px, nc.y, nc.py});
-      } else if (i + 1 <= st.readin1.ntrack) {
-        st.fmap(j, i + 1, 1) = nc.x;
-        st.fmap(j, i + 1, 2) = nc.px;
-        st.fmap(j, i + 1, 3) = nc.y;
-        st.fmap(j, i + 1, 4) = nc.py;
-      }
-    }
-  }
-}
-
 // The turn loop; returns the loop counter.
 int32 track(State& st, textio::Io& io, Saved& sv, ErrfMode errf_mode) {
-  const int32 iopt = st.readin1.iopt;
+  const RunOption& option = run_option(st.readin1.iopt);
   const int32 ntrack = st.readin1.ntrack;
   double varx = 0.0, vary = 0.0, avx = 0.0, avy = 0.0;
   // BBTRACK_SCALAR=1 computes every turn with the scalar reference routines
@@ -158,7 +89,7 @@ int32 track(State& st, textio::Io& io, Saved& sv, ErrfMode errf_mode) {
     const double tnow = i * st.timec.trev;
     overflow(st);
     if (st.np.npart == 0 && sv.all_lost == 0) sv.all_lost = i;
-    if (iopt != 1) {
+    if (option.action_spread) {
       varwire(st, varx, vary);
       runav(st, varx, vary, avx, avy, i);
       if (i == 1000) {
@@ -180,39 +111,15 @@ int32 track(State& st, textio::Io& io, Saved& sv, ErrfMode errf_mode) {
       if (i >= 1000 && i % 100 == 0)
         io.write(kDiffFile.unit, kDiffRecord, {i, tnow, avx, avy, st.np.nlost, st.np.npart});
     }
-    record_turn(st, io, i);
+    option.record(st, io, i);
     stop_if_signalled(io, i, ntrack);
   }
   return i;
 }
 
 void end_of_run(State& st, textio::Io& io, const Saved& sv) {
-  const int32 iopt = st.readin1.iopt;
   stop_if_signalled_after_tracking(io);
-  if (iopt == 3) footprint_analysis(st, io);
-  if (iopt == 0) {
-    const double dt = static_cast<double>(sv.iturn1 - sv.iturn0);
-    const double diffx = (sv.avx1 - sv.avx0) / dt;
-    const double diffy = (sv.avy1 - sv.avy0) / dt;
-    const auto& ph = st.phase.phase;
-    io.write(kSummaryFile.unit, kSummaryRecord,
-             {st.icoord.ampin, diffx, diffy, st.readin2.ichoice, ph[0], ph[1], ph[2], ph[3]});
-    warn_short_diffusion(st, io);
-  }
-  if (iopt == 2) {
-    for (int32 i = 1; i <= st.np.npart; ++i) {
-      for (int32 s = 1; s <= st.readin1.ntrack; ++s)
-        io.write(kFreqMapFile.unit, kFmapRecord,
-                 {st.fmap(i, s, 1), st.fmap(i, s, 2), st.fmap(i, s, 3), st.fmap(i, s, 4)});
-      stop_if_signalled_after_tracking(io);
-    }
-  }
-  if (iopt == 1) {
-    io.close(kPhaseSpaceFile.unit);
-  } else {
-    io.close(kDiffFile.unit);
-    io.close(kSummaryFile.unit);
-  }
+  run_option(st.readin1.iopt).finish(st, io, sv);
   io.print(kStdout, {" lost particles = ", st.np.nlost});
   if (sv.all_lost > 0) warn_all_lost(st, io, sv.all_lost);
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <filesystem>
 
+#include "run/run_options.h"
 #include "run/unit_numbers.h"
 #include "spectral/fft_steps.h"
 
@@ -96,25 +97,25 @@ void refuse_footprint_length(State& st, textio::Io& io) {
   while (below >= 2 && !transform_accepts(below)) --below;
   int32 above = n < 2 ? 2 : n + 1;
   while (!transform_accepts(above)) ++above;
-  if (below >= 2) nearest = "lengths are " + num(below) + " and ";
-  else nearest = "length is ";
+  if (below >= 2)
+    nearest = "lengths are " + num(below) + " and ";
+  else
+    nearest = "length is ";
   nearest += num(above);
   refuse(io, "diff.input: ntrack = " + num(n) +
                  " is not a length the footprint's Fourier transform accepts (at least 2, "
                  "prime factors at most " +
-                 num(kPmax) + ", at most " + num(kNest) +
-                 " of them); the nearest accepted " + nearest +
-                 ": the run stops before tracking and writes no results");
+                 num(kPmax) + ", at most " + num(kNest) + " of them); the nearest accepted " +
+                 nearest + ": the run stops before tracking and writes no results");
 }
 
 void warn_option(const State& st, textio::Io& io) {
   const int32 iopt = st.readin1.iopt;
   const int32 ntrack = st.readin1.ntrack;
   if (iopt == 2 && ntrack <= 1) {
-    warn(io, "diff.input: ntrack = " + num(ntrack) + " gives option 2 no turns to analyse: " +
-                 std::string(kFreqMapFile.name) +
-                 (ntrack == 1 ? " holds only the start of each particle"
-                              : " stays empty") +
+    warn(io, "diff.input: ntrack = " + num(ntrack) +
+                 " gives option 2 no turns to analyse: " + std::string(kFreqMapFile.name) +
+                 (ntrack == 1 ? " holds only the start of each particle" : " stays empty") +
                  "; a frequency map needs ntrack >= 2");
   } else if (iopt < 0 || iopt > 3) {
     warn(io, "diff.input: iopt = " + num(iopt) +
@@ -123,10 +124,8 @@ void warn_option(const State& st, textio::Io& io) {
 }
 
 void warn_all_lost(const State& st, textio::Io& io, int32 turn) {
-  const int32 iopt = st.readin1.iopt;
-  const bool rates = iopt < 1 || iopt > 3;
-  warn(io, "every particle is lost by turn " + num(turn) + " (" + num(st.np.nlost) +
-               " lost)" +
+  const bool rates = run_option(st.readin1.iopt).kind == RunKind::diffusion;
+  warn(io, "every particle is lost by turn " + num(turn) + " (" + num(st.np.nlost) + " lost)" +
                (rates ? ": the diffusion rates in resav.out then mean nothing"
                       : ": the records after that turn hold no particle"));
 }

@@ -8,6 +8,7 @@
 
 #include "run/command_line.h"
 #include "run/messages.h"
+#include "run/run_options.h"
 #include "run/stop_signals.h"
 #include "run/unit_numbers.h"
 
@@ -59,11 +60,11 @@ const char* input_named_by(textio::Io& io, const std::string& name) {
 }  // namespace
 
 void open_results(const State& st, textio::Io& io) {
-  const int32 iopt = st.readin1.iopt;
+  const RunOption& option = run_option(st.readin1.iopt);
   // Options 2 and 3 write their diffusion records to unit 20's default
   // file; refused, before any result file is opened, when it is an input.
   const std::string unit20 = io.default_name(kDiffFile.unit);
-  if (iopt == 2 || iopt == 3) {
+  if (option.unit20) {
     if (const char* input = input_named_by(io, unit20)) {
       error(io, "unit 20 would write its records to " + unit20 + ", which is the input file " +
                     input + "; set FOR020 to another file");
@@ -74,14 +75,9 @@ void open_results(const State& st, textio::Io& io) {
   UnitFile files[6];
   int n = 0;
   files[n++] = kTestFile;
-  if (iopt == 3) files[n++] = kFootprintFile;
-  if (iopt == 1 || iopt == 3) files[n++] = kPhaseSpaceFile;
-  if (iopt == 2) files[n++] = kFreqMapFile;  // closes imageoflrbb.dat
-  if (iopt != 1 && iopt != 2 && iopt != 3) {
-    files[n++] = kDiffFile;
-    files[n++] = kSummaryFile;
-  }
-  if (iopt == 2 || iopt == 3) files[n++] = {kDiffFile.unit, unit20.c_str()};
+  // frequencymap.dat shares its unit with imageoflrbb.dat, which it closes.
+  for (int i = 0; i < option.nresults; ++i) files[n++] = option.results[i];
+  if (option.unit20) files[n++] = {kDiffFile.unit, unit20.c_str()};
   // A file that may be refused (a link, a directory, one the user may not
   // write) is opened first, so that a refused run has emptied none of the
   // others.
