@@ -68,6 +68,8 @@ Study run:
                dynap_angles.csv and dynap_summary.txt, never the files above
 )";
 
+}  // namespace
+
 void put(int fd, std::string_view text) {
   while (!text.empty()) {
     const ssize_t n = ::write(fd, text.data(), text.size());
@@ -75,8 +77,6 @@ void put(int fd, std::string_view text) {
     text.remove_prefix(static_cast<std::size_t>(n));
   }
 }
-
-}  // namespace
 
 int command_line(int argc, char** argv) {
   if (argc <= 1) return -1;

@@ -59,14 +59,6 @@ Environment: BBTRACK_SCALAR, BBTRACK_ERRF and OMP_NUM_THREADS as for a run.
 Exit status: 0 results written, 1 an input or output error, 2 a wrong option.
 )";
 
-void put(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 int refuse(std::string_view why) {
   std::string text = "diff2wirenew: error: dynap: ";
   text += why;
@@ -122,7 +114,8 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
       o.quiet = true;
       continue;
     }
-    if (a.size() < 2 || a.substr(0, 2) != "--") return refuse("unknown argument '" + std::string(a) + "'");
+    if (a.size() < 2 || a.substr(0, 2) != "--")
+      return refuse("unknown argument '" + std::string(a) + "'");
     if (i + 1 >= argc) return refuse("option " + std::string(a) + " needs a value");
     const std::string_view v = argv[++i];
     const std::string bad = "bad value '" + std::string(v) + "' of " + std::string(a);

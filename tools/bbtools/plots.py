@@ -23,7 +23,7 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 import numpy as np  # noqa: E402
 
-from . import dynap, params, readers, tunes, wires  # noqa: E402
+from . import argtypes, dynap, params, readers, tunes, wires  # noqa: E402
 # shared with bbtune, which must not need matplotlib
 from .tunefile import (diff_input_near as _diff_input_near,  # noqa: E402,F401
                        first_sample_scale, frequencymap_ntrack, load_frequencymap)
@@ -569,15 +569,6 @@ def finite(text):
     return v
 
 
-def positive_int(text):
-    """argparse type: a whole number of at least 1."""
-    try:
-        n = int(text)
-    except ValueError:
-        n = 0
-    if n < 1:
-        raise argparse.ArgumentTypeError("%r is not a whole number of at least 1" % text)
-    return n
 
 
 def main(argv=None):
@@ -594,7 +585,7 @@ def main(argv=None):
     p = cmd("footprint", "tune footprint of footprint.dat with resonance lines")
     p.add_argument("file", nargs="?", default="footprint.dat", help="footprint file")
     p.add_argument("-o", "--out", default="footprint.png", help="PNG file to write")
-    p.add_argument("--order", type=positive_int, default=5,
+    p.add_argument("--order", type=argtypes.positive_int, default=5,
                    help="highest resonance order |m| + |n| drawn")
     p.add_argument("--window", type=finite, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"),
                    help="tune window (fractional tunes, QX0 < QX1, QY0 < QY1; default: "
@@ -631,15 +622,16 @@ def main(argv=None):
                         "(option 3); default from the records per turn")
     p.add_argument("--emit", type=finite, help="geometric emittance [m rad], to show "
                    "beta-scaled records in beam sizes (default: not rescaled)")
-    p.add_argument("--max-particles", type=positive_int,
+    p.add_argument("--max-particles", type=argtypes.positive_int,
                    help="draw only the first N particles (default: all)")
 
     p = cmd("spectrum", "amplitude spectra of chosen particles of frequencymap.dat")
     p.add_argument("file", nargs="?", default="frequencymap.dat", help="turn-by-turn file")
     p.add_argument("-o", "--out", default="spectrum.png", help="PNG file to write")
-    p.add_argument("--particles", type=positive_int, nargs="+", default=[1],
+    p.add_argument("--particles", type=argtypes.positive_int, nargs="+", default=[1],
                    help="particle numbers (1 = first particle in the file)")
-    p.add_argument("--ntrack", type=positive_int, help="records per particle [turns] (default: "
+    p.add_argument("--ntrack", type=argtypes.positive_int,
+                   help="records per particle [turns] (default: "
                    "read from the file, checked against the diff.input beside it)")
     p.add_argument("--emit", type=finite, help="geometric emittance [m rad], to rescale "
                    "the beta-scaled first sample (default: emitn/gamma of diff.input; "

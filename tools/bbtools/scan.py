@@ -53,7 +53,7 @@ import subprocess
 import sys
 import threading
 
-from . import dynap, params, readers, wires
+from . import argtypes, dynap, params, readers, wires
 from .run import (HEARTBEAT, RUNNING_FILE, STATES, all_lost, diagnostics, run_state,
                   this_host)
 
@@ -271,7 +271,8 @@ class Scan:
         """Make the scan folder and one folder per point that has neither
         finished nor is running; keep those as they are. ``grid`` None
         takes the recorded one; ``study`` (the arguments of a study run, None:
-        the recorded ones) runs at every point in place of a run. Returns the points of the scan."""
+        the recorded ones) runs at every point in place of a run. Returns the
+        points of the scan."""
         old = self.load() if os.path.exists(self.manifest) else None
         if grid is None:
             if old is None:
@@ -725,14 +726,6 @@ def report(rows, root, out=sys.stderr):
 from .run import default_binary  # noqa: E402  (one rule for bbrun and bbscan)
 
 
-def _positive(text):
-    try:
-        n = int(text)
-    except ValueError:
-        n = 0
-    if n < 1:
-        raise argparse.ArgumentTypeError("%r is not a whole number of at least 1" % text)
-    return n
 
 
 def main(argv=None):
@@ -757,7 +750,8 @@ def main(argv=None):
     p.add_argument("--backend", choices=("local", "slurm", "condor"), default="local",
                    help="local: one worker per core here; slurm: one job array, waited "
                         "for; condor: write a submit file (default: local)")
-    p.add_argument("--workers", type=_positive, help="local workers (default: one per core)")
+    p.add_argument("--workers", type=argtypes.positive_int,
+                   help="local workers (default: one per core)")
     p.add_argument("--binary",
                    help="tracker binary (default: the one the scan was made with, else "
                         "$BBTRACK_BINARY, build/diff2wirenew or diff2wirenew on PATH); a "

@@ -36,7 +36,7 @@ import math
 import os
 import sys
 
-from . import params, readers, tunes
+from . import argtypes, params, readers, tunes
 
 __all__ = ["COLUMNS", "diff_input_near", "frequencymap_ntrack",
            "first_sample_scale", "load_frequencymap", "tune_table",
@@ -215,14 +215,6 @@ def _positive(text):
     return v
 
 
-def _positive_int(text):
-    try:
-        n = int(text)
-    except ValueError:
-        n = 0
-    if n < 1:
-        raise argparse.ArgumentTypeError("%r is not a whole number of at least 1" % text)
-    return n
 
 
 def main(argv=None):
@@ -235,7 +227,8 @@ def main(argv=None):
     ap.add_argument("-o", "--out", help="write the table to OUT (default: standard output)")
     ap.add_argument("--csv", action="store_true",
                     help="comma-separated values with every digit, and a column moved")
-    ap.add_argument("--ntrack", type=_positive_int, help="records per particle [turns] (default: "
+    ap.add_argument("--ntrack", type=argtypes.positive_int,
+                   help="records per particle [turns] (default: "
                     "read from the file, else the ntrack of the diff.input beside it)")
     ap.add_argument("--emit", type=_positive, help="geometric emittance [m rad], to rescale "
                     "the beta-scaled first sample (default: emitn/gamma of the diff.input "

@@ -12,6 +12,7 @@ NO_STOP_MESSAGE and FORnnn are taken from the model's own environment.
 
 import math
 import os
+import re
 import sys
 
 _here = os.path.dirname(os.path.abspath(__file__))
@@ -456,6 +457,21 @@ def readinvorn(io, s):
         n_read = n
     s.nexcl = n_read
     w(" number of excluded collisions = ", s.nexcl)
+    # Entries that are no point, and lines of more than one value, read
+    # cleanly and are warned about.
+    for j in range(1, s.nexcl + 1):
+        if not 1 <= s.excl[j] <= 73:
+            warn(io, "excluded.dat: entry %d is %d, outside 1 ... 73: it excludes nothing"
+                 % (j, s.excl[j]))
+    with open("excluded.dat", "rb") as fh:
+        lines = fh.read().split(b"\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    for no, line in enumerate(lines, 1):
+        values = len([t for t in re.split(rb"[ \t,\r]+", line.split(b"/")[0]) if t])
+        if values > 1:
+            warn(io, "excluded.dat: line %d holds %d values; only the first is read (one "
+                 "encounter per line)" % (no, values))
     io.close(460)
     io.close(470)
 
