@@ -71,3 +71,34 @@ def test_scan_collects_the_aperture_and_chaotic_share(study, tmp_path):
         summary = dynap.read_summary(os.path.join(root, r["folder"], dynap.SUMMARY))
         for c in dynap.SCAN_COLUMNS:
             assert float(r[c]) == summary[c] and math.isfinite(float(r[c]))
+
+
+def test_shards_merged_by_bbscan_are_the_study_in_one_go(tmp_path, capsys):
+    exe = binary_path()
+    if not os.access(exe, os.X_OK):
+        pytest.skip("tracker binary %s not found" % exe)
+    opts = ["--amplitudes", "2:8:3", "--angles", "3", "--turns", "240", "--window", "100",
+            "--tbt", "2", "--quiet"]
+    one = tmp_path / "one"
+    shutil.copytree(EXAMPLE, one)
+    env = dict(os.environ, OMP_NUM_THREADS="1")
+    proc = subprocess.run([exe, "dynap", "--out", "res"] + opts, cwd=one, env=env,
+                          capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    files = (dynap.PARTICLES, dynap.ANGLES, dynap.SUMMARY, dynap.TBT)
+    want = {f: (one / "res" / f).read_bytes() for f in files}
+    for n in (1, 3, 7):
+        root = str(tmp_path / ("scan%d" % n))
+        assert scan.main(["run", EXAMPLE, root, "--shards", str(n), "--workers", "2",
+                          "--binary", exe, "--dynap=" + " ".join(opts)]) == 0
+        merged = os.path.join(root, scan.MERGED)
+        assert {f: open(os.path.join(merged, f), "rb").read() for f in files} == want, n
+    # a shard whose result is gone: named, and no aperture of part of the grid
+    os.remove(os.path.join(root, "points", "shard=2", "dynap_shard.txt"))
+    capsys.readouterr()
+    assert scan.main(["collect", root]) == 1
+    assert "shard 2/7" in capsys.readouterr().err
+    summary = dynap.read_summary(os.path.join(merged, dynap.SUMMARY))
+    assert summary["complete"] == 0 and summary["shards_missing"] == 1
+    assert "da_min" not in summary
+    assert sorted(os.listdir(merged)) == [dynap.SUMMARY]
