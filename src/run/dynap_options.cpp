@@ -53,6 +53,14 @@ Options:
                      shards) merge the shards' folders into the results of
                      the study in one go; reads no input file. A missing or
                      failed shard is named and the summary says incomplete
+  --checkpoint-interval S
+                     seconds of wall time between checkpoints of the study
+                     (default 300; 0: only when stopped by a signal). A
+                     stop signal (SIGTERM, SIGINT, SIGHUP, SIGXCPU) writes
+                     one and ends the study with status 128 + the signal
+  --resume           go on from the newest valid checkpoint in the results
+                     folder, with the same bits as a study never stopped
+                     (exit status 2 when there is none)
   --quiet            no progress lines on standard error
   -h, --help         show this text and end
 
@@ -152,6 +160,10 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
       o.quiet = true;
       continue;
     }
+    if (a == "--resume") {
+      o.resume = true;
+      continue;
+    }
     if (a.size() < 2 || a.substr(0, 2) != "--") return refuse("unknown argument '" + std::string(a) + "'");
     if (i + 1 >= argc) return refuse("option " + std::string(a) + " needs a value");
     const std::string_view v = argv[++i];
@@ -185,6 +197,9 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
           !number(v.substr(slash + 1), o.shards) || o.shards < 1 || o.shards > kMaxShards ||
           o.shard < 1 || o.shard > o.shards)
         return refuse(bad + ": I/N with 1 <= I <= N <= " + std::to_string(kMaxShards));
+    } else if (a == "--checkpoint-interval") {
+      if (!number(v, o.checkpoint_interval) || o.checkpoint_interval < 0.0)
+        return refuse(bad + ": seconds >= 0");
     } else if (a == "--merge") {
       if (v.empty()) return refuse(bad + ": a shard's folder");
       o.merge.emplace_back(v);
@@ -202,6 +217,7 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
   if (count > kMaxParticles) return refuse("more than 1e9 particles in the grid");
   if (o.tbt > 0 && o.window == 0) return refuse("--tbt needs a frequency-map window");
   if (o.shards > 0 && !o.merge.empty()) return refuse("--shard and --merge exclude each other");
+  if (o.resume && !o.merge.empty()) return refuse("--resume and --merge exclude each other");
   if (o.merge.size() > static_cast<std::size_t>(kMaxShards))
     return refuse("more than " + std::to_string(kMaxShards) + " shards to merge");
   return -1;

@@ -22,6 +22,8 @@ struct DynapOptions {
   bool quiet = false;             // no progress lines
   int shard = 0, shards = 0;      // --shard i/n: this run tracks share i of n (0: all)
   std::vector<std::string> merge; // --merge DIR, once per shard in order: merge them
+  double checkpoint_interval = 300.0;  // seconds of wall time between checkpoints; 0: none
+  bool resume = false;                 // go on from the newest valid checkpoint
 
   // The options that decide the particles' results, as one line: shards
   // of one study carry the same.
