@@ -102,3 +102,81 @@ def test_shards_merged_by_bbscan_are_the_study_in_one_go(tmp_path, capsys):
     assert summary["complete"] == 0 and summary["shards_missing"] == 1
     assert "da_min" not in summary
     assert sorted(os.listdir(merged)) == [dynap.SUMMARY]
+
+
+def test_resume_after_kills_gives_the_same_bytes_and_bad_checkpoints_are_refused(tmp_path):
+    import hashlib
+    import random
+    import signal
+    import time
+
+    exe = binary_path()
+    if not os.access(exe, os.X_OK):
+        pytest.skip("tracker binary %s not found" % exe)
+    work = tmp_path / "ring"
+    shutil.copytree(EXAMPLE, work)
+    opts = ["dynap", "--amplitudes", "2:14:2", "--angles", "3", "--turns", "30000",
+            "--window", "1024", "--tbt", "2", "--quiet", "--checkpoint-interval", "0.02"]
+    files = (dynap.PARTICLES, dynap.ANGLES, dynap.SUMMARY, dynap.TBT)
+    rng = random.Random(27)
+
+    def run(out, env, extra=(), kill_after=None, sig=signal.SIGKILL):
+        proc = subprocess.Popen([exe] + opts + ["--out", out] + list(extra), cwd=work, env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if kill_after is not None:
+            time.sleep(kill_after)
+            proc.send_signal(sig)
+        err = proc.communicate(timeout=300)[1]
+        return proc.returncode, err
+
+    def digests(out):
+        return {f: hashlib.sha256((work / out / f).read_bytes()).hexdigest() for f in files}
+
+    def checkpoints(out):
+        return sorted((work / out).glob(".dynap_checkpoint.[01]"), key=os.path.getmtime)
+
+    for threads in ("1", "2"):
+        for errf in ("exact", "fast"):
+            env = dict(os.environ, OMP_NUM_THREADS=threads, BBTRACK_ERRF=errf,
+                       OMP_WAIT_POLICY="passive")
+            ref = "ref%s%s" % (threads, errf)
+            start = time.monotonic()
+            assert run(ref, env)[0] == 0
+            length = time.monotonic() - start
+            out, resumed = "cut%s%s" % (threads, errf), 0
+            for _ in range(3):
+                extra = ["--resume"] if checkpoints(out) else []
+                resumed += bool(extra)
+                run(out, env, extra, kill_after=rng.uniform(0.1, 0.3) * length)
+            assert run(out, env, ["--resume"] if checkpoints(out) else [])[0] == 0
+            assert resumed >= 1 and digests(out) == digests(ref), (threads, errf)
+            assert not checkpoints(out)
+
+    # a study stopped by SIGTERM keeps both checkpoints; each damage is caught
+    rc, err = run("stop", env, kill_after=0.3 * length, sig=signal.SIGTERM)
+    assert rc == 128 + signal.SIGTERM and "--resume" in err and len(checkpoints("stop")) == 2
+    shutil.copytree(work / "stop", work / "saved")
+
+    def restored():
+        shutil.rmtree(work / "stop")
+        shutil.copytree(work / "saved", work / "stop")
+        return checkpoints("stop")
+
+    older, newer = restored()
+    size = os.path.getsize(newer)
+    with open(newer, "r+b") as fh:
+        fh.truncate(rng.randrange(size))
+    assert run("stop", env, ["--resume"])[0] == 0 and digests("stop") == digests(ref)
+    restored()
+    for target in (older, newer):
+        with open(target, "r+b") as fh:
+            at = rng.randrange(size)
+            fh.seek(at)
+            byte = fh.read(1)
+            fh.seek(at)
+            fh.write(bytes([byte[0] ^ 0x10]))
+    rc, err = run("stop", env, ["--resume"])
+    assert rc == 2 and ("damaged" in err or "torn" in err) and not (work / "stop" / dynap.SUMMARY).exists()
+    restored()
+    rc, err = run("stop", env, ["--resume", "--threshold", "-4"])
+    assert rc == 2 and "another study" in err and not (work / "stop" / dynap.SUMMARY).exists()
