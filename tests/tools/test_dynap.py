@@ -73,20 +73,28 @@ def test_scan_collects_the_aperture_and_chaotic_share(study, tmp_path):
             assert float(r[c]) == summary[c] and math.isfinite(float(r[c]))
 
 
-def test_shards_merged_by_bbscan_are_the_study_in_one_go(tmp_path, capsys):
+SHARDED = ["--amplitudes", "2:8:3", "--angles", "3", "--turns", "240", "--window", "100",
+           "--tbt", "2", "--quiet"]
+SHARD_FILES = (dynap.PARTICLES, dynap.ANGLES, dynap.SUMMARY, dynap.TBT)
+
+
+def one_go(tmp_path):
+    """The binary and the result files of the sharded study run in one go."""
     exe = binary_path()
     if not os.access(exe, os.X_OK):
         pytest.skip("tracker binary %s not found" % exe)
-    opts = ["--amplitudes", "2:8:3", "--angles", "3", "--turns", "240", "--window", "100",
-            "--tbt", "2", "--quiet"]
     one = tmp_path / "one"
     shutil.copytree(EXAMPLE, one)
     env = dict(os.environ, OMP_NUM_THREADS="1")
-    proc = subprocess.run([exe, "dynap", "--out", "res"] + opts, cwd=one, env=env,
+    proc = subprocess.run([exe, "dynap", "--out", "res"] + SHARDED, cwd=one, env=env,
                           capture_output=True, text=True, timeout=300)
     assert proc.returncode == 0, proc.stderr
-    files = (dynap.PARTICLES, dynap.ANGLES, dynap.SUMMARY, dynap.TBT)
-    want = {f: (one / "res" / f).read_bytes() for f in files}
+    return exe, {f: (one / "res" / f).read_bytes() for f in SHARD_FILES}
+
+
+def test_shards_merged_by_bbscan_are_the_study_in_one_go(tmp_path, capsys):
+    exe, want = one_go(tmp_path)
+    opts, files = SHARDED, SHARD_FILES
     for n in (1, 3, 7):
         root = str(tmp_path / ("scan%d" % n))
         assert scan.main(["run", EXAMPLE, root, "--shards", str(n), "--workers", "2",
@@ -180,3 +188,15 @@ def test_resume_after_kills_gives_the_same_bytes_and_bad_checkpoints_are_refused
     restored()
     rc, err = run("stop", env, ["--resume", "--threshold", "-4"])
     assert rc == 2 and "another study" in err and not (work / "stop" / dynap.SUMMARY).exists()
+
+
+def test_shards_run_as_a_slurm_array_merge_to_the_study_in_one_go(tmp_path, slurm, monkeypatch):
+    exe, want = one_go(tmp_path)
+    for k, v in slurm.env.items():
+        monkeypatch.setenv(k, v)
+    for n in (3, 7):
+        root = str(tmp_path / ("scan%d" % n))
+        assert scan.main(["run", EXAMPLE, root, "--shards", str(n), "--backend", "slurm",
+                          "--binary", exe, "--dynap=" + " ".join(SHARDED)]) == 0
+        merged = os.path.join(root, scan.MERGED)
+        assert {f: open(os.path.join(merged, f), "rb").read() for f in SHARD_FILES} == want
