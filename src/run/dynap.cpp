@@ -3,17 +3,26 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <cmath>
 #include <cstdlib>
+#include <csignal>
 #include <memory>
+#include <optional>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "input/readers.h"
 #include "run/driver.h"
+#include "run/command_line.h"
+#include "run/dynap_checkpoint.h"
 #include "run/dynap_files.h"
+#include "run/stop_signals.h"
 #include "run/dynap_track.h"
 #include "run/messages.h"
 
@@ -28,6 +37,10 @@ constexpr const char* kParticlesFile = "dynap.csv";
 constexpr const char* kAnglesFile = "dynap_angles.csv";
 constexpr const char* kSummaryName = "dynap_summary.txt";
 constexpr const char* kTbtFile = "dynap_tbt.csv";
+constexpr const char* kShardFile = "dynap_shard.txt";
+constexpr const char* kParticlesHeader =
+    "index,amplitude,angle,ax,ay,x,px,y,py,turns,lost,qx1,qy1,qx2,qy2,diffusion\n";
+constexpr const char* kTbtHeader = "index,turn,x,px,y,py\n";
 
 void say(std::string_view text) {
   while (!text.empty()) {
@@ -87,6 +100,25 @@ struct Tally {
   std::int64_t lost = 0, with_index = 0, chaotic = 0;
   std::vector<std::int64_t> first_lost;  // per angle: amplitude index, -1 none
   double min_lost_amp = NAN;             // Cartesian grid
+
+  void add(const Grid& grid, std::int64_t index, double amplitude, bool lost, double diffusion,
+           double threshold) {
+    if (lost) {
+      ++this->lost;
+      if (grid.xy) {
+        if (!(amplitude >= min_lost_amp)) min_lost_amp = amplitude;
+      } else {
+        const auto namp = static_cast<std::int64_t>(grid.amps.size());
+        auto& f = first_lost[static_cast<std::size_t>(index / namp)];
+        const std::int64_t j = index % namp;
+        if (f < 0 || j < f) f = j;
+      }
+    }
+    if (!std::isnan(diffusion)) {
+      ++with_index;
+      if (diffusion > threshold) ++chaotic;
+    }
+  }
 };
 
 void put_line(std::string& out, std::string_view key, double v) {
@@ -155,82 +187,8 @@ void put_angles(const Grid& grid, const Tally& tally, const DynapOptions& o, std
   put_line(summary, "da_average", sum / o.angles);
 }
 
-}  // namespace
-
-std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner) {
-  const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
-  if (grid.amps.back() > o.aperture)
-    warn(io, "dynap: the amplitudes reach " + num(grid.amps.back()) +
-                 " beam sizes, beyond the loss aperture of " + num(o.aperture) +
-                 ": a particle that starts beyond it in either plane is lost in its first turns");
+std::string write_summary(const Grid& grid, const Tally& tally, const DynapOptions& o) {
   const std::int64_t count = grid.count();
-  const auto namp = static_cast<std::int64_t>(grid.amps.size());
-  const std::size_t per = DynapTracker::bytes_per_particle(o.window);
-  const std::int64_t batch_size =
-      std::max<std::int64_t>(1, std::min<std::int64_t>(kDynapBatch, per ? static_cast<std::int64_t>(kSignalBudget / per) : kDynapBatch));
-
-  make_results_folder(o.out);
-  for (const char* name : {kParticlesFile, kAnglesFile, kSummaryName, kTbtFile})
-    remove_result(o.out, name);
-  ResultFile particles(o.out, kParticlesFile);
-  particles.put("index,amplitude,angle,ax,ay,x,px,y,py,turns,lost,qx1,qy1,qx2,qy2,diffusion\n");
-  std::unique_ptr<ResultFile> tbt;
-  if (o.tbt > 0) {
-    tbt = std::make_unique<ResultFile>(o.out, kTbtFile);
-    tbt->put("index,turn,x,px,y,py\n");
-  }
-
-  DynapTracker tracker(st, turner, o.turns, o.window, o.aperture);
-  Tally tally;
-  tally.first_lost.assign(grid.xy ? 0 : static_cast<std::size_t>(o.angles), -1);
-  std::vector<DynapParticle> batch;
-  const auto start = std::chrono::steady_clock::now();
-  const bool one_batch = count <= batch_size;
-  for (std::int64_t first = 0; first < count; first += batch_size) {
-    const std::int64_t n = std::min(batch_size, count - first);
-    batch.resize(static_cast<std::size_t>(n));
-    for (std::int64_t i = 0; i < n; ++i) {
-      batch[static_cast<std::size_t>(i)] = grid.particle(first + i);
-      dynap_start(st, batch[static_cast<std::size_t>(i)]);
-    }
-    const std::int64_t tenth = std::max<std::int64_t>(1, o.turns / 10);
-    tracker.track(batch, [&](std::int64_t t) {
-      if (one_batch && !o.quiet && t % tenth == 0 && t < o.turns)
-        say("diff2wirenew: dynap: turn " + std::to_string(t) + " of " + std::to_string(o.turns) +
-            "\n");
-    });
-
-    std::string rows;
-    for (const DynapParticle& p : batch) {
-      put_row(rows, p);
-      if (p.lost) {
-        ++tally.lost;
-        if (grid.xy) {
-          if (!(p.amplitude >= tally.min_lost_amp)) tally.min_lost_amp = p.amplitude;
-        } else {
-          auto& f = tally.first_lost[static_cast<std::size_t>(p.index / namp)];
-          const std::int64_t j = p.index % namp;
-          if (f < 0 || j < f) f = j;
-        }
-      }
-      if (!std::isnan(p.diffusion)) {
-        ++tally.with_index;
-        if (p.diffusion > o.threshold) ++tally.chaotic;
-      }
-      if (tbt && p.index < o.tbt)
-        put_tbt(*tbt, tracker, p, static_cast<std::size_t>(p.index - first), o);
-    }
-    particles.put(rows);
-    particles.flush();
-    if (!o.quiet) {
-      const double sec =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      say("diff2wirenew: dynap: " + std::to_string(first + n) + " of " + std::to_string(count) +
-          " particles tracked, " + std::to_string(tally.lost) + " lost, " +
-          std::to_string(static_cast<long long>(sec)) + " s\n");
-    }
-  }
-
   std::string summary;
   put_line(summary, "particles", count);
   put_line(summary, "lost", tally.lost);
@@ -250,11 +208,319 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
   put_line(summary, "chaotic_share", tally.with_index > 0 ? static_cast<double>(tally.chaotic) /
                                                                 static_cast<double>(tally.with_index)
                                                           : NAN);
-  particles.commit();
-  if (tbt) tbt->commit();
   ResultFile sfile(o.out, kSummaryName);
   sfile.put(summary);
   sfile.commit();
+  return summary;
+}
+
+// The first and past-the-end particle of shard k of n: contiguous ranges,
+// so that the shards' rows laid end to end are those of the whole grid.
+std::int64_t shard_begin(std::int64_t count, int k, int n) {
+  return count * (k - 1) / n;
+}
+
+// dynap_shard.txt: what the merge checks a shard's folder against.
+std::string shard_record(const DynapOptions& o, int k, std::int64_t count) {
+  const int n = o.shards > 0 ? o.shards : static_cast<int>(o.merge.size());
+  std::string t = "shard = " + std::to_string(k) + "/" + std::to_string(n) + "\n";
+  put_line(t, "first", shard_begin(count, k, n));
+  put_line(t, "end", shard_begin(count, k + 1, n));
+  put_line(t, "particles", count);
+  t += "study = " + o.identity() + "\n";
+  return t;
+}
+
+bool read_whole(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+std::string in_dir(const std::string& dir, const char* name) {
+  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+bool field_number(std::string_view f, double& v) {
+  if (f.empty()) {
+    v = NAN;
+    return true;
+  }
+  const auto r = std::from_chars(f.data(), f.data() + f.size(), v);
+  return r.ec == std::errc() && r.ptr == f.data() + f.size();
+}
+
+// Checks shard k of the merge and adds its rows to the tally and to `rows`
+// (and `tbt_rows`); returns why it cannot be merged, empty when it can.
+std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& tally,
+                       std::string& rows, std::string& tbt_rows) {
+  const std::string& dir = o.merge[static_cast<std::size_t>(k - 1)];
+  const std::int64_t count = grid.count();
+  const int n = static_cast<int>(o.merge.size());
+  std::string text;
+  if (!read_whole(in_dir(dir, kShardFile), text))
+    return std::string("no ") + kShardFile + ": the shard did not finish";
+  if (text != shard_record(o, k, count))
+    return std::string(kShardFile) + " is not that of shard " + std::to_string(k) + "/" +
+           std::to_string(n) + " of this study (other options or shard count)";
+  if (!read_whole(in_dir(dir, kParticlesFile), text)) return std::string("no ") + kParticlesFile;
+  std::string_view rest = text;
+  if (rest.substr(0, std::strlen(kParticlesHeader)) != kParticlesHeader)
+    return std::string(kParticlesFile) + " has not the header of the study";
+  rest.remove_prefix(std::strlen(kParticlesHeader));
+  Tally part = tally;
+  for (std::int64_t index = shard_begin(count, k, n); index < shard_begin(count, k + 1, n);
+       ++index) {
+    const auto eol = rest.find('\n');
+    if (eol == std::string_view::npos)
+      return std::string(kParticlesFile) + " ends before particle " + std::to_string(index);
+    std::string_view line = rest.substr(0, eol);
+    rest.remove_prefix(eol + 1);
+    std::vector<std::string_view> f;
+    for (std::size_t c; (c = line.find(',')) != std::string_view::npos; line.remove_prefix(c + 1))
+      f.push_back(line.substr(0, c));
+    f.push_back(line);
+    double idx, amp, diffusion;
+    if (f.size() != 16 || !field_number(f[0], idx) || idx != static_cast<double>(index) ||
+        !field_number(f[1], amp) || (f[10] != "0" && f[10] != "1") ||
+        !field_number(f[15], diffusion))
+      return std::string(kParticlesFile) + ": the row of particle " + std::to_string(index) +
+             " is missing or damaged";
+    part.add(grid, index, amp, f[10] == "1", diffusion, o.threshold);
+  }
+  if (!rest.empty()) return std::string(kParticlesFile) + " has rows beyond its share";
+  std::string tbt;
+  if (o.tbt > 0) {
+    if (!read_whole(in_dir(dir, kTbtFile), tbt) || tbt.substr(0, std::strlen(kTbtHeader)) != kTbtHeader)
+      return std::string("no ") + kTbtFile;
+    tbt.erase(0, std::strlen(kTbtHeader));
+  }
+  tally = part;
+  rows.assign(text, std::strlen(kParticlesHeader), std::string::npos);
+  tbt_rows = tbt;
+  return {};
+}
+
+}  // namespace
+
+std::string dynap_merge(const DynapOptions& o, bool& complete) {
+  const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
+  make_results_folder(o.out);
+  for (const char* name : {kParticlesFile, kAnglesFile, kSummaryName, kTbtFile, kShardFile})
+    remove_result(o.out, name);
+  ResultFile particles(o.out, kParticlesFile);
+  particles.put(kParticlesHeader);
+  std::unique_ptr<ResultFile> tbt;
+  if (o.tbt > 0) {
+    tbt = std::make_unique<ResultFile>(o.out, kTbtFile);
+    tbt->put(kTbtHeader);
+  }
+  Tally tally;
+  tally.first_lost.assign(grid.xy ? 0 : static_cast<std::size_t>(o.angles), -1);
+  const int n = static_cast<int>(o.merge.size());
+  std::int64_t missing = 0, tracked = 0;
+  std::string rows, tbt_rows;
+  for (int k = 1; k <= n; ++k) {
+    const std::string why = take_shard(o, grid, k, tally, rows, tbt_rows);
+    if (!why.empty()) {
+      ++missing;
+      say("diff2wirenew: error: dynap: shard " + std::to_string(k) + "/" + std::to_string(n) +
+          " (" + o.merge[static_cast<std::size_t>(k - 1)] + "): " + why + "\n");
+      continue;
+    }
+    tracked += shard_begin(grid.count(), k + 1, n) - shard_begin(grid.count(), k, n);
+    particles.put(rows);
+    if (tbt) tbt->put(tbt_rows);
+  }
+  complete = missing == 0;
+  if (!complete) {
+    // No aperture from a part of the grid: the summary says only what is
+    // missing, and no particle or angle file is written.
+    std::string summary;
+    put_line(summary, "complete", std::int64_t{0});
+    put_line(summary, "shards", std::int64_t{n});
+    put_line(summary, "shards_missing", missing);
+    put_line(summary, "particles", grid.count());
+    put_line(summary, "particles_merged", tracked);
+    ResultFile sfile(o.out, kSummaryName);
+    sfile.put(summary);
+    sfile.commit();
+    return summary;
+  }
+  particles.commit();
+  if (tbt) tbt->commit();
+  return write_summary(grid, tally, o);
+}
+
+std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner,
+                        std::uint64_t identity) {
+  const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
+  if (grid.amps.back() > o.aperture)
+    warn(io, "dynap: the amplitudes reach " + num(grid.amps.back()) +
+                 " beam sizes, beyond the loss aperture of " + num(o.aperture) +
+                 ": a particle that starts beyond it in either plane is lost in its first turns");
+  const std::int64_t count = grid.count();
+  // A shard tracks a contiguous range of the grid, so the shards' rows
+  // laid end to end are the rows of the study in one go.
+  const std::int64_t lo = o.shards > 0 ? shard_begin(count, o.shard, o.shards) : 0;
+  const std::int64_t hi = o.shards > 0 ? shard_begin(count, o.shard + 1, o.shards) : count;
+  const std::size_t per = DynapTracker::bytes_per_particle(o.window);
+  const std::int64_t batch_size =
+      std::max<std::int64_t>(1, std::min<std::int64_t>(kDynapBatch, per ? static_cast<std::int64_t>(kSignalBudget / per) : kDynapBatch));
+
+  make_results_folder(o.out);
+  Tally tally;
+  tally.first_lost.assign(grid.xy ? 0 : static_cast<std::size_t>(o.angles), -1);
+  std::unique_ptr<ResultFile> particles, tbt;
+  std::optional<DynapCheckpoint> from;
+  if (o.resume) {
+    std::string why;
+    for (DynapCheckpoint& c : read_checkpoints(o.out, identity, why)) {
+      try {
+        particles = std::make_unique<ResultFile>(o.out, kParticlesFile, c.rows_size, c.rows_hash);
+        if (o.tbt > 0) tbt = std::make_unique<ResultFile>(o.out, kTbtFile, c.tbt_size, c.tbt_hash);
+        from = std::move(c);
+        break;
+      } catch (const DynapIoError& e) {
+        if (particles) particles->keep();  // the other checkpoint may need it
+        particles.reset();
+        why += std::string("; checkpoint ") + std::to_string(c.seq) + ": " + e.what();
+      }
+    }
+    if (!from)
+      throw DynapResumeError("--resume: no valid checkpoint in " + o.out + " (" + why + ")");
+    tally.lost = from->lost;
+    tally.with_index = from->with_index;
+    tally.chaotic = from->chaotic;
+    tally.min_lost_amp = from->min_lost_amp;
+    if (from->first_lost.size() != tally.first_lost.size() || from->first < lo || from->first >= hi)
+      throw DynapResumeError("--resume: the checkpoint does not fit this study's grid");
+    tally.first_lost = from->first_lost;
+  } else {
+    remove_checkpoints(o.out);
+    particles = std::make_unique<ResultFile>(o.out, kParticlesFile);
+    particles->put(kParticlesHeader);
+    if (o.tbt > 0) {
+      tbt = std::make_unique<ResultFile>(o.out, kTbtFile);
+      tbt->put(kTbtHeader);
+    }
+  }
+
+  // (a refused resume leaves the folder as it was)
+  for (const char* name : {kParticlesFile, kAnglesFile, kSummaryName, kTbtFile, kShardFile})
+    remove_result(o.out, name);
+  const std::string shard_text = o.shards > 0 ? shard_record(o, o.shard, count) : "";
+  DynapTracker tracker(st, turner, o.turns, o.window, o.aperture);
+  std::vector<DynapParticle> batch;
+  const auto start = std::chrono::steady_clock::now();
+  auto last_checkpoint = start;
+  std::uint64_t seq = from ? from->seq : 0;
+  const bool one_batch = hi - lo <= batch_size;
+  for (std::int64_t first = from ? from->first : lo; first < hi; first += batch_size) {
+    const std::int64_t n = std::min(batch_size, hi - first);
+    std::int64_t resume_turn = 0;
+    if (from && from->first == first) {
+      batch = std::move(from->batch);
+      if (batch.size() != static_cast<std::size_t>(n))
+        throw DynapResumeError("--resume: the checkpoint does not fit this study's grid");
+      tracker.slot_ids() = std::move(from->slot_ids);
+      tracker.signals() = std::move(from->signals);
+      st.np.npart = static_cast<int>(from->npart);
+      st.np.nlost = static_cast<int>(from->nlost);
+      for (int s = 1; s <= st.np.npart; ++s)
+        for (int m = 1; m <= 4; ++m)
+          st.coord.coord(s, m) = from->coords[static_cast<std::size_t>(4 * (s - 1) + m - 1)];
+      resume_turn = from->turn;
+      from.reset();
+    } else {
+      batch.resize(static_cast<std::size_t>(n));
+      for (std::int64_t i = 0; i < n; ++i) {
+        batch[static_cast<std::size_t>(i)] = grid.particle(first + i);
+        dynap_start(st, batch[static_cast<std::size_t>(i)]);
+      }
+    }
+    const std::int64_t tenth = std::max<std::int64_t>(1, o.turns / 10);
+    tracker.track(
+        batch,
+        [&](std::int64_t t) {
+          if (one_batch && !o.quiet && t % tenth == 0 && t < o.turns)
+            say("diff2wirenew: dynap: turn " + std::to_string(t) + " of " +
+                std::to_string(o.turns) + "\n");
+          // SIGPIPE only loses the summary's copy on standard output
+          const int sig = stop_signal() == SIGPIPE ? 0 : stop_signal();
+          const auto now = std::chrono::steady_clock::now();
+          if (sig == 0 && !(o.checkpoint_interval > 0.0 &&
+                            std::chrono::duration<double>(now - last_checkpoint).count() >=
+                                o.checkpoint_interval))
+            return;
+          DynapCheckpoint c;
+          c.seq = ++seq;
+          c.first = first;
+          c.turn = t;
+          c.lost = tally.lost;
+          c.with_index = tally.with_index;
+          c.chaotic = tally.chaotic;
+          c.min_lost_amp = tally.min_lost_amp;
+          c.first_lost = tally.first_lost;
+          particles->sync();
+          c.rows_size = particles->size();
+          c.rows_hash = particles->hash();
+          if (tbt) {
+            tbt->sync();
+            c.tbt_size = tbt->size();
+            c.tbt_hash = tbt->hash();
+          }
+          c.batch = batch;
+          c.slot_ids = tracker.slot_ids();
+          for (int s = 1; s <= st.np.npart; ++s)
+            for (int m = 1; m <= 4; ++m) c.coords.push_back(st.coord.coord(s, m));
+          c.npart = st.np.npart;
+          c.nlost = st.np.nlost;
+          c.signals = tracker.signals();
+          write_checkpoint(o.out, identity, c);
+          last_checkpoint = std::chrono::steady_clock::now();
+          if (sig != 0) {
+            particles->keep();
+            if (tbt) tbt->keep();
+            say("diff2wirenew: error: dynap: stopped by signal " + std::to_string(sig) +
+                " at turn " + std::to_string(t) + " of the batch from particle " +
+                std::to_string(first) + "; checkpoint written: go on with --resume\n");
+            throw textio::Exit{kExitSignal + sig};
+          }
+        },
+        resume_turn);
+
+    std::string rows;
+    for (const DynapParticle& p : batch) {
+      put_row(rows, p);
+      tally.add(grid, p.index, p.amplitude, p.lost, p.diffusion, o.threshold);
+      if (tbt && p.index < o.tbt)
+        put_tbt(*tbt, tracker, p, static_cast<std::size_t>(p.index - first), o);
+    }
+    particles->put(rows);
+    particles->flush();
+    if (!o.quiet) {
+      const double sec =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      say("diff2wirenew: dynap: " + std::to_string(first + n - lo) + " of " + std::to_string(hi - lo) +
+          " particles tracked, " + std::to_string(tally.lost) + " lost, " +
+          std::to_string(static_cast<long long>(sec)) + " s\n");
+    }
+  }
+
+  particles->commit();
+  if (tbt) tbt->commit();
+  std::string summary;
+  if (o.shards > 0) {
+    ResultFile shard(o.out, kShardFile);
+    shard.put(shard_text);
+    shard.commit();
+    summary = shard_text;
+  } else {
+    summary = write_summary(grid, tally, o);
+  }
+  remove_checkpoints(o.out);
   return summary;
 }
 
@@ -268,6 +534,20 @@ int dynap_main(int argc, char** argv) {
   textio::Options options;
   options.stdout_fd = devnull;
   options.getenv = [](const char* name) { return std::getenv(name); };
+  if (!o.merge.empty()) {
+    if (devnull >= 0) ::close(devnull);
+    try {
+      bool complete = false;
+      const std::string summary = dynap_merge(o, complete);
+      ssize_t unused = ::write(1, summary.data(), summary.size());
+      (void)unused;
+      return complete ? 0 : 1;
+    } catch (const DynapIoError& e) {
+      say(std::string("diff2wirenew: error: dynap: ") + e.what() + "\n");
+      return 1;
+    }
+  }
+  catch_stop_signals();
   auto st = std::make_unique<State>();
   int status = 0;
   {
@@ -279,12 +559,16 @@ int dynap_main(int argc, char** argv) {
       read_machine(*st, io, false);
       if (st->readin2.itrip == 1) tripletin(*st, io);
       FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), o.threads, errf_mode);
-      const std::string summary = dynap_study(*st, io, o, turner);
+      const std::string summary =
+          dynap_study(*st, io, o, turner, dynap_identity(o, static_cast<int>(errf_mode)));
       io.finish();
       ssize_t unused = ::write(1, summary.data(), summary.size());
       (void)unused;
     } catch (const textio::Exit& e) {
       status = e.status;
+    } catch (const DynapResumeError& e) {
+      error(io, std::string("dynap: ") + e.what());
+      status = kExitRefused;
     } catch (const DynapIoError& e) {
       error(io, std::string("dynap: ") + e.what());
       status = 1;

@@ -17,6 +17,14 @@ int dynap_main(int argc, char** argv);
 // The study on a state whose set-up has been read: tracks the grid, writes
 // the result files and returns the summary text (also written to
 // dynap_summary.txt). Throws DynapIoError when a result cannot be written.
-std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner);
+// `identity` marks its checkpoints (dynap_identity()).
+std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner,
+                        std::uint64_t identity = 0);
+
+// Merges the shards' folders (o.merge, shard 1 first) into the results of
+// the study in one go, byte for byte; `complete` false when a shard is
+// missing or damaged (each named on standard error): then only a summary
+// that says so is written. Returns the summary text.
+std::string dynap_merge(const DynapOptions& o, bool& complete);
 
 }  // namespace bbtrack

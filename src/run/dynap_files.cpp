@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -31,6 +32,41 @@ ResultFile::ResultFile(const std::string& dir, const std::string& name)
   if (fd_ < 0) fail("create", tmp_);
 }
 
+ResultFile::ResultFile(const std::string& dir, const std::string& name, std::uint64_t size,
+                       std::uint64_t hash)
+    : dir_(dir), name_(name), tmp_(path_of(dir, "." + name + ".partial")) {
+  fd_ = ::open(tmp_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (fd_ < 0) fail("resume from", tmp_);
+  std::string b(1 << 16, '\0');
+  while (size_ < size) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(b.size(), size - size_));
+    const ssize_t n = ::read(fd_, b.data(), want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    hash_ = fnv1a(hash_, std::string_view(b.data(), static_cast<std::size_t>(n)));
+    size_ += static_cast<std::uint64_t>(n);
+  }
+  if (size_ != size || hash_ != hash) {
+    ::close(fd_);
+    fd_ = -1;
+    throw DynapIoError(tmp_ + " is not the one the checkpoint was taken with");
+  }
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0 ||
+      ::lseek(fd_, static_cast<off_t>(size), SEEK_SET) < 0)
+    fail("resume from", tmp_);
+}
+
+void ResultFile::sync() {
+  flush();
+  if (::fsync(fd_) != 0) fail("write", tmp_);
+}
+
+void ResultFile::keep() {
+  flush();
+  ::close(fd_);
+  fd_ = -1;
+}
+
 ResultFile::~ResultFile() {
   if (fd_ >= 0) {
     ::close(fd_);
@@ -40,6 +76,8 @@ ResultFile::~ResultFile() {
 
 void ResultFile::put(std::string_view text) {
   buf_ += text;
+  size_ += text.size();
+  hash_ = fnv1a(hash_, text);
   if (buf_.size() >= kFlushBytes) flush();
 }
 

@@ -4,6 +4,7 @@
 // is ever written through a link.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -15,9 +16,22 @@ struct DynapIoError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// FNV-1a, 64 bits, over bytes: the checksum of checkpoints and of the
+// rows a checkpoint vouches for.
+inline constexpr std::uint64_t kFnvBasis = 14695981039346656037ull;
+inline std::uint64_t fnv1a(std::uint64_t h, std::string_view bytes) {
+  for (const unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
 class ResultFile {
  public:
   ResultFile(const std::string& dir, const std::string& name);
+  // Takes up the temporary file a stopped study left, cut back to its
+  // first `size` bytes, whose FNV-1a hash must be `hash`; throws
+  // DynapIoError when it is missing, shorter or other.
+  ResultFile(const std::string& dir, const std::string& name, std::uint64_t size,
+             std::uint64_t hash);
   ~ResultFile();  // removes the temporary file unless committed
   ResultFile(const ResultFile&) = delete;
   ResultFile& operator=(const ResultFile&) = delete;
@@ -27,11 +41,18 @@ class ResultFile {
   void flush();
   // Flushes, closes and renames the file to its name.
   void commit();
+  // Flushes and forces to disk; the bytes written so far and their hash.
+  void sync();
+  std::uint64_t size() const { return size_; }
+  std::uint64_t hash() const { return hash_; }
+  // Closes and keeps the temporary file (for a study that resumes).
+  void keep();
 
  private:
   std::string dir_, name_, tmp_;
   std::string buf_;
   int fd_ = -1;
+  std::uint64_t size_ = 0, hash_ = kFnvBasis;
 };
 
 // The results folder, created when missing (one level).

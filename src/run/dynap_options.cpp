@@ -46,6 +46,21 @@ Options:
                      else one per processor)
   --tbt N            also write the turn-by-turn record of the first N
                      particles over the two windows (dynap_tbt.csv)
+  --shard I/N        track only share I of N of the grid (contiguous ranges
+                     of particles) and write its rows and dynap_shard.txt;
+                     the shards are merged with --merge
+  --merge DIR        (once per shard, in order 1..N, with the options of the
+                     shards) merge the shards' folders into the results of
+                     the study in one go; reads no input file. A missing or
+                     failed shard is named and the summary says incomplete
+  --checkpoint-interval S
+                     seconds of wall time between checkpoints of the study
+                     (default 300; 0: only when stopped by a signal). A
+                     stop signal (SIGTERM, SIGINT, SIGHUP, SIGXCPU) writes
+                     one and ends the study with status 128 + the signal
+  --resume           go on from the newest valid checkpoint in the results
+                     folder, with the same bits as a study never stopped
+                     (exit status 2 when there is none)
   --quiet            no progress lines on standard error
   -h, --help         show this text and end
 
@@ -93,7 +108,30 @@ constexpr std::int64_t kMaxWindow = std::int64_t{1} << 22;
 // summary are held in memory (a few bytes each).
 constexpr double kMaxParticles = 1e9;
 
+// Shards beyond this would be smaller than a batch of any real study.
+constexpr int kMaxShards = 100000;
+
+void put_num(std::string& out, double v) {
+  char b[32];
+  const auto r = std::to_chars(b, b + sizeof b, v);
+  out.append(b, r.ptr);
+}
+
 }  // namespace
+
+std::string DynapOptions::identity() const {
+  std::string s = "amplitudes ";
+  put_num(s, amp_from);
+  s += ':';
+  put_num(s, amp_to);
+  s += ':';
+  put_num(s, amp_step);
+  s += grid_xy ? " grid xy" : " angles " + std::to_string(angles);
+  s += " turns " + std::to_string(turns) + " window " + std::to_string(window) + " aperture ";
+  put_num(s, aperture);
+  s += " tbt " + std::to_string(tbt);
+  return s;
+}
 
 std::vector<double> DynapOptions::amplitudes() const {
   std::vector<double> a;
@@ -112,6 +150,10 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
     }
     if (a == "--quiet") {
       o.quiet = true;
+      continue;
+    }
+    if (a == "--resume") {
+      o.resume = true;
       continue;
     }
     if (a.size() < 2 || a.substr(0, 2) != "--")
@@ -142,6 +184,18 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
       o.out = v;
     } else if (a == "--threads") {
       if (!number(v, o.threads) || o.threads < 1) return refuse(bad + ": a whole number >= 1");
+    } else if (a == "--shard") {
+      const auto slash = v.find('/');
+      if (slash == std::string_view::npos || !number(v.substr(0, slash), o.shard) ||
+          !number(v.substr(slash + 1), o.shards) || o.shards < 1 || o.shards > kMaxShards ||
+          o.shard < 1 || o.shard > o.shards)
+        return refuse(bad + ": I/N with 1 <= I <= N <= " + std::to_string(kMaxShards));
+    } else if (a == "--checkpoint-interval") {
+      if (!number(v, o.checkpoint_interval) || o.checkpoint_interval < 0.0)
+        return refuse(bad + ": seconds >= 0");
+    } else if (a == "--merge") {
+      if (v.empty()) return refuse(bad + ": a shard's folder");
+      o.merge.emplace_back(v);
     } else if (a == "--tbt") {
       if (!number(v, o.tbt) || o.tbt < 0) return refuse(bad + ": a whole number >= 0");
     } else {
@@ -155,6 +209,10 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
   const double count = o.grid_xy ? namp * namp : namp * o.angles;
   if (count > kMaxParticles) return refuse("more than 1e9 particles in the grid");
   if (o.tbt > 0 && o.window == 0) return refuse("--tbt needs a frequency-map window");
+  if (o.shards > 0 && !o.merge.empty()) return refuse("--shard and --merge exclude each other");
+  if (o.resume && !o.merge.empty()) return refuse("--resume and --merge exclude each other");
+  if (o.merge.size() > static_cast<std::size_t>(kMaxShards))
+    return refuse("more than " + std::to_string(kMaxShards) + " shards to merge");
   return -1;
 }
 

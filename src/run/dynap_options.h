@@ -20,6 +20,14 @@ struct DynapOptions {
   int threads = 0;                // 0: OpenMP's default
   std::int64_t tbt = 0;           // particles whose turn-by-turn record is written
   bool quiet = false;             // no progress lines
+  int shard = 0, shards = 0;      // --shard i/n: this run tracks share i of n (0: all)
+  std::vector<std::string> merge; // --merge DIR, once per shard in order: merge them
+  double checkpoint_interval = 300.0;  // seconds of wall time between checkpoints; 0: none
+  bool resume = false;                 // go on from the newest valid checkpoint
+
+  // The options that decide the particles' results, as one line: shards
+  // of one study carry the same.
+  std::string identity() const;
 
   // The amplitudes FROM, FROM + STEP, ... up to TO (with a margin for the
   // rounding of the steps).

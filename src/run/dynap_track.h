@@ -41,10 +41,12 @@ class DynapTracker {
 
   // Tracks the particles (at most kDynapBatch) and fills their results.
   // progress(turn) is called after every turn with the batch's turn.
+  // from > 0: the batch resumes after turn `from`, its records, slots and
+  // signals restored as a checkpoint holds them (state()).
   template <class Progress>
-  void track(std::span<DynapParticle> batch, Progress&& progress) {
-    begin(batch);
-    for (std::int64_t t = 1; t <= turns_ && st_.np.npart > 0; ++t) {
+  void track(std::span<DynapParticle> batch, Progress&& progress, std::int64_t from = 0) {
+    if (from == 0) begin(batch);
+    for (std::int64_t t = from + 1; t <= turns_ && st_.np.npart > 0; ++t) {
       step(batch, t);
       progress(t);
     }
@@ -55,6 +57,12 @@ class DynapTracker {
   // w (0, 1) of batch particle i, in beam sizes; valid after track() for
   // the turns the particle survived.
   std::span<const std::complex<double>> signal(std::size_t i, int w, int plane) const;
+
+  // What a checkpoint keeps of a batch between turns, besides its records
+  // and the coordinates of the state's slots: the batch particle of each
+  // slot and the recorded signals.
+  std::vector<int>& slot_ids() { return id_; }
+  std::vector<std::complex<double>>& signals() { return sig_; }
 
   // Bytes of signal memory per particle.
   static std::size_t bytes_per_particle(std::int64_t window);

@@ -71,3 +71,132 @@ def test_scan_collects_the_aperture_and_chaotic_share(study, tmp_path):
         summary = dynap.read_summary(os.path.join(root, r["folder"], dynap.SUMMARY))
         for c in dynap.SCAN_COLUMNS:
             assert float(r[c]) == summary[c] and math.isfinite(float(r[c]))
+
+
+SHARDED = ["--amplitudes", "2:8:3", "--angles", "3", "--turns", "240", "--window", "100",
+           "--tbt", "2", "--quiet"]
+SHARD_FILES = (dynap.PARTICLES, dynap.ANGLES, dynap.SUMMARY, dynap.TBT)
+
+
+def one_go(tmp_path):
+    """The binary and the result files of the sharded study run in one go."""
+    exe = binary_path()
+    if not os.access(exe, os.X_OK):
+        pytest.skip("tracker binary %s not found" % exe)
+    one = tmp_path / "one"
+    shutil.copytree(EXAMPLE, one)
+    env = dict(os.environ, OMP_NUM_THREADS="1")
+    proc = subprocess.run([exe, "dynap", "--out", "res"] + SHARDED, cwd=one, env=env,
+                          capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    return exe, {f: (one / "res" / f).read_bytes() for f in SHARD_FILES}
+
+
+def test_shards_merged_by_bbscan_are_the_study_in_one_go(tmp_path, capsys):
+    exe, want = one_go(tmp_path)
+    opts, files = SHARDED, SHARD_FILES
+    for n in (1, 3, 7):
+        root = str(tmp_path / ("scan%d" % n))
+        assert scan.main(["run", EXAMPLE, root, "--shards", str(n), "--workers", "2",
+                          "--binary", exe, "--dynap=" + " ".join(opts)]) == 0
+        merged = os.path.join(root, scan.MERGED)
+        assert {f: open(os.path.join(merged, f), "rb").read() for f in files} == want, n
+    # a shard whose result is gone: named, and no aperture of part of the grid
+    os.remove(os.path.join(root, "points", "shard=2", "dynap_shard.txt"))
+    capsys.readouterr()
+    assert scan.main(["collect", root]) == 1
+    assert "shard 2/7" in capsys.readouterr().err
+    summary = dynap.read_summary(os.path.join(merged, dynap.SUMMARY))
+    assert summary["complete"] == 0 and summary["shards_missing"] == 1
+    assert "da_min" not in summary
+    assert sorted(os.listdir(merged)) == [dynap.SUMMARY]
+
+
+def test_resume_after_kills_gives_the_same_bytes_and_bad_checkpoints_are_refused(tmp_path):
+    import hashlib
+    import random
+    import signal
+    import time
+
+    exe = binary_path()
+    if not os.access(exe, os.X_OK):
+        pytest.skip("tracker binary %s not found" % exe)
+    work = tmp_path / "ring"
+    shutil.copytree(EXAMPLE, work)
+    opts = ["dynap", "--amplitudes", "2:14:2", "--angles", "3", "--turns", "30000",
+            "--window", "1024", "--tbt", "2", "--quiet", "--checkpoint-interval", "0.02"]
+    files = (dynap.PARTICLES, dynap.ANGLES, dynap.SUMMARY, dynap.TBT)
+    rng = random.Random(27)
+
+    def run(out, env, extra=(), kill_after=None, sig=signal.SIGKILL):
+        proc = subprocess.Popen([exe] + opts + ["--out", out] + list(extra), cwd=work, env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if kill_after is not None:
+            time.sleep(kill_after)
+            proc.send_signal(sig)
+        err = proc.communicate(timeout=300)[1]
+        return proc.returncode, err
+
+    def digests(out):
+        return {f: hashlib.sha256((work / out / f).read_bytes()).hexdigest() for f in files}
+
+    def checkpoints(out):
+        return sorted((work / out).glob(".dynap_checkpoint.[01]"), key=os.path.getmtime)
+
+    for threads in ("1", "2"):
+        for errf in ("exact", "fast"):
+            env = dict(os.environ, OMP_NUM_THREADS=threads, BBTRACK_ERRF=errf,
+                       OMP_WAIT_POLICY="passive")
+            ref = "ref%s%s" % (threads, errf)
+            start = time.monotonic()
+            assert run(ref, env)[0] == 0
+            length = time.monotonic() - start
+            out, resumed = "cut%s%s" % (threads, errf), 0
+            for _ in range(3):
+                extra = ["--resume"] if checkpoints(out) else []
+                resumed += bool(extra)
+                run(out, env, extra, kill_after=rng.uniform(0.1, 0.3) * length)
+            assert run(out, env, ["--resume"] if checkpoints(out) else [])[0] == 0
+            assert resumed >= 1 and digests(out) == digests(ref), (threads, errf)
+            assert not checkpoints(out)
+
+    # a study stopped by SIGTERM keeps both checkpoints; each damage is caught
+    rc, err = run("stop", env, kill_after=0.3 * length, sig=signal.SIGTERM)
+    assert rc == 128 + signal.SIGTERM and "--resume" in err and len(checkpoints("stop")) == 2
+    shutil.copytree(work / "stop", work / "saved")
+
+    def restored():
+        shutil.rmtree(work / "stop")
+        shutil.copytree(work / "saved", work / "stop")
+        return checkpoints("stop")
+
+    older, newer = restored()
+    size = os.path.getsize(newer)
+    with open(newer, "r+b") as fh:
+        fh.truncate(rng.randrange(size))
+    assert run("stop", env, ["--resume"])[0] == 0 and digests("stop") == digests(ref)
+    restored()
+    for target in (older, newer):
+        with open(target, "r+b") as fh:
+            at = rng.randrange(size)
+            fh.seek(at)
+            byte = fh.read(1)
+            fh.seek(at)
+            fh.write(bytes([byte[0] ^ 0x10]))
+    rc, err = run("stop", env, ["--resume"])
+    assert rc == 2 and ("damaged" in err or "torn" in err) and not (work / "stop" / dynap.SUMMARY).exists()
+    restored()
+    rc, err = run("stop", env, ["--resume", "--threshold", "-4"])
+    assert rc == 2 and "another study" in err and not (work / "stop" / dynap.SUMMARY).exists()
+
+
+def test_shards_run_as_a_slurm_array_merge_to_the_study_in_one_go(tmp_path, slurm, monkeypatch):
+    exe, want = one_go(tmp_path)
+    for k, v in slurm.env.items():
+        monkeypatch.setenv(k, v)
+    for n in (3, 7):
+        root = str(tmp_path / ("scan%d" % n))
+        assert scan.main(["run", EXAMPLE, root, "--shards", str(n), "--backend", "slurm",
+                          "--binary", exe, "--dynap=" + " ".join(SHARDED)]) == 0
+        merged = os.path.join(root, scan.MERGED)
+        assert {f: open(os.path.join(merged, f), "rb").read() for f in SHARD_FILES} == want

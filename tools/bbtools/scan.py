@@ -157,6 +157,11 @@ def point_name(point):
 
 # ---------------------------------------------------------------- the scan
 
+# The grid name of a study split into shards (bbscan run --shards N), and
+# the folder of the merged results.
+SHARD = "shard"
+MERGED = "merged"
+
 RUN_POINT = """#!/bin/sh
 # Runs the tracker in the folder given as argument. The exit status is kept
 # in the file exit_status, written only once the tracker has ended; while it
@@ -175,7 +180,8 @@ echo "$(hostname | cut -d. -f1) $$" > %(marker)s
     n=$(( (n + 1) %% %(beat)d )); sleep 1
   done ) &
 beat=$!
-OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s%(study)s > stdout.txt 2> stderr.txt &
+# a shard of a study has its share in the file shard_arg (--shard I/N)
+OMP_NUM_THREADS="${OMP_NUM_THREADS:-1}" %(binary)s%(study)s $(cat shard_arg 2>/dev/null) > stdout.txt 2> stderr.txt &
 pid=$!
 stop() { [ -n "${SLURM_JOB_ID:-}" ] || kill -TERM "$pid" 2>/dev/null; }
 trap stop TERM INT HUP
@@ -387,7 +393,7 @@ class Scan:
             shutil.rmtree(folder)
         os.makedirs(folder)
         wire_values = {k: v for k, v in point.items() if wires.is_wire_name(k)}
-        run_values = {k: v for k, v in point.items() if k not in wire_values}
+        run_values = {k: v for k, v in point.items() if k not in wire_values and k != SHARD}
         edited = {"diff.input"} | {wires.file_of(k) for k in wire_values}
         for f in sorted(os.listdir(template)):
             src = os.path.join(template, f)
@@ -399,6 +405,9 @@ class Scan:
         for fname in sorted(edited - {"diff.input"}):
             wires.set_values(os.path.join(template, fname), os.path.join(folder, fname),
                              {k: v for k, v in wire_values.items() if wires.file_of(k) == fname})
+        if SHARD in point:
+            with open(os.path.join(folder, "shard_arg"), "w") as fh:
+                fh.write("--shard %s/%d\n" % (point[SHARD], self.shards()))
         with open(os.path.join(folder, "point.json"), "w") as fh:
             json.dump(point, fh)
 
@@ -413,6 +422,26 @@ class Scan:
                             "wrote; start a new scan in a new folder" % self.manifest) \
                 from None
         return data
+
+    def shards(self):
+        """The shard count of a study split into shards, 0 for a scan."""
+        grid = self.load()["grid"]
+        return len(grid[0][1]) if grid and grid[0][0] == SHARD else 0
+
+    def merge(self, log=None):
+        """Merges the shards of a split study into SCAN/merged with the
+        study's own merge (the same files as the study in one go); returns
+        its exit status (1: a shard missing or failed, named)."""
+        data = self.load()
+        out = os.path.join(self.root, MERGED)
+        folders = [self.folder(p) for p in self.points()]
+        cmd = [data["binary"]] + list(data["study"]) + ["--out", out]
+        for f in folders:
+            cmd += ["--merge", f]
+        proc = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, text=True)
+        (log or sys.stderr).write(proc.stderr)
+        return proc.returncode
 
     def folder(self, point):
         return os.path.join(self.points_dir, point_name(point))
@@ -769,7 +798,12 @@ def main(argv=None):
                         "of a run; results.csv then has the columns " +
                         ", ".join(dynap.SCAN_COLUMNS) + " of each point's dynap_summary.txt "
                         "(write it with '=': --dynap='--amplitudes 2:12:1 --angles 5')")
-    p = sub.add_parser("collect", help="write results.csv of a scan folder")
+    p.add_argument("--shards", type=_positive, metavar="N",
+                   help="with --dynap and no --set: run the one study split into N "
+                        "shards, one job each (points shard=1 ... shard=N); collect merges "
+                        "them into SCAN/merged, the same files as the study in one go")
+    p = sub.add_parser("collect", help="write results.csv of a scan folder (and merge "
+                       "the shards of a split study into SCAN/merged)")
     p.add_argument("scan", help="scan folder")
     p.add_argument("--plot", action="store_true", help="draw rates.png from results.csv")
     p = sub.add_parser("status", help="count the points by state (finished, refused, "
@@ -795,6 +829,10 @@ def main(argv=None):
             return 0
         if a.cmd == "run":
             grid = parse_grid(a.grid) if a.grid else None
+            if a.shards is not None:
+                if a.dynap is None or a.grid:
+                    raise ScanError("--shards splits one study: give --dynap and no --set")
+                grid = [(SHARD, [str(k) for k in range(1, a.shards + 1)])]
             if grid is None and not os.path.exists(scan.manifest):
                 parse_grid(a.grid)  # the message of an empty grid
             if a.backend != "local":
@@ -829,6 +867,10 @@ def main(argv=None):
                     sys.stderr.write("slurm: %s: %s\n" % (what, msg))
         rows, path = scan.collect()
         nbad = report(rows, scan.root)
+        if scan.shards():
+            if scan.merge():
+                nbad = nbad or 1
+            print("merged the shards into %s" % os.path.join(scan.root, MERGED))
         never = sum(r["state"] == "not run" for r in rows)
         if a.cmd == "run" and a.backend == "slurm" and never:
             sys.stderr.write("slurm: %d point(s) have no exit status: their tasks' logs are "
