@@ -134,17 +134,6 @@ void wire_kicks(const WireKick* w, int n, ParticleColumns c, int np) {
   }
 }
 
-// The thin multipoles of a point on the np particles of c.
-template <class V>
-void multipole_kicks(const MultipoleKick& m, ParticleColumns c, int np) {
-  for (int i = 0; i < np; i += V::kWidth) {
-    D<V> xp = V::load(c.xp + i), yp = V::load(c.yp + i);
-    multipole_kick<V>(m, V::load(c.x + i), V::load(c.y + i), xp, yp);
-    V::store(c.xp + i, xp);
-    V::store(c.yp + i, yp);
-  }
-}
-
 // The turn's tune-modulation rotation on the np particles of c.
 template <class V>
 void rotate_range(const TurnRotation r, ParticleColumns c, int np) {
@@ -167,6 +156,24 @@ void transport_range(const SectionMatrix m, ParticleColumns c, int np) {
   for (int i = 0; i < np; i += V::kWidth) {
     D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
     D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
+    transport<V>(m, x, xp, y, yp);
+    V::store(c.x + i, x);
+    V::store(c.xp + i, xp);
+    V::store(c.y + i, y);
+    V::store(c.yp + i, yp);
+  }
+}
+
+// The point's thin multipoles and then the section's matrix on the np
+// particles of c, in one pass: the kick stays in registers for the
+// transport.
+template <class V>
+void multipole_transport_range(const MultipoleKick& mk, const SectionMatrix m, ParticleColumns c,
+                               int np) {
+  for (int i = 0; i < np; i += V::kWidth) {
+    D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
+    D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
+    multipole_kick<V>(mk, x, y, xp, yp);
     transport<V>(m, x, xp, y, yp);
     V::store(c.x + i, x);
     V::store(c.xp + i, xp);
@@ -200,8 +207,10 @@ void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count,
       beam_beam_kick<V, K, kErrf>(p.enc, at, count, np, ws, W > 1 ? &ws->outer[k] : nullptr);
     if (p.nwire != 0) wire_kicks<V>(p.wire, p.nwire, at, np);
     // The point's thin multipoles, after its kicks and before its transport.
-    if (p.mult != nullptr) multipole_kicks<V>(*p.mult, at, np);
-    transport_range<V>(p.matrix, at, np);
+    if (p.mult != nullptr)
+      multipole_transport_range<V>(*p.mult, p.matrix, at, np);
+    else
+      transport_range<V>(p.matrix, at, np);
   }
   // The tune modulation at the observation point (the start of section 1,
   // where the particles are now), at the end of the turn.
