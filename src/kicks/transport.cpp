@@ -42,6 +42,7 @@ void track_turn(State& st, ErrfMode errf_mode) {
   const int n = st.np.npart;
   if (n <= 0) return;
   fill_kick0(st, errf_mode);
+  ++st.turn.n;
   TurnPlan plan;
   build_plan(st, plan);
   const LaneKernels& one = *lane_target(TurnPath::scalar).kernels;

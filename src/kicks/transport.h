@@ -25,9 +25,11 @@ void rotvorn(State& st, int k);
 // stops at the first match) and not the point without encounter.
 bool encounter_kicks(const State& st, int k);
 
-// One turn: for k = 1 .. 73 the kick of encounter k, unless k is excluded or
-// is the point without encounter, then the kicks of the wires at point k, then
-// always the transport of section k. The one-lane instance of the turn of
+// One turn, turn st.turn.n + 1 (the count advanced): for k = 1 .. 73 the
+// kick of encounter k, unless k is excluded or is the point without
+// encounter, then the kicks of the wires (with the turn's currents) and thin
+// multipoles at point k, then always the transport of section k; at the end
+// the turn's tune-modulation rotation. The one-lane instance of the turn of
 // every path (the scalar path of FastTurn).
 void track_turn(State& st, ErrfMode errf_mode = ErrfMode::exact);
 

@@ -35,10 +35,6 @@ void read_machine(State& st, textio::Io& io, bool write_image) {
   wiresin(st, io);
   multipolesin(st, io);
   modulationin(st, io);
-  if (st.multipoles.nmult > 0 || st.modulation.nterm > 0 || st.wires.nripple > 0)
-    warn(io,
-         "thin multipoles, tune modulation and wire ripple are read and echoed, but the "
-         "tracking of this build does not apply them yet");
 }
 
 void start_up(State& st, textio::Io& io) {

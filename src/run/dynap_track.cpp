@@ -61,6 +61,7 @@ void DynapTracker::begin(std::span<DynapParticle> batch) {
   }
   st_.np.npart = n;
   st_.np.nlost = 0;
+  st_.turn.n = 0;  // every batch starts on turn 1: the same ripple and modulation
   sig_.assign(batch.size() * kSignals * static_cast<std::size_t>(window_), cplx(0.0, 0.0));
   for (DynapParticle& p : batch) {
     p.turns = turns_;

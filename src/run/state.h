@@ -232,6 +232,14 @@ struct Modulation {
   ModulationTerm term[kMaxModulationTerms];
 };
 
+// The turn count of the tracking: the number of the turn last tracked (0
+// before the first). The ripple of the wires and the modulation of the tunes
+// depend on it; FastTurn::turn and track_turn advance it, a study that
+// starts its particles afresh sets it back to 0.
+struct TurnCount {
+  int32 n;
+};
+
 struct State {
   Readin1 readin1{};
   Readin2 readin2{};
@@ -268,6 +276,7 @@ struct State {
   Wires wires{};
   Multipoles multipoles{};
   Modulation modulation{};
+  TurnCount turn{};
 };
 
 }  // namespace bbtrack

@@ -1,5 +1,6 @@
 // The study run `diff2wirenew dynap`: in a linear ring every particle's
-// refined tunes are the lattice tunes; its results are the same on every
+// refined tunes are the lattice tunes, and with a thin quadrupole those of
+// the one-turn matrix with it; its results are the same on every
 // path and thread count; it writes only its own files and prints only its
 // summary; a wrong option is refused.
 #include <gtest/gtest.h>
@@ -81,6 +82,35 @@ TEST(Dynap, LinearRingGivesTheLatticeTunes) {
     for (const char* q : {"qx1", "qx2"}) EXPECT_NEAR(std::stod(r.at(q)), 0.69, 1e-9) << q;
     for (const char* q : {"qy1", "qy2"}) EXPECT_NEAR(std::stod(r.at(q)), 0.72, 1e-9) << q;
     EXPECT_LT(std::stod(r.at("diffusion")), -9.0);
+  }
+}
+
+TEST(Dynap, ThinQuadrupoleMovesTheTunesAsTheOneTurnMatrix) {
+  // The linear ring of rotations (alpha 0, the same beta everywhere) with a
+  // thin quadrupole at point 30: the one-turn matrix's trace is
+  // 2 cos mu - k beta sin mu, k = K1L in x and -K1L in y.
+  const double pi = 4.0 * std::atan(1.0), k1l = 1.0e-3, betx = 120.0, bety = 80.0;
+  Inputs in;
+  in["diff.input"] = DiffInput().text();
+  in["Matrices.dat"] = ring_matrices(64.69, 59.72, betx, bety);
+  in["Sigmas.dat"] = uniform_sigmas(0.02, 0.02, 0.0, 0.0);
+  in["excluded.dat"] = exclude_all_but({});
+  in["multipoles.dat"] = "30 1 1.0e-3 0\n";  // k1l
+  auto tune = [&](double q, double k, double beta) {
+    const double mu = 2 * pi * q;
+    const double c = (2 * std::cos(mu) - k * beta * std::sin(mu)) / 2;
+    return 1.0 - std::acos(c) / (2 * pi);  // both fractional tunes above 1/2
+  };
+  const double qx = tune(0.69, k1l, betx), qy = tune(0.72, -k1l, bety);
+  ASSERT_GT(qx - 0.69, 5e-3);
+  ASSERT_LT(qy - 0.72, -3e-3);
+  const Study s = study(in, {"--amplitudes", "1:3:2", "--angles", "2", "--turns", "2048"});
+  ASSERT_EQ(s.run.status, 0) << s.run.err;
+  const auto rows = csv(s.files.at("dynap.csv"));
+  ASSERT_EQ(rows.size(), 4u);
+  for (const auto& r : rows) {
+    for (const char* q : {"qx1", "qx2"}) EXPECT_NEAR(std::stod(r.at(q)), qx, 1e-9) << q;
+    for (const char* q : {"qy1", "qy2"}) EXPECT_NEAR(std::stod(r.at(q)), qy, 1e-9) << q;
   }
 }
 

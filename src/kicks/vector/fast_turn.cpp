@@ -46,8 +46,9 @@ void FastTurn::turn(State& st) {
   // The reference-orbit kicks first, in one thread, as the first kick of
   // each encounter would compute them; the kernels only read them.
   fill_kick0(st, errf_mode_);
+  ++st.turn.n;
   // The ring's plan once per run (per state); every turn only the parts
-  // that kick0 holds.
+  // that kick0 and the turn's number hold.
   if (planned_for_ != &st) {
     build_plan(st, plan_);
     planned_for_ = &st;

@@ -24,8 +24,9 @@ namespace bbtrack {
 // started by the constructor, and their shares of the particles follow the
 // time each took in the turn before (thread_split.h). The plan of the ring
 // is made at the first turn of a state and kept for its later turns, as the
-// ring does not change during a run; only the reference-orbit kicks are
-// read again every turn.
+// ring does not change during a run; only the reference-orbit kicks, the
+// wires' currents and the tunes' modulation of turn st.turn.n (which turn()
+// advances first) are made again every turn.
 class FastTurn {
  public:
   // threads: the number of threads of a turn, 0 for OpenMP's default

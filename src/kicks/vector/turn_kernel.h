@@ -1,7 +1,9 @@
 // The turn of a range of particles, one particle per lane of the lane type:
 // section by section, the beam-beam kick of the encounter, the kicks of the
-// point's wires and the section's matrix (kicks/kick_lanes.h), all of them
-// on every particle of the range before the next. The one-lane instance is
+// point's wires and thin multipoles and the section's matrix
+// (kicks/kick_lanes.h, kicks/multipole.h), all of them on every particle of
+// the range before the next; at the end of the turn the tune modulation's
+// rotation (kicks/modulation.h). The one-lane instance is
 // the scalar path (track_turn, BBTRACK_SCALAR=1) and works on the
 // coordinates in place; the register instances keep the range's
 // coordinates in the thread's workspace through the turn, and in the exact
@@ -14,6 +16,8 @@
 
 #include "kicks/kick_lanes.h"
 #include "kicks/lanes/lane.h"
+#include "kicks/modulation.h"
+#include "kicks/multipole.h"
 #include "kicks/vector/lane_kernels.h"
 #include "kicks/vector/lane_schedule.h"
 #include "kicks/vector/turn_plan.h"
@@ -130,6 +134,20 @@ void wire_kicks(const WireKick* w, int n, ParticleColumns c, int np) {
   }
 }
 
+// The turn's tune-modulation rotation on the np particles of c.
+template <class V>
+void rotate_range(const TurnRotation r, ParticleColumns c, int np) {
+  for (int i = 0; i < np; i += V::kWidth) {
+    D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
+    D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
+    modulation_rotate<V>(r, x, xp, y, yp);
+    V::store(c.x + i, x);
+    V::store(c.xp + i, xp);
+    V::store(c.y + i, y);
+    V::store(c.yp + i, yp);
+  }
+}
+
 // The section's matrix on the np particles of c. The matrix and the
 // columns by value: no store to a column can change them, so they stay in
 // registers.
@@ -138,6 +156,24 @@ void transport_range(const SectionMatrix m, ParticleColumns c, int np) {
   for (int i = 0; i < np; i += V::kWidth) {
     D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
     D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
+    transport<V>(m, x, xp, y, yp);
+    V::store(c.x + i, x);
+    V::store(c.xp + i, xp);
+    V::store(c.y + i, y);
+    V::store(c.yp + i, yp);
+  }
+}
+
+// The point's thin multipoles and then the section's matrix on the np
+// particles of c, in one pass: the kick stays in registers for the
+// transport.
+template <class V>
+void multipole_transport_range(const MultipoleKick& mk, const SectionMatrix m, ParticleColumns c,
+                               int np) {
+  for (int i = 0; i < np; i += V::kWidth) {
+    D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
+    D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
+    multipole_kick<V>(mk, x, y, xp, yp);
     transport<V>(m, x, xp, y, yp);
     V::store(c.x + i, x);
     V::store(c.xp + i, xp);
@@ -170,13 +206,15 @@ void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count,
     if (p.kick)
       beam_beam_kick<V, K, kErrf>(p.enc, at, count, np, ws, W > 1 ? &ws->outer[k] : nullptr);
     if (p.nwire != 0) wire_kicks<V>(p.wire, p.nwire, at, np);
-    // Thin elements of the section act here, after the point's kicks and
-    // before its transport: their constants in SectionPlan, their kick
-    // written over lanes in kicks/kick_lanes.h.
-    transport_range<V>(p.matrix, at, np);
+    // The point's thin multipoles, after its kicks and before its transport.
+    if (p.mult != nullptr)
+      multipole_transport_range<V>(*p.mult, p.matrix, at, np);
+    else
+      transport_range<V>(p.matrix, at, np);
   }
-  // Elements acting once per turn at the observation point (the start of
-  // section 1, where the particles are now) act here.
+  // The tune modulation at the observation point (the start of section 1,
+  // where the particles are now), at the end of the turn.
+  if (plan.rotate) rotate_range<V>(plan.rot, at, np);
   if constexpr (W > 1) {
     const double* const col[4] = {at.x, at.xp, at.y, at.yp};
     for (int m = 0; m < 4; ++m)

@@ -2,6 +2,7 @@
 
 #include "kicks/encounter.h"
 #include "kicks/errf_fast.h"
+#include "kicks/modulation.h"
 #include "kicks/transport.h"
 #include "run/state.h"
 
@@ -9,20 +10,27 @@ namespace bbtrack {
 
 // What one section does to every particle, with everything that depends only
 // on the ring worked out once: whether its encounter kicks, the encounter
-// model, its wires and its matrix. Thin elements that a section gains (they
-// act after the point's beam-beam kick and wires, before the transport) get
-// their constants here, made in plan_section.
+// model, its wires, its thin multipoles (after the wires, before the
+// transport) and its matrix.
 struct SectionPlan {
   bool kick;  // the encounter kicks (not excluded, not the point without encounter)
   Encounter enc;
-  // The wires of the point, in their order (st.wires.w, read only).
+  // The wires of the point, in their order: st.wires.w, or the turn's
+  // records in TurnPlan::wire when a current ripples (read only).
   int nwire;
   const WireKick* wire;
+  const MultipoleKick* mult;  // the point's multipoles (st.multipoles), nullptr without
   SectionMatrix matrix;
 };
 
+// The plan of one turn: the sections, and what changes from turn to turn,
+// made once per turn for all particles.
 struct TurnPlan {
   SectionPlan sec[kSections];  // sec[k - 1] for section k
+  int32 turn;                  // the turn planned (st.turn.n)
+  bool rotate;                 // the tunes are modulated: rot acts at the end of the turn
+  TurnRotation rot;
+  WireKick wire[kMaxWires];    // the wires' records of the turn, when a current ripples
 };
 
 // The four coordinate columns of the particle slots; index 0 is slot 1.
@@ -47,8 +55,10 @@ SectionPlan plan_section(const State& st, int k);
 void build_plan(const State& st, TurnPlan& plan);
 
 // The parts of a plan that can change between turns of a run: the
-// reference-orbit kicks fk1, fk2 from kick0 (the ring itself, its matrices,
-// encounters, exclusions and factor, is fixed once the run has started).
+// reference-orbit kicks fk1, fk2 from kick0, and for turn st.turn.n the
+// wires' currents (ripple) and the tunes' modulation (the ring itself, its
+// matrices, encounters, exclusions, multipoles and factor, is fixed once
+// the run has started).
 void refresh_plan(const State& st, TurnPlan& plan);
 
 }  // namespace bbtrack
