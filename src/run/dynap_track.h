@@ -45,7 +45,10 @@ class DynapTracker {
   // signals restored as a checkpoint holds them (state()).
   template <class Progress>
   void track(std::span<DynapParticle> batch, Progress&& progress, std::int64_t from = 0) {
-    if (from == 0) begin(batch);
+    if (from == 0)
+      begin(batch);
+    else
+      st_.turn.n = static_cast<int32>(from);  // the ripple and modulation of the turns to come
     for (std::int64_t t = from + 1; t <= turns_ && st_.np.npart > 0; ++t) {
       step(batch, t);
       progress(t);

@@ -123,6 +123,9 @@ def test_resume_after_kills_gives_the_same_bytes_and_bad_checkpoints_are_refused
         pytest.skip("tracker binary %s not found" % exe)
     work = tmp_path / "ring"
     shutil.copytree(EXAMPLE, work)
+    # A tune modulation makes every turn's map depend on the turn number,
+    # which a resumed batch must take up where it stopped.
+    (work / "modulation.dat").write_text("x 0.001 50 0.3\n")
     opts = ["dynap", "--amplitudes", "2:14:2", "--angles", "3", "--turns", "30000",
             "--window", "1024", "--tbt", "2", "--quiet", "--checkpoint-interval", "0.02"]
     files = (dynap.PARTICLES, dynap.ANGLES, dynap.SUMMARY, dynap.TBT)

@@ -798,7 +798,7 @@ def main(argv=None):
                         "of a run; results.csv then has the columns " +
                         ", ".join(dynap.SCAN_COLUMNS) + " of each point's dynap_summary.txt "
                         "(write it with '=': --dynap='--amplitudes 2:12:1 --angles 5')")
-    p.add_argument("--shards", type=_positive, metavar="N",
+    p.add_argument("--shards", type=argtypes.positive_int, metavar="N",
                    help="with --dynap and no --set: run the one study split into N "
                         "shards, one job each (points shard=1 ... shard=N); collect merges "
                         "them into SCAN/merged, the same files as the study in one go")
