@@ -37,7 +37,6 @@ void warn_excluded(const State& st, textio::Io& io) {
   }
 }
 
-
 using Mat6 = double[6][6];
 
 constexpr auto kMatrixRow = textio::fixed_format<"(6(1X,E12.5))">;
@@ -70,15 +69,43 @@ void check_sigmas_record(textio::Io& io, int k, std::int32_t point, double sx, d
                          bool& misnumbered) {
   const std::string rec = "Sigmas.dat: the record for encounter " + num(int32{k});
   if (!(sx > 0.0) || !(sy > 0.0))
-    refuse(io, rec + " (point " + num(point) + ") has the beam size " +
-                   num(!(sx > 0.0) ? sx : sy) + (!(sx > 0.0) ? " (x)" : " (y)") +
-                   "; accepted: a size > 0 (mm)");
+    refuse(io, rec + " (point " + num(point) + ") has the beam size " + num(!(sx > 0.0) ? sx : sy) +
+                   (!(sx > 0.0) ? " (x)" : " (y)") + "; accepted: a size > 0 (mm)");
   const int place = k < 25 ? k : k - 1;
   if (point != k && point != place && !misnumbered) {
     misnumbered = true;
     warn(io, rec + " carries point number " + num(point) +
                  ": a missing or extra line shifts every later encounter");
   }
+}
+
+// Lines of an input past what the ring reads: the reader stops at the 73rd
+// block of Matrices.dat and the 72nd record of Sigmas.dat, so a file with
+// more belongs to another ring, or has a line too many that shifted every
+// later one. counted: the lines that begin with a letter (the block
+// headers), or every non-blank line.
+enum class LineCount { headers, nonblank };
+
+int count_lines(textio::Io& io, const char* name, LineCount counted) {
+  std::ifstream in(io.path(name));
+  std::string line;
+  int n = 0;
+  while (std::getline(in, line)) {
+    const std::size_t at = line.find_first_not_of(" \t\r");
+    if (at == std::string::npos) continue;
+    const char c = line[at];
+    if (counted == LineCount::nonblank || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) ++n;
+  }
+  return n;
+}
+
+void check_extra_lines(textio::Io& io, const char* name, LineCount counted, int expected,
+                       const char* what) {
+  const int n = count_lines(io, name, counted);
+  if (n > expected)
+    warn(io, std::string(name) + " holds " + num(int32{n}) + " " + what + ", more than the " +
+                 num(int32{expected}) + " of the ring: only the first " + num(int32{expected}) +
+                 " are read");
 }
 
 // A section matrix is symplectic: each 2x2 block of an uncoupled plane has
@@ -101,8 +128,7 @@ void check_determinants(textio::Io& io, const State& st) {
         continue;
       }
       first = "Matrices.dat: section " + num(int32{k}) + ", " + kPlane[p] +
-              " plane: the determinant of the 2x2 block is " + num(det) +
-              ", not 1 within 1e-09";
+              " plane: the determinant of the 2x2 block is " + num(det) + ", not 1 within 1e-09";
     }
   if (first.empty()) return;
   if (others > 0) first += " (and " + num(others) + " more blocks)";
@@ -153,6 +179,7 @@ void readinvorn(State& st, textio::Io& io, bool write_image) {
       }
   }
   check_determinants(io, st);
+  check_extra_lines(io, kMatricesFile.name, LineCount::headers, kSections, "blocks");
   const Mat6& t = cummat[kSections];
 
   io.print(kStdout, {" "});
@@ -248,6 +275,8 @@ void readinvorn(State& st, textio::Io& io, bool write_image) {
       io.write(kImageFile.unit, kImageRecord, {rec, X, PX, Y, PY, cx, cy, AX, AY, AR});
     }
   }
+
+  check_extra_lines(io, kSigmasFile.name, LineCount::nonblank, kSections - 1, "records");
 
   optional_input(io, kExcludedFile.name, "no encounter is excluded");
   io.open_input(kExcludedFile.unit, kExcludedFile.name);

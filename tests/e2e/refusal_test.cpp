@@ -18,14 +18,13 @@ Inputs ring(const DiffInput& d, const std::string& sigmas = uniform_sigmas(0.2, 
 
 bool holds_nan(const Outcome& o) {
   for (const auto& [name, text] : o.files)
-    if (text.find("nan") != std::string::npos || text.find("NaN") != std::string::npos)
-      return true;
+    if (text.find("nan") != std::string::npos || text.find("NaN") != std::string::npos) return true;
   return false;
 }
 
 TEST(Refusal, SetUpValuesThePhysicsCannotTakeEndTheRunBeforeTracking) {
-  const std::string sigma0 = replace_line(uniform_sigmas(0.2, 0.17, 0.9, -0.4), 3,
-                                          " 3   0.0   0.17   0.9   -0.4");
+  const std::string sigma0 =
+      replace_line(uniform_sigmas(0.2, 0.17, 0.9, -0.4), 3, " 3   0.0   0.17   0.9   -0.4");
   const struct {
     Inputs in;
     std::string err;
@@ -56,7 +55,9 @@ TEST(Refusal, SetUpValuesThePhysicsCannotTakeEndTheRunBeforeTracking) {
 
 TEST(Refusal, FootprintLengthTheTransformRefusesStopsAfterTheTurnLimitCheck) {
   for (const auto& [ntrack, nearest] :
-       {std::pair<std::string, std::string>{"1009", "lengths are 1008 and 1014"}, {"1", "length is 2"}, {"-5", "length is 2"}}) {
+       {std::pair<std::string, std::string>{"1009", "lengths are 1008 and 1014"},
+        {"1", "length is 2"},
+        {"-5", "length is 2"}}) {
     SCOPED_TRACE(ntrack);
     const Outcome o = run_program_on(ring(DiffInput().set(kIopt, "3").set(kNtrack, ntrack)));
     EXPECT_EQ(o.run.status, 2);
@@ -106,6 +107,20 @@ TEST(Refusal, LegalButMeaninglessRunsAreWarnedAbout) {
   EXPECT_NE(misread.run.err.find(w + "Sigmas.dat: the record for encounter 26 carries point "
                                      "number 27: a missing or extra line shifts every later "
                                      "encounter\n"),
+            std::string::npos);
+
+  // A line too many: the 73rd record of Sigmas.dat, the 74th block of
+  // Matrices.dat are never read.
+  Inputs extra = ring(DiffInput(), uniform_sigmas(0.2, 0.17, 0.9, -0.4) + "73 0.2 0.17 0.9 -0.4\n");
+  const std::string matrices = extra["Matrices.dat"];
+  extra["Matrices.dat"] += matrices.substr(0, matrices.find("SEC2\n"));
+  const Outcome longer = run_program_on(extra);
+  EXPECT_NE(longer.run.err.find(w +
+                                "Matrices.dat holds 74 blocks, more than the 73 of the ring: "
+                                "only the first 73 are read\n" +
+                                w +
+                                "Sigmas.dat holds 73 records, more than the 72 of the ring: "
+                                "only the first 72 are read\n"),
             std::string::npos);
 
   Inputs excluded = ring(DiffInput());

@@ -51,6 +51,24 @@ def warn(io, text):
     io.err_line("diff2wirenew: warning: " + text)
 
 
+def check_extra_lines(io, name, headers, expected, what):
+    """The program's count of lines past what the ring reads."""
+    n = 0
+    with open(name, "rb") as fh:
+        lines = fh.read().split(b"\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    for line in lines:
+        t = line.lstrip(b" \t\r")
+        if not t:
+            continue
+        if not headers or t[:1].isalpha():
+            n += 1
+    if n > expected:
+        warn(io, "%s holds %d %s, more than the %d of the ring: only the first %d are read"
+             % (name, n, what, expected, expected))
+
+
 def error(io, text):
     io.err_line("diff2wirenew: error: " + text)
 
@@ -341,6 +359,7 @@ def readinvorn(io, s):
         if others:
             first += " (and %d more blocks)" % others
         warn(io, first + ": the matrix does not conserve phase-space area")
+    check_extra_lines(io, "Matrices.dat", True, 73, "blocks")
     T = cum[73]
     w(" ")
     w(" matrix ")
@@ -445,6 +464,8 @@ def readinvorn(io, s):
         if k != s.cavind:
             recno = k if k < s.cavind else k - 1
             io.write_fmt(23, F_IMAGE, [recno, X, PX, Y, PY, cx, cy, AX, AY, AR])
+
+    check_extra_lines(io, "Sigmas.dat", False, 72, "records")
 
     optional_input(io, "excluded.dat", "no encounter is excluded")
     io.open(470, "excluded.dat")
