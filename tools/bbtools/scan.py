@@ -659,8 +659,10 @@ class Scan:
                 facts = readers.read_stdout(out)
                 if facts["lost"] is not None:
                     row["lost"] = facts["lost"]
-            if state == "refused":
-                row["message"] = "run refused (ntrack above 4096 for options 2 and 3): nothing tracked"
+            if state == "refused":  # exit status 2: the program's error line says why
+                why = [d[len("error: "):] for d in diagnostics(folder) if d.startswith("error: ")]
+                row["message"] = "run refused (%s): nothing tracked" % (
+                    why[-1] if why else "ntrack above 4096 for options 2 and 3")
             resav = os.path.join(folder, "resav.out")
             if state == "finished" and os.path.exists(resav):
                 try:

@@ -110,8 +110,8 @@ bool kick_sorted(const Encounter& e, LaneWorkspace& ws, int n, int np) {
 // inside again); one lane has nothing to sort, nor does the opt-in mode,
 // whose error function has no step counts.
 template <class V, int K, ErrfMode kErrf>
-void beam_beam_kick(const Encounter& e, ParticleColumns c, int count, int np,
-                    LaneWorkspace* ws, bool* outer) {
+void beam_beam_kick(const Encounter& e, ParticleColumns c, int count, int np, LaneWorkspace* ws,
+                    bool* outer) {
   if (e.round)
     kick_blocks<V, kErrf, true>(e, c, np);
   else if constexpr (kErrf == ErrfMode::fast || V::kWidth == 1)
@@ -134,13 +134,15 @@ void wire_kicks(const WireKick* w, int n, ParticleColumns c, int np) {
   }
 }
 
-// The turn's tune-modulation rotation on the np particles of c.
-template <class V>
-void rotate_range(const TurnRotation r, ParticleColumns c, int np) {
+// op(x, xp, y, yp) on every register of the np particles of c, loaded and
+// stored back whole. The columns by value, as the lambdas' constants: no
+// store to a column can change them, so they stay in registers.
+template <class V, class Op>
+void each_register(ParticleColumns c, int np, Op op) {
   for (int i = 0; i < np; i += V::kWidth) {
     D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
     D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
-    modulation_rotate<V>(r, x, xp, y, yp);
+    op(x, xp, y, yp);
     V::store(c.x + i, x);
     V::store(c.xp + i, xp);
     V::store(c.y + i, y);
@@ -148,20 +150,18 @@ void rotate_range(const TurnRotation r, ParticleColumns c, int np) {
   }
 }
 
-// The section's matrix on the np particles of c. The matrix and the
-// columns by value: no store to a column can change them, so they stay in
-// registers.
+// The turn's tune-modulation rotation on the np particles of c.
+template <class V>
+void rotate_range(const TurnRotation r, ParticleColumns c, int np) {
+  each_register<V>(
+      c, np, [r](D<V>& x, D<V>& xp, D<V>& y, D<V>& yp) { modulation_rotate<V>(r, x, xp, y, yp); });
+}
+
+// The section's matrix on the np particles of c.
 template <class V>
 void transport_range(const SectionMatrix m, ParticleColumns c, int np) {
-  for (int i = 0; i < np; i += V::kWidth) {
-    D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
-    D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
-    transport<V>(m, x, xp, y, yp);
-    V::store(c.x + i, x);
-    V::store(c.xp + i, xp);
-    V::store(c.y + i, y);
-    V::store(c.yp + i, yp);
-  }
+  each_register<V>(c, np,
+                   [m](D<V>& x, D<V>& xp, D<V>& y, D<V>& yp) { transport<V>(m, x, xp, y, yp); });
 }
 
 // The point's thin multipoles and then the section's matrix on the np
@@ -170,16 +170,10 @@ void transport_range(const SectionMatrix m, ParticleColumns c, int np) {
 template <class V>
 void multipole_transport_range(const MultipoleKick& mk, const SectionMatrix m, ParticleColumns c,
                                int np) {
-  for (int i = 0; i < np; i += V::kWidth) {
-    D<V> x = V::load(c.x + i), xp = V::load(c.xp + i);
-    D<V> y = V::load(c.y + i), yp = V::load(c.yp + i);
+  each_register<V>(c, np, [&mk, m](D<V>& x, D<V>& xp, D<V>& y, D<V>& yp) {
     multipole_kick<V>(mk, x, y, xp, yp);
     transport<V>(m, x, xp, y, yp);
-    V::store(c.x + i, x);
-    V::store(c.xp + i, xp);
-    V::store(c.y + i, y);
-    V::store(c.yp + i, yp);
-  }
+  });
 }
 
 // Particles first .. first + count - 1 (0-based, count >= 1) through the
@@ -188,8 +182,7 @@ void multipole_transport_range(const MultipoleKick& mk, const SectionMatrix m, P
 // spare lanes of the last register being copies of the first particle, and
 // only the particles' own values are stored back.
 template <class V, int K, ErrfMode kErrf>
-void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count,
-                 LaneWorkspace* ws) {
+void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count, LaneWorkspace* ws) {
   constexpr int W = V::kWidth;
   const int np = (count + W - 1) / W * W;
   const ParticleColumns range{c.x + first, c.xp + first, c.y + first, c.yp + first};
