@@ -19,7 +19,7 @@
 #include "bench/example_ring.h"
 #include "kicks/vector/fast_turn.h"
 #include "run/diagnostics.h"
-#include "run/dynap_track.h"
+#include "dynap/track.h"
 #include "spectral/refined_tune.h"
 
 namespace {

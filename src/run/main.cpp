@@ -6,7 +6,7 @@
 
 #include "run/command_line.h"
 #include "run/driver.h"
-#include "run/dynap.h"
+#include "dynap/study.h"
 #include "run/run_folder.h"
 #include "run/stop_signals.h"
 #include "textio/textio.h"

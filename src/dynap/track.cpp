@@ -1,4 +1,4 @@
-#include "run/dynap_track.h"
+#include "dynap/track.h"
 
 #include <cmath>
 #include <limits>

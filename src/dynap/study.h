@@ -1,10 +1,10 @@
 // The study run `diff2wirenew dynap`: dynamic aperture and frequency map of
 // a grid of starting amplitudes, tracked in batches through the ring of the
-// current folder (run/dynap_options.h for its options).
+// current folder (dynap/options.h for its options).
 #pragma once
 
 #include "kicks/vector/fast_turn.h"
-#include "run/dynap_options.h"
+#include "dynap/options.h"
 #include "run/state.h"
 #include "textio/textio.h"
 

@@ -1,4 +1,4 @@
-#include "run/dynap_files.h"
+#include "dynap/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

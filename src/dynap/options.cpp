@@ -1,4 +1,4 @@
-#include "run/dynap_options.h"
+#include "dynap/options.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "run/dynap_checkpoint.h"
+#include "dynap/checkpoint.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "run/dynap_files.h"
+#include "dynap/files.h"
 #include "run/version.h"
 
 namespace bbtrack {

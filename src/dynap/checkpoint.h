@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "run/dynap_options.h"
-#include "run/dynap_track.h"
+#include "dynap/options.h"
+#include "dynap/track.h"
 
 namespace bbtrack {
 

@@ -1,0 +1,141 @@
+// The merge of a sharded study: the shards' folders checked and laid end
+// to end into the results of the study in one go.
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dynap/files.h"
+#include "dynap/study.h"
+#include "dynap/summary.h"
+
+namespace bbtrack {
+namespace {
+
+bool read_whole(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+std::string in_dir(const std::string& dir, const char* name) {
+  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+bool field_number(std::string_view f, double& v) {
+  if (f.empty()) {
+    v = NAN;
+    return true;
+  }
+  const auto r = std::from_chars(f.data(), f.data() + f.size(), v);
+  return r.ec == std::errc() && r.ptr == f.data() + f.size();
+}
+
+// Checks shard k of the merge and adds its rows to the tally and to `rows`
+// (and `tbt_rows`); returns why it cannot be merged, empty when it can.
+std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& tally,
+                       std::string& rows, std::string& tbt_rows) {
+  const std::string& dir = o.merge[static_cast<std::size_t>(k - 1)];
+  const std::int64_t count = grid.count();
+  const int n = static_cast<int>(o.merge.size());
+  std::string text;
+  if (!read_whole(in_dir(dir, kShardFile), text))
+    return std::string("no ") + kShardFile + ": the shard did not finish";
+  if (text != shard_record(o, k, count))
+    return std::string(kShardFile) + " is not that of shard " + std::to_string(k) + "/" +
+           std::to_string(n) + " of this study (other options or shard count)";
+  if (!read_whole(in_dir(dir, kParticlesFile), text)) return std::string("no ") + kParticlesFile;
+  std::string_view rest = text;
+  if (rest.substr(0, std::strlen(kParticlesHeader)) != kParticlesHeader)
+    return std::string(kParticlesFile) + " has not the header of the study";
+  rest.remove_prefix(std::strlen(kParticlesHeader));
+  Tally part = tally;
+  for (std::int64_t index = shard_begin(count, k, n); index < shard_begin(count, k + 1, n);
+       ++index) {
+    const auto eol = rest.find('\n');
+    if (eol == std::string_view::npos)
+      return std::string(kParticlesFile) + " ends before particle " + std::to_string(index);
+    std::string_view line = rest.substr(0, eol);
+    rest.remove_prefix(eol + 1);
+    std::vector<std::string_view> f;
+    for (std::size_t c; (c = line.find(',')) != std::string_view::npos; line.remove_prefix(c + 1))
+      f.push_back(line.substr(0, c));
+    f.push_back(line);
+    double idx, amp, diffusion;
+    if (f.size() != 16 || !field_number(f[0], idx) || idx != static_cast<double>(index) ||
+        !field_number(f[1], amp) || (f[10] != "0" && f[10] != "1") ||
+        !field_number(f[15], diffusion))
+      return std::string(kParticlesFile) + ": the row of particle " + std::to_string(index) +
+             " is missing or damaged";
+    part.add(grid, index, amp, f[10] == "1", diffusion, o.threshold);
+  }
+  if (!rest.empty()) return std::string(kParticlesFile) + " has rows beyond its share";
+  std::string tbt;
+  if (o.tbt > 0) {
+    if (!read_whole(in_dir(dir, kTbtFile), tbt) || tbt.substr(0, std::strlen(kTbtHeader)) != kTbtHeader)
+      return std::string("no ") + kTbtFile;
+    tbt.erase(0, std::strlen(kTbtHeader));
+  }
+  tally = part;
+  rows.assign(text, std::strlen(kParticlesHeader), std::string::npos);
+  tbt_rows = tbt;
+  return {};
+}
+
+
+}  // namespace
+
+std::string dynap_merge(const DynapOptions& o, bool& complete) {
+  const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
+  make_results_folder(o.out);
+  for (const char* name : {kParticlesFile, kAnglesFile, kSummaryName, kTbtFile, kShardFile})
+    remove_result(o.out, name);
+  ResultFile particles(o.out, kParticlesFile);
+  particles.put(kParticlesHeader);
+  std::unique_ptr<ResultFile> tbt;
+  if (o.tbt > 0) {
+    tbt = std::make_unique<ResultFile>(o.out, kTbtFile);
+    tbt->put(kTbtHeader);
+  }
+  Tally tally;
+  tally.first_lost.assign(grid.xy ? 0 : static_cast<std::size_t>(o.angles), -1);
+  const int n = static_cast<int>(o.merge.size());
+  std::int64_t missing = 0, tracked = 0;
+  std::string rows, tbt_rows;
+  for (int k = 1; k <= n; ++k) {
+    const std::string why = take_shard(o, grid, k, tally, rows, tbt_rows);
+    if (!why.empty()) {
+      ++missing;
+      dynap_say("diff2wirenew: error: dynap: shard " + std::to_string(k) + "/" + std::to_string(n) +
+          " (" + o.merge[static_cast<std::size_t>(k - 1)] + "): " + why + "\n");
+      continue;
+    }
+    tracked += shard_begin(grid.count(), k + 1, n) - shard_begin(grid.count(), k, n);
+    particles.put(rows);
+    if (tbt) tbt->put(tbt_rows);
+  }
+  complete = missing == 0;
+  if (!complete) {
+    // No aperture from a part of the grid: the summary says only what is
+    // missing, and no particle or angle file is written.
+    std::string summary;
+    put_line(summary, "complete", std::int64_t{0});
+    put_line(summary, "shards", std::int64_t{n});
+    put_line(summary, "shards_missing", missing);
+    put_line(summary, "particles", grid.count());
+    put_line(summary, "particles_merged", tracked);
+    ResultFile sfile(o.out, kSummaryName);
+    sfile.put(summary);
+    sfile.commit();
+    return summary;
+  }
+  particles.commit();
+  if (tbt) tbt->commit();
+  return write_summary(grid, tally, o);
+}
+
+}  // namespace bbtrack

@@ -1,0 +1,283 @@
+#include "dynap/study.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <cmath>
+#include <cstdlib>
+#include <csignal>
+#include <memory>
+#include <optional>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "input/readers.h"
+#include "run/driver.h"
+#include "run/command_line.h"
+#include "dynap/checkpoint.h"
+#include "dynap/files.h"
+#include "dynap/summary.h"
+#include "run/stop_signals.h"
+#include "dynap/track.h"
+#include "run/messages.h"
+
+
+namespace bbtrack {
+namespace {
+
+// The turn-by-turn record of batch particle i over the two windows, up to
+// its loss: x, px, y, py in beam sizes, from its recorded signals.
+void put_tbt(ResultFile& f, const DynapTracker& tracker, const DynapParticle& p, std::size_t i,
+             const DynapOptions& o) {
+  std::string t;
+  const std::int64_t last = std::min(p.lost ? p.turns - 1 : o.turns, 2 * o.window);
+  for (std::int64_t turn = 1; turn <= last; ++turn) {
+    const int w = static_cast<int>((turn - 1) / o.window);
+    const auto s = static_cast<std::size_t>((turn - 1) % o.window);
+    const auto zx = tracker.signal(i, w, 0)[s], zy = tracker.signal(i, w, 1)[s];
+    put_csv(t, static_cast<long long>(p.index));
+    t += ',';
+    put_csv(t, static_cast<long long>(turn));
+    for (double v : {zx.real(), -zx.imag(), zy.real(), -zy.imag()}) {
+      t += ',';
+      put_csv(t, v);
+    }
+    t += '\n';
+  }
+  f.put(t);
+}
+
+}  // namespace
+
+std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner,
+                        std::uint64_t identity) {
+  const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
+  if (grid.amps.back() > o.aperture)
+    warn(io, "dynap: the amplitudes reach " + num(grid.amps.back()) +
+                 " beam sizes, beyond the loss aperture of " + num(o.aperture) +
+                 ": a particle that starts beyond it in either plane is lost in its first turns");
+  const std::int64_t count = grid.count();
+  // A shard tracks a contiguous range of the grid, so the shards' rows
+  // laid end to end are the rows of the study in one go.
+  const std::int64_t lo = o.shards > 0 ? shard_begin(count, o.shard, o.shards) : 0;
+  const std::int64_t hi = o.shards > 0 ? shard_begin(count, o.shard + 1, o.shards) : count;
+  const std::size_t per = DynapTracker::bytes_per_particle(o.window);
+  const std::int64_t batch_size =
+      std::max<std::int64_t>(1, std::min<std::int64_t>(kDynapBatch, per ? static_cast<std::int64_t>(kSignalBudget / per) : kDynapBatch));
+
+  make_results_folder(o.out);
+  Tally tally;
+  tally.first_lost.assign(grid.xy ? 0 : static_cast<std::size_t>(o.angles), -1);
+  std::unique_ptr<ResultFile> particles, tbt;
+  std::optional<DynapCheckpoint> from;
+  if (o.resume) {
+    std::string why;
+    for (DynapCheckpoint& c : read_checkpoints(o.out, identity, why)) {
+      try {
+        particles = std::make_unique<ResultFile>(o.out, kParticlesFile, c.rows_size, c.rows_hash);
+        if (o.tbt > 0) tbt = std::make_unique<ResultFile>(o.out, kTbtFile, c.tbt_size, c.tbt_hash);
+        from = std::move(c);
+        break;
+      } catch (const DynapIoError& e) {
+        if (particles) particles->keep();  // the other checkpoint may need it
+        particles.reset();
+        why += std::string("; checkpoint ") + std::to_string(c.seq) + ": " + e.what();
+      }
+    }
+    if (!from)
+      throw DynapResumeError("--resume: no valid checkpoint in " + o.out + " (" + why + ")");
+    tally.lost = from->lost;
+    tally.with_index = from->with_index;
+    tally.chaotic = from->chaotic;
+    tally.min_lost_amp = from->min_lost_amp;
+    if (from->first_lost.size() != tally.first_lost.size() || from->first < lo || from->first >= hi)
+      throw DynapResumeError("--resume: the checkpoint does not fit this study's grid");
+    tally.first_lost = from->first_lost;
+  } else {
+    remove_checkpoints(o.out);
+    particles = std::make_unique<ResultFile>(o.out, kParticlesFile);
+    particles->put(kParticlesHeader);
+    if (o.tbt > 0) {
+      tbt = std::make_unique<ResultFile>(o.out, kTbtFile);
+      tbt->put(kTbtHeader);
+    }
+  }
+
+  // (a refused resume leaves the folder as it was)
+  for (const char* name : {kParticlesFile, kAnglesFile, kSummaryName, kTbtFile, kShardFile})
+    remove_result(o.out, name);
+  const std::string shard_text = o.shards > 0 ? shard_record(o, o.shard, count) : "";
+  DynapTracker tracker(st, turner, o.turns, o.window, o.aperture);
+  std::vector<DynapParticle> batch;
+  const auto start = std::chrono::steady_clock::now();
+  auto last_checkpoint = start;
+  std::uint64_t seq = from ? from->seq : 0;
+  const bool one_batch = hi - lo <= batch_size;
+  for (std::int64_t first = from ? from->first : lo; first < hi; first += batch_size) {
+    const std::int64_t n = std::min(batch_size, hi - first);
+    std::int64_t resume_turn = 0;
+    if (from && from->first == first) {
+      batch = std::move(from->batch);
+      if (batch.size() != static_cast<std::size_t>(n))
+        throw DynapResumeError("--resume: the checkpoint does not fit this study's grid");
+      tracker.slot_ids() = std::move(from->slot_ids);
+      tracker.signals() = std::move(from->signals);
+      st.np.npart = static_cast<int>(from->npart);
+      st.np.nlost = static_cast<int>(from->nlost);
+      for (int s = 1; s <= st.np.npart; ++s)
+        for (int m = 1; m <= 4; ++m)
+          st.coord.coord(s, m) = from->coords[static_cast<std::size_t>(4 * (s - 1) + m - 1)];
+      resume_turn = from->turn;
+      from.reset();
+    } else {
+      batch.resize(static_cast<std::size_t>(n));
+      for (std::int64_t i = 0; i < n; ++i) {
+        batch[static_cast<std::size_t>(i)] = grid.particle(first + i);
+        dynap_start(st, batch[static_cast<std::size_t>(i)]);
+      }
+    }
+    const std::int64_t tenth = std::max<std::int64_t>(1, o.turns / 10);
+    tracker.track(
+        batch,
+        [&](std::int64_t t) {
+          if (one_batch && !o.quiet && t % tenth == 0 && t < o.turns)
+            dynap_say("diff2wirenew: dynap: turn " + std::to_string(t) + " of " +
+                std::to_string(o.turns) + "\n");
+          // SIGPIPE only loses the summary's copy on standard output
+          const int sig = stop_signal() == SIGPIPE ? 0 : stop_signal();
+          const auto now = std::chrono::steady_clock::now();
+          if (sig == 0 && !(o.checkpoint_interval > 0.0 &&
+                            std::chrono::duration<double>(now - last_checkpoint).count() >=
+                                o.checkpoint_interval))
+            return;
+          DynapCheckpoint c;
+          c.seq = ++seq;
+          c.first = first;
+          c.turn = t;
+          c.lost = tally.lost;
+          c.with_index = tally.with_index;
+          c.chaotic = tally.chaotic;
+          c.min_lost_amp = tally.min_lost_amp;
+          c.first_lost = tally.first_lost;
+          particles->sync();
+          c.rows_size = particles->size();
+          c.rows_hash = particles->hash();
+          if (tbt) {
+            tbt->sync();
+            c.tbt_size = tbt->size();
+            c.tbt_hash = tbt->hash();
+          }
+          c.batch = batch;
+          c.slot_ids = tracker.slot_ids();
+          for (int s = 1; s <= st.np.npart; ++s)
+            for (int m = 1; m <= 4; ++m) c.coords.push_back(st.coord.coord(s, m));
+          c.npart = st.np.npart;
+          c.nlost = st.np.nlost;
+          c.signals = tracker.signals();
+          write_checkpoint(o.out, identity, c);
+          last_checkpoint = std::chrono::steady_clock::now();
+          if (sig != 0) {
+            particles->keep();
+            if (tbt) tbt->keep();
+            dynap_say("diff2wirenew: error: dynap: stopped by signal " + std::to_string(sig) +
+                " at turn " + std::to_string(t) + " of the batch from particle " +
+                std::to_string(first) + "; checkpoint written: go on with --resume\n");
+            throw textio::Exit{kExitSignal + sig};
+          }
+        },
+        resume_turn);
+
+    std::string rows;
+    for (const DynapParticle& p : batch) {
+      put_row(rows, p);
+      tally.add(grid, p.index, p.amplitude, p.lost, p.diffusion, o.threshold);
+      if (tbt && p.index < o.tbt)
+        put_tbt(*tbt, tracker, p, static_cast<std::size_t>(p.index - first), o);
+    }
+    particles->put(rows);
+    particles->flush();
+    if (!o.quiet) {
+      const double sec =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      dynap_say("diff2wirenew: dynap: " + std::to_string(first + n - lo) + " of " + std::to_string(hi - lo) +
+          " particles tracked, " + std::to_string(tally.lost) + " lost, " +
+          std::to_string(static_cast<long long>(sec)) + " s\n");
+    }
+  }
+
+  particles->commit();
+  if (tbt) tbt->commit();
+  std::string summary;
+  if (o.shards > 0) {
+    ResultFile shard(o.out, kShardFile);
+    shard.put(shard_text);
+    shard.commit();
+    summary = shard_text;
+  } else {
+    summary = write_summary(grid, tally, o);
+  }
+  remove_checkpoints(o.out);
+  return summary;
+}
+
+int dynap_main(int argc, char** argv) {
+  DynapOptions o;
+  if (const int status = parse_dynap(argc, argv, o); status >= 0) return status;
+  // The set-up's echo of every value read belongs to a run's standard
+  // output; the study's standard output carries only its summary, so the
+  // echo is dropped (a run with the same folder shows it).
+  const int devnull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  textio::Options options;
+  options.stdout_fd = devnull;
+  options.getenv = [](const char* name) { return std::getenv(name); };
+  if (!o.merge.empty()) {
+    if (devnull >= 0) ::close(devnull);
+    try {
+      bool complete = false;
+      const std::string summary = dynap_merge(o, complete);
+      ssize_t unused = ::write(1, summary.data(), summary.size());
+      (void)unused;
+      return complete ? 0 : 1;
+    } catch (const DynapIoError& e) {
+      dynap_say(std::string("diff2wirenew: error: dynap: ") + e.what() + "\n");
+      return 1;
+    }
+  }
+  catch_stop_signals();
+  auto st = std::make_unique<State>();
+  int status = 0;
+  {
+    textio::Io io(options);
+    try {
+      const ErrfMode errf_mode = errf_mode_for(std::getenv("BBTRACK_ERRF"));
+      if (errf_mode == ErrfMode::fast)
+        warn(io, "fast error function: results differ from the exact evaluation in the last digits");
+      read_machine(*st, io, false);
+      if (st->readin2.itrip == 1) tripletin(*st, io);
+      FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), o.threads, errf_mode);
+      const std::string summary =
+          dynap_study(*st, io, o, turner, dynap_identity(o, static_cast<int>(errf_mode)));
+      io.finish();
+      ssize_t unused = ::write(1, summary.data(), summary.size());
+      (void)unused;
+    } catch (const textio::Exit& e) {
+      status = e.status;
+    } catch (const DynapResumeError& e) {
+      error(io, std::string("dynap: ") + e.what());
+      status = kExitRefused;
+    } catch (const DynapIoError& e) {
+      error(io, std::string("dynap: ") + e.what());
+      status = 1;
+    }
+  }
+  if (devnull >= 0) ::close(devnull);
+  return status;
+}
+
+}  // namespace bbtrack
