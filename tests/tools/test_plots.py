@@ -14,6 +14,7 @@ from runs import TOOLS, tracker  # noqa: E402,F401  (tracker: fixture)
 from bbtools import readers  # noqa: E402
 
 plots = pytest.importorskip("bbtools.plots")
+from bbtools import fig_diffusion  # noqa: E402
 BBPLOT = os.path.join(TOOLS, "bbplot")
 PNG = b"\x89PNG\r\n\x1a\n"
 
@@ -168,7 +169,7 @@ def test_plots_refuse_what_they_cannot_draw(tracker, tmp_path, monkeypatch):
         for w in ("0", "120", "150", "30") for a in ("4", "6")) +
         "8,0,3000,1,4,0,0\n")
     figs = []
-    monkeypatch.setattr(plots, "_save", lambda fig, _out: figs.append(fig))
+    monkeypatch.setattr(fig_diffusion, "save", lambda fig, _out: figs.append(fig))
     plots.plot_rates([str(csv_path)], str(out))
     fig = figs[0]
     legend = fig.axes[1].get_legend()

@@ -9,8 +9,12 @@ The modules only read what the tracker writes; none of them changes a run.
 - ``wires``: the wire file "wires.dat" and the names of its values.
 - ``tunes``: spectral-peak, interpolated and refined tune estimators.
 - ``tunefile``: the tune table of ``bbtune``.
-- ``plots``: the figures of ``bbplot``.
+- ``dynap``: the result files of the study run and their readers.
+- ``plots``: the command line of ``bbplot``; its figures are in ``figure``
+  (what they share), ``resonance`` (resonance lines), ``fig_footprint``,
+  ``fig_diffusion`` (running averages and rates), ``fig_tbt`` (phase space
+  and spectra) and ``fig_study`` (frequency map and dynamic aperture).
 - ``scan``: parameter scans of ``bbscan`` (local, Slurm, HTCondor).
 """
 
-__all__ = ["readers", "params", "wires", "tunes", "tunefile", "plots", "scan"]
+__all__ = ["readers", "params", "wires", "tunes", "tunefile", "dynap", "plots", "scan"]
