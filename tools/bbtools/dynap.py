@@ -53,11 +53,32 @@ def scan_columns(folder):
 
 
 def read_csv(path, needed):
-    """A result CSV as a dict of numpy columns (empty fields are NaN)."""
+    """A result CSV as a dict of numpy columns (empty fields are NaN). A file
+    that is empty, holds only its header or ends in the middle of a row is
+    refused (DynapError) with one message."""
+    import io
+    import warnings
+
     import numpy as np
     try:
-        data = np.genfromtxt(path, delimiter=",", names=True, dtype=float, ndmin=1)
-    except (ValueError, IndexError) as e:
+        with open(path, encoding="utf-8") as fh:
+            text = fh.read()
+    except UnicodeDecodeError:
+        raise DynapError("%s: not a text file, not a result of diff2wirenew dynap" % path) \
+            from None
+    if not text.strip():
+        raise DynapError("%s is empty: not a result of diff2wirenew dynap (a study "
+                         "that was stopped or failed writes none)" % path)
+    if not text.endswith("\n"):
+        raise DynapError("%s ends in the middle of a row: the file is cut" % path)
+    if len(text.strip().splitlines()) < 2:
+        raise DynapError("%s holds its header only, no rows: nothing to draw" % path)
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            data = np.genfromtxt(io.StringIO(text), delimiter=",", names=True, dtype=float,
+                                 ndmin=1)
+    except (ValueError, IndexError, Warning) as e:
         raise DynapError("%s: not a result of diff2wirenew dynap (%s)" % (path, e)) from None
     names = data.dtype.names or ()
     missing = [n for n in needed if n not in names]

@@ -3,6 +3,7 @@ turn (``bbplot diffusion``) and the diffusion rates of "resav.out" files or
 a bbscan results.csv (``bbplot rates``)."""
 
 import csv
+import io
 import math
 import os
 
@@ -70,11 +71,18 @@ def _rates_from_csv(path, xname):
     """(x name, {label: points}, rows left out, constant grid values)."""
     try:
         with open(path, newline="", encoding="utf-8") as fh:
-            rows = list(csv.DictReader(fh))
+            text = fh.read()
+        rows = list(csv.DictReader(io.StringIO(text, newline="")))
     except (UnicodeDecodeError, csv.Error) as e:
         raise DataError("%s is not a CSV text file (%s)" % (path, e)) from None
     if not rows:
         raise DataError("%s holds no rows: nothing to draw" % path)
+    if not text.endswith("\n"):
+        raise DataError("%s ends in the middle of a row: the file is cut" % path)
+    for k, r in enumerate(rows, 2):
+        if None in r or None in r.values():
+            raise DataError("%s: row %d has %s fields than the header: the file is cut or "
+                            "damaged" % (path, k, "more" if None in r else "fewer"))
     cols = rows[0].keys()
     if "diffx" not in cols:
         raise DataError("%s is not what `bbplot rates` reads: expected the results.csv "

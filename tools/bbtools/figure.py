@@ -11,6 +11,7 @@ import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib.backend_bases import FigureCanvasBase  # noqa: E402
 
 from . import readers  # noqa: E402
 
@@ -54,8 +55,20 @@ def read(kind, reader, path):
             from None
 
 
+def out_path(out, default="figure.png"):
+    """The file a figure named ``out`` goes to: ``out`` itself when its
+    ending names a format the figures are written in, else ``out`` + ".png".
+    A folder is refused (UsageError)."""
+    if os.path.isdir(out):
+        raise UsageError("-o %s is a folder: give the file to write, e.g. %s"
+                         % (out, os.path.join(out, default)))
+    ext = os.path.splitext(out)[1][1:].lower()
+    return out if ext in FigureCanvasBase.get_supported_filetypes() else out + ".png"
+
+
 def save(fig, out):
-    """Writes ``fig`` to ``out`` and says where."""
+    """Writes ``fig`` to ``out`` (see ``out_path``) and says where."""
+    out = out_path(out)
     fig.savefig(out, dpi=DPI, bbox_inches="tight")
     plt.close(fig)
     print("wrote %s" % out)
@@ -63,13 +76,26 @@ def save(fig, out):
 
 def legend_below(ax, ncol=2, handles=None, labels=None):
     """A legend under the axes, below their tick labels and x label, where it
-    hides neither data nor a label."""
+    hides neither data nor a label; none when nothing has a label."""
+    if handles is None:
+        handles, labels = ax.get_legend_handles_labels()
+    if not handles:
+        return None
     fig = ax.figure
     box = ax.get_tightbbox(fig.canvas.get_renderer())
     below = ax.transAxes.inverted().transform((0.0, box.y0))[1]
-    args = () if handles is None else (handles, labels)
-    return ax.legend(*args, loc="upper center", bbox_to_anchor=(0.5, below - 0.02),
+    return ax.legend(handles, labels, loc="upper center", bbox_to_anchor=(0.5, below - 0.02),
                      ncol=ncol, fontsize=8, frameon=False)
+
+
+def title_above(fig, text):
+    """The figure's title, above everything the axes and colour bars draw
+    (their tick labels included), whatever its length."""
+    fig.canvas.draw()
+    r = fig.canvas.get_renderer()
+    top = max(ax.get_tightbbox(r).y1 for ax in fig.axes)
+    return fig.suptitle(text, y=fig.transFigure.inverted().transform((0, top))[1] + 0.02,
+                        va="bottom")
 
 
 def short(path):

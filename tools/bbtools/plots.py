@@ -14,7 +14,7 @@ Subcommands, each writing one PNG file:
 import argparse
 import sys
 
-from . import argtypes, dynap, params, readers
+from . import argtypes, dynap, figure, params, readers, resonance
 from .fig_diffusion import _rates_from_resav, plot_diffusion, plot_rates  # noqa: F401
 from .fig_footprint import footprint_grid, plot_footprint  # noqa: F401
 from .fig_study import plot_da, plot_fma  # noqa: F401
@@ -23,26 +23,41 @@ from .figure import DataError, UsageError, finite  # noqa: F401
 from .resonance import resonances  # noqa: F401
 
 
-class _Help(argparse.ArgumentDefaultsHelpFormatter, argparse.RawDescriptionHelpFormatter):
-    """Help with the description as written and every default shown."""
+def _order(text):
+    """argparse type: a resonance order the figures can draw."""
+    n = argtypes.positive_int(text)
+    try:
+        resonance.check_order(n)
+    except ValueError as e:
+        raise argparse.ArgumentTypeError(str(e)[len("--order %d: " % n):]) from None
+    return n
+
+
+def _colour_map(name):
+    """argparse type: a colour map of matplotlib."""
+    if name not in figure.plt.colormaps():
+        raise argparse.ArgumentTypeError("%r is not a colour map of matplotlib (e.g. "
+                                         "viridis, cividis, magma)" % name)
+    return name
 
 
 def main(argv=None):
-    ap = argparse.ArgumentParser(prog="bbplot", description=__doc__, formatter_class=_Help,
+    ap = argparse.ArgumentParser(prog="bbplot", description=__doc__, formatter_class=argtypes.Help,
                                  epilog="Exit status: 0 figure written, 1 a file with "
                                  "nothing to draw or of another layout, 2 usage.")
     sub = ap.add_subparsers(dest="cmd", required=True)
 
     def cmd(name, help_text):
-        q = sub.add_parser(name, help=help_text, description=help_text, formatter_class=_Help)
+        q = sub.add_parser(name, help=help_text, description=help_text, formatter_class=argtypes.Help)
         q.add_argument("--title", help="figure title (default: what and which file)")
         return q
 
     p = cmd("footprint", "tune footprint of footprint.dat with resonance lines")
     p.add_argument("file", nargs="?", default="footprint.dat", help="footprint file")
     p.add_argument("-o", "--out", default="footprint.png", help="PNG file to write")
-    p.add_argument("--order", type=argtypes.positive_int, default=5,
-                   help="highest resonance order |m| + |n| drawn")
+    p.add_argument("--order", type=_order, default=5,
+                   help="highest resonance order |m| + |n| drawn, at most %d"
+                   % resonance.MAX_ORDER)
     p.add_argument("--window", type=finite, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"),
                    help="tune window (fractional tunes, QX0 < QX1, QY0 < QY1; default: "
                         "the footprint and the lattice tunes with a margin)")
@@ -97,26 +112,44 @@ def main(argv=None):
     p.add_argument("--no-window", action="store_true",
                    help="rectangular window instead of the Hann window")
 
+    def colour_range(q, what, lower, upper):
+        q.add_argument("--vmin", type=finite, help="lower end of the colour range of the "
+                       "%s; give figures that are to be compared the same range "
+                       "(default: %s)" % (what, lower))
+        q.add_argument("--vmax", type=finite, help="upper end of the colour range of the "
+                       "%s (default: %s)" % (what, upper))
+        q.add_argument("--cmap", type=_colour_map, default="viridis",
+                       help="colour map (perceptually uniform ones: viridis, cividis, "
+                            "magma, plasma, inferno)")
+
     p = cmd("fma", "frequency map of dynap.csv: tunes coloured by the diffusion index, "
             "and the start amplitudes coloured alike")
     p.add_argument("file", nargs="?", default=".", help="dynap.csv, or its folder")
     p.add_argument("-o", "--out", default="fma.png", help="PNG file to write")
-    p.add_argument("--order", type=int, default=6,
-                   help="highest resonance order |m| + |n| drawn")
-    p.add_argument("--window", type=float, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"),
+    p.add_argument("--order", type=_order, default=6,
+                   help="highest resonance order |m| + |n| drawn, at most %d"
+                   % resonance.MAX_ORDER)
+    p.add_argument("--window", type=finite, nargs=4, metavar=("QX0", "QX1", "QY0", "QY1"),
                    help="tune window (default: the tunes with a margin)")
+    p.add_argument("--lattice", type=finite, nargs=2, metavar=("QX", "QY"),
+                   help="working point to mark, fractional tunes (default: the x and y "
+                        "tunes lines of the diff.input of the ring folder)")
+    colour_range(p, "diffusion index", "the smallest index rounded down, not below -12",
+                 "the largest index rounded up, not below -2")
     p = cmd("da", "dynamic aperture of dynap.csv: turns survived over the start "
             "amplitudes, and the aperture per angle of dynap_angles.csv")
     p.add_argument("file", nargs="?", default=".", help="dynap.csv, or its folder")
     p.add_argument("-o", "--out", default="da.png", help="PNG file to write")
-
+    colour_range(p, "turns survived (log scale)", "1", "the turns tracked")
 
     a = ap.parse_args(argv)
     try:
+        a.out = figure.out_path(a.out, a.cmd + ".png")
         if a.cmd == "fma":
-            plot_fma(a.file, a.out, a.order, tuple(a.window) if a.window else None, a.title)
+            plot_fma(a.file, a.out, a.order, tuple(a.window) if a.window else None, a.title,
+                     a.vmin, a.vmax, tuple(a.lattice) if a.lattice else None, a.cmap)
         elif a.cmd == "da":
-            plot_da(a.file, a.out, a.title)
+            plot_da(a.file, a.out, a.title, a.vmin, a.vmax, a.cmap)
         elif a.cmd == "footprint":
             plot_footprint(a.file, a.out, a.order, tuple(a.window) if a.window else None,
                            tuple(a.lattice) if a.lattice else None, a.title, a.axes)

@@ -52,16 +52,56 @@ def _clip_line(m, n, p, window):
     return ((xa, xb), (ya, yb))
 
 
+# Orders above this make too many lines to tell apart (and take long to list).
+MAX_ORDER = 30
+
+COLOURS = {1: "#d62728", 2: "#ff7f0e", 3: "#2ca02c", 4: "#1f77b4",
+           5: "#9467bd", 6: "#8c564b", 7: "#e377c2", 8: "#7f7f7f"}
+
+
+def check_order(order):
+    """Refuses an order the figure cannot show (a ValueError naming the bound)."""
+    if not 1 <= order <= MAX_ORDER:
+        raise ValueError("--order %d: the resonance order must be 1 ... %d (higher orders "
+                         "are too many lines to tell apart)" % (order, MAX_ORDER))
+
+
 def draw(ax, order, window):
-    colours = {1: "#d62728", 2: "#ff7f0e", 3: "#2ca02c", 4: "#1f77b4",
-               5: "#9467bd", 6: "#8c564b", 7: "#e377c2", 8: "#7f7f7f"}
+    """Draws the lines up to ``order`` in ``window``, one legend entry per
+    order, and returns them for ``label``."""
+    check_order(order)
     labelled = set()
-    for m, n, p, o, xs, ys in sorted(resonances(order, window), key=lambda r: -r[3]):
+    lines = sorted(resonances(order, window), key=lambda r: r[3])
+    for m, n, p, o, xs, ys in lines:  # the lower the order, the higher it lies
         lw = max(0.6, 2.4 - 0.35 * o)
         label = None
         if o not in labelled:
             label = "resonance order %d" % o
             labelled.add(o)
-        ax.plot(xs, ys, color=colours.get(o, "#bbbbbb"), lw=lw, alpha=0.55,
-                zorder=1, label=label)
+        ax.plot(xs, ys, color=COLOURS.get(o, "#bbbbbb"), lw=lw, alpha=0.55,
+                zorder=1 - 0.01 * o, label=label)
+    return lines
 
+
+def label(ax, lines, fontsize=6.5):
+    """Writes "(m, n)" on the lines of ``draw``, lowest orders first, where
+    the text stays inside the axes and covers no other label; a line with
+    no such place stays unlabelled. Call it when the figure's layout is
+    final (after the colour bars and legends)."""
+    fig = ax.figure
+    fig.canvas.draw()
+    renderer = fig.canvas.get_renderer()
+    inside = ax.get_window_extent(renderer)
+    placed = []
+    for m, n, p, o, (xa, xb), (ya, yb) in sorted(lines, key=lambda r: (r[3], r[0], r[1])):
+        for t in (0.5, 0.3, 0.7, 0.15, 0.85):
+            text = ax.text(xa + t * (xb - xa), ya + t * (yb - ya), "(%d, %d)" % (m, n),
+                           fontsize=fontsize, color=COLOURS.get(o, "#777777"),
+                           ha="center", va="center", zorder=2, clip_on=True)
+            box = text.get_window_extent(renderer)
+            if (inside.x0 <= box.x0 and box.x1 <= inside.x1 and inside.y0 <= box.y0
+                    and box.y1 <= inside.y1 and not any(box.overlaps(b) for b in placed)):
+                placed.append(box)
+                break
+            text.remove()
+    return len(placed)
