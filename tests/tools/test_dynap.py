@@ -203,3 +203,36 @@ def test_shards_run_as_a_slurm_array_merge_to_the_study_in_one_go(tmp_path, slur
                           "--binary", exe, "--dynap=" + " ".join(SHARDED)]) == 0
         merged = os.path.join(root, scan.MERGED)
         assert {f: open(os.path.join(merged, f), "rb").read() for f in SHARD_FILES} == want
+
+
+def test_python_interface_runs_and_reads_a_study(tmp_path):
+    """bbtools.study on the bundled example: its particles are pandas'
+    reading of dynap.csv, its summary a dict of numbers; read_study reads the
+    same folder alike; a refused option raises with the program's message."""
+    pd = pytest.importorskip("pandas")
+    import bbtools
+
+    exe = binary_path()
+    if not os.access(exe, os.X_OK):
+        pytest.skip("tracker binary %s not found" % exe)
+    ring = tmp_path / "ring"
+    shutil.copytree(EXAMPLE, ring)
+    s = bbtools.study(str(ring), out="res", binary=exe, threads=2, amplitudes=(2, 8, 3),
+                      angles=2, turns=2100, window=1024, tbt=2, quiet=True)
+    res = ring / "res"
+    assert s.particles.equals(pd.read_csv(res / dynap.PARTICLES))
+    assert s.angles.equals(pd.read_csv(res / dynap.ANGLES))
+    assert s.tbt.equals(pd.read_csv(res / dynap.TBT))
+    assert s.particles.attrs["units"]["amplitude"] == "sigma"
+    assert s.summary["particles"] == 6 and isinstance(s.summary["particles"], int)
+    assert all(isinstance(v, (int, float)) for v in s.summary.values())
+    assert s.summary == {k: (int(v) if float(v).is_integer() and k in (
+        "particles", "lost", "turns", "window", "loss_aperture", "diffusion_threshold",
+        "diffusion_particles", "chaotic") else v) for k, v in
+        dynap.read_summary(res / dynap.SUMMARY).items()}
+    again = bbtools.read_study(str(res))
+    assert again.particles.equals(s.particles) and again.summary == s.summary
+    with pytest.raises(bbtools.studies.StudyError, match="--angles"):
+        bbtools.study(str(ring), out="bad", binary=exe, angles=0)
+    with pytest.raises(bbtools.studies.StudyError, match="no finished study"):
+        bbtools.read_study(str(tmp_path))
