@@ -236,3 +236,15 @@ def test_python_interface_runs_and_reads_a_study(tmp_path):
         bbtools.study(str(ring), out="bad", binary=exe, angles=0)
     with pytest.raises(bbtools.studies.StudyError, match="no finished study"):
         bbtools.read_study(str(tmp_path))
+    # a ring file goes to the program as --ring FILE, the study in its folder
+    fake = tmp_path / "fake"
+    fake.write_text("#!/bin/sh\necho \"$PWD $*\" > args.txt\nmkdir -p r\n"
+                    "cp %s/dynap.csv %s/dynap_summary.txt r/\n" % (res, res))
+    fake.chmod(0o755)
+    (tmp_path / "lattice.ring").write_text("")
+    s = bbtools.study(str(tmp_path / "lattice.ring"), out="r", binary=str(fake), angles=2,
+                      quiet=True, resume=False)
+    assert (tmp_path / "args.txt").read_text().split() == [
+        str(tmp_path), "dynap", "--ring", str(tmp_path / "lattice.ring"), "--angles", "2",
+        "--quiet", "--out", "r"]
+    assert s.particles.equals(again.particles) and s.angles is None
