@@ -2,8 +2,9 @@
 files written by the real tracker."""
 
 import math
-import re
 import os
+import re
+import shutil
 import subprocess
 import sys
 
@@ -251,18 +252,16 @@ def test_figures_compare_and_no_text_covers_another(tracker, tmp_path, monkeypat
     fixed colour range, mark the working point, label resonance lines (m, n),
     and draw apertures at the grid's edge as lower bounds."""
     from bbtools import fig_footprint, fig_study
-    from runs import binary_path
+    from runs import EXAMPLE, binary_path
 
     figs = []
     for mod in (fig_study, fig_footprint, fig_diffusion):
         monkeypatch.setattr(mod, "save", lambda fig, _out: figs.append(fig))
     ring = tmp_path / "ring"
-    ring.mkdir()
-    for f in os.listdir(os.path.join(TOOLS, "..", "examples", "ring")):
-        (ring / f).write_bytes(open(os.path.join(TOOLS, "..", "examples", "ring", f),
-                                    "rb").read())
+    shutil.copytree(EXAMPLE, ring)
     proc = subprocess.run([binary_path(), "dynap", "--amplitudes", "2:14:4", "--angles", "3",
-                           "--turns", "2100", "--window", "1024", "--quiet", "--out", "res"],
+                           "--turns", "2100", "--window", "1024", "--aperture", "13", "--quiet",
+                           "--out", "res"],
                           cwd=ring, capture_output=True, text=True, timeout=300,
                           env=dict(os.environ, OMP_NUM_THREADS="2"))
     assert proc.returncode == 0, proc.stderr
@@ -284,10 +283,11 @@ def test_figures_compare_and_no_text_covers_another(tracker, tmp_path, monkeypat
     assert labels and all(re.fullmatch(r"\(\d+, -?\d+\)", t) for t in labels)
     legend = [t.get_text() for t in fma.axes[0].get_legend().get_texts()]
     assert "working point (0.69, 0.7)" in legend
-    # the study's largest amplitude, 14 sigma, survives on some ray: a lower bound
-    angles = np.genfromtxt(os.path.join(res, "dynap_angles.csv"), delimiter=",", names=True)
+    # two particles lost at 14 sigma (aperture 13), whose legend stays off the
+    # x label; the ray at 45 degrees keeps all: an aperture of 14, a lower bound
+    assert [t.get_text() for t in fma.axes[1].get_legend().get_texts()] == ["lost (2)"]
     edge = [ln for ln in da.axes[1].get_lines() if ln.get_marker() == "^"]
-    assert len(edge) == (1 if np.any(angles["aperture"] == 14) else 0)
+    assert len(edge) == 1 and list(edge[0].get_ydata()) == [14]
     # the order is bounded, -o a folder is refused, a name without ending gets .png
     r = bbplot("fma", res, "--order", 100000, "-o", tmp_path / "x.png")
     assert r.returncode == 2 and "1 ... 30" in r.stderr
