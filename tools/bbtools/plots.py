@@ -48,7 +48,8 @@ def main(argv=None):
     sub = ap.add_subparsers(dest="cmd", required=True)
 
     def cmd(name, help_text):
-        q = sub.add_parser(name, help=help_text, description=help_text, formatter_class=argtypes.Help)
+        q = sub.add_parser(name, help=help_text, description=help_text,
+                           formatter_class=argtypes.Help)
         q.add_argument("--title", help="figure title (default: what and which file)")
         return q
 
