@@ -15,7 +15,7 @@ test=(
   clang libclang-rt-14-dev libomp-14-dev  # fuzz targets (clang with OpenMP)
 )
 tools=(
-  python3-numpy python3-matplotlib python3-pytest  # companion tools
+  python3-numpy python3-matplotlib python3-pandas python3-pytest  # companion tools
   python3-venv python3-pip python3-setuptools python3-wheel  # test of pip install ./tools
   slurm-wlm munge         # the tests of bbscan's Slurm back end start a private cluster
 )

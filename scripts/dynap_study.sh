@@ -21,13 +21,16 @@ $py tools/bbscan run "$work/ring" "$work/scan" --binary "$bin" --dynap="$study" 
     --set "wire*.current=0,${s}40,${s}80,$comp,${s}120,${s}160"
 
 p="$work/scan/points"
-$py tools/bbplot fma "$p/wireall.current=0" --window 0.672 0.700 0.678 0.706 --order 10 \
+# one colour range for each pair, so that equal colours mean equal values
+fma="--window 0.672 0.700 0.678 0.706 --order 10 --vmin -12 --vmax -1"
+da="--vmin 1 --vmax 20000"
+$py tools/bbplot fma "$p/wireall.current=0" $fma \
     -o "$figs/dynap_fma_without.png" --title "Frequency map, bundled example, wire current 0"
-$py tools/bbplot fma "$p/wireall.current=$comp" --window 0.672 0.700 0.678 0.706 --order 10 \
+$py tools/bbplot fma "$p/wireall.current=$comp" $fma \
     -o "$figs/dynap_fma_with.png" --title "Frequency map, bundled example, four compensating wires"
-$py tools/bbplot da "$p/wireall.current=0" -o "$figs/dynap_da_without.png" \
+$py tools/bbplot da "$p/wireall.current=0" $da -o "$figs/dynap_da_without.png" \
     --title "Dynamic aperture, bundled example, wire current 0"
-$py tools/bbplot da "$p/wireall.current=$comp" -o "$figs/dynap_da_with.png" \
+$py tools/bbplot da "$p/wireall.current=$comp" $da -o "$figs/dynap_da_with.png" \
     --title "Dynamic aperture, bundled example, four compensating wires"
 $py -c 'import csv, sys
 for r in csv.DictReader(open(sys.argv[1])):

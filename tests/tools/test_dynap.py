@@ -52,7 +52,7 @@ def test_tunes_agree_with_bbtune_and_figures_are_drawn(study, tmp_path):
             for plane, (x, px) in (("x", ("x", "px")), ("y", ("y", "py"))):
                 q = tunes.tune_naff(r[x] - 1j * r[px])
                 assert abs(q - parts["q%s%d" % (plane, w + 1)][i]) < 1e-9
-    for kind in dynap.COMMANDS:
+    for kind in ("fma", "da"):
         png = str(tmp_path / (kind + ".png"))
         assert plots.main([kind, res, "-o", png]) == 0 and os.path.getsize(png) > 0
     assert plots.main(["fma", os.path.join(res, dynap.ANGLES), "-o", png]) == 1
@@ -203,3 +203,48 @@ def test_shards_run_as_a_slurm_array_merge_to_the_study_in_one_go(tmp_path, slur
                           "--binary", exe, "--dynap=" + " ".join(SHARDED)]) == 0
         merged = os.path.join(root, scan.MERGED)
         assert {f: open(os.path.join(merged, f), "rb").read() for f in SHARD_FILES} == want
+
+
+def test_python_interface_runs_and_reads_a_study(tmp_path):
+    """bbtools.study on the bundled example: its particles are pandas'
+    reading of dynap.csv, its summary a dict of numbers; read_study reads the
+    same folder alike; a refused option raises with the program's message."""
+    pd = pytest.importorskip("pandas")
+    import bbtools
+
+    exe = binary_path()
+    if not os.access(exe, os.X_OK):
+        pytest.skip("tracker binary %s not found" % exe)
+    ring = tmp_path / "ring"
+    shutil.copytree(EXAMPLE, ring)
+    s = bbtools.study(str(ring), out="res", binary=exe, threads=2, amplitudes=(2, 8, 3),
+                      angles=2, turns=2100, window=1024, tbt=2, quiet=True)
+    res = ring / "res"
+    assert s.particles.equals(pd.read_csv(res / dynap.PARTICLES))
+    assert s.angles.equals(pd.read_csv(res / dynap.ANGLES))
+    assert s.tbt.equals(pd.read_csv(res / dynap.TBT))
+    assert s.particles.attrs["units"]["amplitude"] == "sigma"
+    assert s.summary["particles"] == 6 and isinstance(s.summary["particles"], int)
+    assert all(isinstance(v, (int, float)) for v in s.summary.values())
+    assert s.summary == {k: (int(v) if float(v).is_integer() and k in (
+        "particles", "lost", "turns", "window", "loss_aperture", "diffusion_threshold",
+        "diffusion_particles", "chaotic") else v) for k, v in
+        dynap.read_summary(res / dynap.SUMMARY).items()}
+    again = bbtools.read_study(str(res))
+    assert again.particles.equals(s.particles) and again.summary == s.summary
+    with pytest.raises(bbtools.studies.StudyError, match="--angles"):
+        bbtools.study(str(ring), out="bad", binary=exe, angles=0)
+    with pytest.raises(bbtools.studies.StudyError, match="no finished study"):
+        bbtools.read_study(str(tmp_path))
+    # a ring file goes to the program as --ring FILE, the study in its folder
+    fake = tmp_path / "fake"
+    fake.write_text("#!/bin/sh\necho \"$PWD $*\" > args.txt\nmkdir -p r\n"
+                    "cp %s/dynap.csv %s/dynap_summary.txt r/\n" % (res, res))
+    fake.chmod(0o755)
+    (tmp_path / "lattice.ring").write_text("")
+    s = bbtools.study(str(tmp_path / "lattice.ring"), out="r", binary=str(fake), angles=2,
+                      quiet=True, resume=False)
+    assert (tmp_path / "args.txt").read_text().split() == [
+        str(tmp_path), "dynap", "--ring", str(tmp_path / "lattice.ring"), "--angles", "2",
+        "--quiet", "--out", "r"]
+    assert s.particles.equals(again.particles) and s.angles is None

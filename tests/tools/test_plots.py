@@ -3,6 +3,8 @@ files written by the real tracker."""
 
 import math
 import os
+import re
+import shutil
 import subprocess
 import sys
 
@@ -14,6 +16,7 @@ from runs import TOOLS, tracker  # noqa: E402,F401  (tracker: fixture)
 from bbtools import readers  # noqa: E402
 
 plots = pytest.importorskip("bbtools.plots")
+from bbtools import fig_diffusion  # noqa: E402
 BBPLOT = os.path.join(TOOLS, "bbplot")
 PNG = b"\x89PNG\r\n\x1a\n"
 
@@ -168,7 +171,7 @@ def test_plots_refuse_what_they_cannot_draw(tracker, tmp_path, monkeypatch):
         for w in ("0", "120", "150", "30") for a in ("4", "6")) +
         "8,0,3000,1,4,0,0\n")
     figs = []
-    monkeypatch.setattr(plots, "_save", lambda fig, _out: figs.append(fig))
+    monkeypatch.setattr(fig_diffusion, "save", lambda fig, _out: figs.append(fig))
     plots.plot_rates([str(csv_path)], str(out))
     fig = figs[0]
     legend = fig.axes[1].get_legend()
@@ -200,8 +203,95 @@ def test_no_traceback_for_hostile_files_or_options(tmp_path):
     calls += [(2, "bbplot", "footprint", "--window", "nan", 1, 0, 1),
               (2, "bbplot", "spectrum", "--particles", 0), (2, "bbtune", "--emit", "nan"),
               (2, "bbplot", "rates", binary, "--mark", "inf")]
+    # study files empty, header only or cut; a cut results.csv of a scan
+    header = "index,amplitude,angle,ax,ay,x,px,y,py,turns,lost,qx1,qy1,qx2,qy2,diffusion\n"
+    row = "0,2,0.5,1.7,0.9,1e-4,0,5e-5,0,2100,0,0.68,0.69,0.68,0.69,-8.5\n"
+    for name, text in (("empty", ""), ("header", header), ("cut", header + row[:-9])):
+        (tmp_path / name).mkdir()
+        (tmp_path / name / "dynap.csv").write_text(text)
+        calls += [(1, "bbplot", cmd, tmp_path / name) for cmd in ("fma", "da")]
+    (tmp_path / "angles").mkdir()
+    (tmp_path / "angles" / "dynap.csv").write_text(header + row)
+    (tmp_path / "angles" / "dynap_angles.csv").write_text("k,angle,aperture\n")
+    calls += [(1, "bbplot", "da", tmp_path / "angles"), (0, "bbplot", "fma", tmp_path / "angles")]
+    (tmp_path / "results.csv").write_text("grid:amp,ampin,diffx,diffy\n4,2,1e-6,2e-6\n6,3,1e")
+    calls += [(1, "bbplot", "rates", tmp_path / "results.csv")]
     for status, tool, *args in calls:
         r = subprocess.run(tools[tool] + [str(a) for a in args] + ["-o", tmp_path / "o"],
                            capture_output=True, text=True, timeout=120, cwd=tmp_path)
         assert r.returncode == status and "Traceback" not in r.stderr, (tool, args, r.stderr)
-        assert r.stderr.strip(), (tool, args)
+        lines = r.stderr.strip().splitlines()
+        assert len(lines) == (status != 0) or status == 2 and lines[0].startswith("usage:"), \
+            (tool, args, r.stderr)
+
+
+def _text_boxes(fig):
+    """Window extents of every piece of text of a drawn figure, with the
+    axis each tick label belongs to (None for the rest)."""
+    fig.canvas.draw()
+    r = fig.canvas.get_renderer()
+    boxes = []
+    if fig._suptitle is not None:
+        boxes.append((None, fig._suptitle.get_window_extent(r)))
+    for ax in fig.axes:
+        for t in (ax.title, ax.xaxis.label, ax.yaxis.label) + tuple(ax.texts):
+            if t.get_visible() and t.get_text():
+                boxes.append((None, t.get_window_extent(r)))
+        if ax.get_legend() is not None:
+            boxes.append((None, ax.get_legend().get_window_extent(r)))
+        for axis in (ax.xaxis, ax.yaxis):
+            for tick in axis._update_ticks():  # the ticks drawn, inside the view
+                for t in (tick.label1, tick.label2):
+                    if t.get_visible() and t.get_text():
+                        boxes.append((axis, t.get_window_extent(r)))
+    return boxes
+
+
+def test_figures_compare_and_no_text_covers_another(tracker, tmp_path, monkeypatch):
+    """fma, da, footprint and rates: no two labels overlap; fma and da take a
+    fixed colour range, mark the working point, label resonance lines (m, n),
+    and draw apertures at the grid's edge as lower bounds."""
+    from bbtools import fig_footprint, fig_study
+    from runs import EXAMPLE, binary_path
+
+    figs = []
+    for mod in (fig_study, fig_footprint, fig_diffusion):
+        monkeypatch.setattr(mod, "save", lambda fig, _out: figs.append(fig))
+    ring = tmp_path / "ring"
+    shutil.copytree(EXAMPLE, ring)
+    proc = subprocess.run([binary_path(), "dynap", "--amplitudes", "2:14:4", "--angles", "3",
+                           "--turns", "2100", "--window", "1024", "--aperture", "13", "--quiet",
+                           "--out", "res"],
+                          cwd=ring, capture_output=True, text=True, timeout=300,
+                          env=dict(os.environ, OMP_NUM_THREADS="2"))
+    assert proc.returncode == 0, proc.stderr
+    res = str(ring / "res")
+    plots.plot_fma(res, "f", order=8, vmin=-11, vmax=-1)
+    plots.plot_da(res, "d", vmin=10, vmax=1e5)
+    plots.plot_footprint(tracker.run(iopt=3, ntrack=200).path("footprint.dat"), "p")
+    plots.plot_rates([tracker.run(iopt=0, ntrack=1500).path("resav.out")], "r")
+    for fig in figs:
+        boxes = _text_boxes(fig)
+        for i, (axis_a, a) in enumerate(boxes):
+            for axis_b, b in boxes[i + 1:]:
+                if axis_a is None or axis_a is not axis_b:
+                    assert not a.overlaps(b), (fig._suptitle.get_text(), a, b)
+    fma, da = figs[0], figs[1]
+    assert fma.axes[0].collections[0].get_clim() == (-11, -1)
+    assert da.axes[0].collections[0].get_clim() == (10, 1e5)
+    labels = [t.get_text() for t in fma.axes[0].texts]
+    assert labels and all(re.fullmatch(r"\(\d+, -?\d+\)", t) for t in labels)
+    legend = [t.get_text() for t in fma.axes[0].get_legend().get_texts()]
+    assert "working point (0.69, 0.7)" in legend
+    # two particles lost at 14 sigma (aperture 13), whose legend stays off the
+    # x label; the ray at 45 degrees keeps all: an aperture of 14, a lower bound
+    assert [t.get_text() for t in fma.axes[1].get_legend().get_texts()] == ["lost (2)"]
+    edge = [ln for ln in da.axes[1].get_lines() if ln.get_marker() == "^"]
+    assert len(edge) == 1 and list(edge[0].get_ydata()) == [14]
+    # the order is bounded, -o a folder is refused, a name without ending gets .png
+    r = bbplot("fma", res, "--order", 100000, "-o", tmp_path / "x.png")
+    assert r.returncode == 2 and "1 ... 30" in r.stderr
+    r = bbplot("da", res, "-o", tmp_path)
+    assert r.returncode == 2 and "is a folder" in r.stderr
+    r = bbplot("da", res, "-o", tmp_path / "da")
+    assert r.returncode == 0 and r.stdout.strip() == "wrote %s.png" % (tmp_path / "da")

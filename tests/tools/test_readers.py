@@ -214,3 +214,27 @@ def test_bbtune_needs_no_matplotlib():
     code = ("import sys; sys.path.insert(0, %r); import bbtools.tunefile; "
             "sys.exit('matplotlib' in sys.modules)" % TOOLS)
     assert subprocess.run([sys.executable, "-c", code], timeout=60).returncode == 0
+
+
+def test_dataframes_of_the_classic_files_round_trip(tracker):
+    """Each DataFrame reader gives named columns with units, and its frame
+    written back in the file's layout is the file, byte for byte."""
+    pd = pytest.importorskip("pandas")
+    from bbtools import frames
+
+    d, m, f = (ok_run(tracker, iopt=o, ntrack=n) for o, n in ((0, 1500), (2, NTRACK),
+                                                            (3, NTRACK)))
+    for kind, run, name, columns in (
+            ("diff", d, "diff.dat", ["turn", "time", "avx", "avy", "lost", "particles"]),
+            ("resav", d, "resav.out", ["ampin", "diffx", "diffy", "ichoice", "xtune",
+                                       "xfrac", "ytune", "yfrac"]),
+            ("footprint", f, "footprint.dat", ["iang", "iamp", "qx", "qy"]),
+            ("frequencymap", m, "frequencymap.dat", ["particle", "turn", "x", "px", "y",
+                                                     "py"])):
+        frame = getattr(frames, "read_" + kind)(run.path(name))
+        assert isinstance(frame, pd.DataFrame) and list(frame.columns) == columns
+        assert set(frame.attrs["units"]) == set(columns)
+        with open(run.path(name)) as fh:
+            assert frames.to_text(frame, kind) == fh.read(), kind
+    assert d.params["ntrack"] == 1500 and frame["turn"].max() == NTRACK - 1
+    assert frames.read_diff(d.path("diff.dat")).attrs["units"]["time"] == "s"

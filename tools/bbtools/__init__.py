@@ -9,8 +9,28 @@ The modules only read what the tracker writes; none of them changes a run.
 - ``wires``: the wire file "wires.dat" and the names of its values.
 - ``tunes``: spectral-peak, interpolated and refined tune estimators.
 - ``tunefile``: the tune table of ``bbtune``.
-- ``plots``: the figures of ``bbplot``.
+- ``dynap``: the result files of the study run and their readers.
+- ``plots``: the command line of ``bbplot``; its figures are in ``figure``
+  (what they share), ``resonance`` (resonance lines), ``fig_footprint``,
+  ``fig_diffusion`` (running averages and rates), ``fig_tbt`` (phase space
+  and spectra) and ``fig_study`` (frequency map and dynamic aperture).
 - ``scan``: parameter scans of ``bbscan`` (local, Slurm, HTCondor).
+- ``studies``: the study run from Python, ``study`` and ``read_study`` below.
+- ``frames``: the classic result files as pandas DataFrames with units.
 """
 
-__all__ = ["readers", "params", "wires", "tunes", "tunefile", "plots", "scan"]
+__all__ = ["readers", "params", "wires", "tunes", "tunefile", "dynap", "plots", "scan",
+           "studies", "frames", "study", "read_study"]
+
+
+def study(ring, out=None, binary=None, threads=None, **options):
+    """Runs ``diff2wirenew dynap`` on ``ring`` and returns its results as
+    pandas DataFrames and the summary as a dict; see ``studies.study``."""
+    from . import studies
+    return studies.study(ring, out, binary, threads, **options)
+
+
+def read_study(folder):
+    """The results of the study in ``folder``; see ``studies.read_study``."""
+    from . import studies
+    return studies.read_study(folder)

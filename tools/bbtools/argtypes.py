@@ -12,3 +12,15 @@ def positive_int(text):
     if n < 1:
         raise argparse.ArgumentTypeError("%r is not a whole number of at least 1" % text)
     return n
+
+
+class Help(argparse.ArgumentDefaultsHelpFormatter, argparse.RawDescriptionHelpFormatter):
+    """Help with the description as written and each default shown once: an
+    option whose help names its default itself, or that has none, gets no
+    "(default: ...)" added."""
+
+    def _get_help_string(self, action):
+        text = action.help or ""
+        if "default" in text or action.default in (None, False, argparse.SUPPRESS):
+            return text
+        return super()._get_help_string(action)

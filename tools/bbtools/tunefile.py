@@ -201,10 +201,6 @@ def write_table(rows, fh, as_csv=False, still=None):
                  + ("  # never moved (starts at the origin)" if st else "") + "\n")
 
 
-class _Help(argparse.ArgumentDefaultsHelpFormatter, argparse.RawDescriptionHelpFormatter):
-    """Help with the description as written and every default shown."""
-
-
 def _positive(text):
     try:
         v = float(text)
@@ -219,7 +215,7 @@ def _positive(text):
 
 def main(argv=None):
     ap = argparse.ArgumentParser(
-        prog="bbtune", description=__doc__, formatter_class=_Help,
+        prog="bbtune", description=__doc__, formatter_class=argtypes.Help,
         epilog="Exit status: 0 table written, 1 a file that cannot be read as asked, "
                "2 usage.")
     ap.add_argument("file", nargs="?", default="frequencymap.dat",
