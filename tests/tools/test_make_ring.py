@@ -17,6 +17,7 @@ FILES = ("Matrices.dat", "Sigmas.dat", "excluded.dat", "diff.input", "multdist.d
 
 sys.path.insert(0, os.path.join(REPO, "tools"))
 import make_ring  # noqa: E402
+from bbtools import collider, collider_check  # noqa: E402
 
 
 class MakeRingTest(unittest.TestCase):
@@ -25,7 +26,7 @@ class MakeRingTest(unittest.TestCase):
         out = tempfile.mkdtemp(prefix="make_ring_")
         self.addCleanup(shutil.rmtree, out)
         args = make_ring.parse_args(["--out", out] + list(options))
-        make_ring.generate(args)
+        collider.generate(args)
         return args
 
     def test_bundled_set_is_up_to_date(self):
@@ -52,7 +53,7 @@ class MakeRingTest(unittest.TestCase):
 
     def test_default_optics(self):
         args = self.generate()
-        report = make_ring.check(args)
+        report = collider_check.check(args)
         self.assertTrue(any(line.startswith("one-turn tunes") for line in report))
 
     def test_other_layout_and_flat_opposing_beam(self):
@@ -60,7 +61,7 @@ class MakeRingTest(unittest.TestCase):
         args = self.generate("--ip2", "44", "--qx", "62.71", "--qy", "60.73",
                              "--crossing1", "y", "--crossing2", "x",
                              "--opp-emitn-y", "3.2e-6", "--betastar", "0.4")
-        make_ring.check(args)
+        collider_check.check(args)
 
     def test_compensating_wires_follow_the_bunch_population(self):
         # no wire file unless asked; with --wires, four wires on the opposing
@@ -69,7 +70,7 @@ class MakeRingTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.generate().out, "wires.dat")))
         for dnb, sign in (("1.15e11", -1.0), ("-1.15e11", 1.0)):
             args = self.generate("--wires", "npar", "--dnb=" + dnb)
-            make_ring.check(args)
+            collider_check.check(args)
             with open(os.path.join(args.out, "wires.dat")) as f:
                 currents = [float(ln.split()[3]) for ln in f]
             self.assertEqual(currents, [sign * 86.88281256626694] * 4)

@@ -12,6 +12,7 @@ import pytest
 
 from runs import TOOLS, binary_path  # noqa: F401  (puts tools/ on the path)
 import make_ring  # noqa: E402
+from bbtools import classic_folder as cf  # noqa: E402
 
 
 def run(*argv):
@@ -25,7 +26,7 @@ def optics(folder):
     """One-turn tunes, betas at the observation point and the Sigmas.dat
     rows, as the tracker derives them."""
     cum = np.eye(6)
-    for t in make_ring.read_matrices(os.path.join(folder, "Matrices.dat")):
+    for t in cf.read_matrices(os.path.join(folder, "Matrices.dat")):
         cum = np.array(t) @ cum
     q = [1.0 - math.acos((cum[o, o] + cum[o + 1, o + 1]) / 2.0) / (2 * math.pi)
          for o in (0, 2, 4)]
@@ -97,7 +98,7 @@ def test_simple_ring_matrices(tmp_path):
     rc, said = run("--out", tmp_path / "o", "--from-tfs", tmp_path / "r.tfs",
                    "--observation", "IP1", "--qx", "3.72", "--qy", "2.61")
     assert rc == 0, said
-    mats = make_ring.read_matrices(str(tmp_path / "o" / "Matrices.dat"))
+    mats = cf.read_matrices(str(tmp_path / "o" / "Matrices.dat"))
     ring = rows[40:] + rows[:40]
     ring.insert(24, ring[24])          # point 25: no marker, no section
     tunes = (3.72, 2.61)

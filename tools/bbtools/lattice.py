@@ -1,5 +1,4 @@
-"""The ring's input files from the Twiss tables of a lattice code, and the
-model collider as such a table.
+"""The ring's input files from the Twiss tables of a lattice code.
 
 The tracked beam's table gives the encounters (rows whose NAME matches a
 pattern, the observation point first), the linear maps between them (from
@@ -14,6 +13,8 @@ import math
 import os
 import re
 
+from bbtools import classic_folder as cf
+from bbtools import collider
 from bbtools import tfs
 
 NPOINTS = 73
@@ -54,52 +55,6 @@ def add_options(p):
                    help="also write the model collider's optics as Twiss "
                    "tables (TFS): the tracked beam to the first FILE, the "
                    "opposing beam to a second one if given")
-
-
-# ---------------------------------------------------------------- model as TFS
-
-def write_model(paths, args, pts, dmux, dmuy):
-    """The model collider's 73 points as Twiss tables of the tracked beam and,
-    if a second path is given, of the opposing beam (in the tracked beam's
-    frame: the same optics, the orbit of opposite sign, its own emittances):
-    crossing orbit of half the crossing angle, point 25 as the marker NOBB."""
-    h = 0.5 * args.spacing
-    c = args.circumference
-    right1 = max(p.n for p in pts if p.ip == 1 and p.s > 0)
-    left2 = max(p.n for p in pts if p.ip == 2 and p.s < 0)
-    s_arc = right1 * h + 0.5 * (0.5 * c - (right1 + left2) * h)
-    rows, mux, muy = [], 0.0, 0.0
-    for k, pt in enumerate(pts):
-        if pt.kind == "arc":
-            name, s, x, y = "NOBB", s_arc, 0.0, 0.0
-        else:
-            if pt.kind == "ip":
-                name = "IP%d" % pt.ip
-            else:
-                name = "BB%s%d.%02d" % ("R" if pt.s > 0 else "L", pt.ip, pt.n)
-            s = pt.s + (0.0 if pt.ip == 1 and pt.s >= 0 else
-                        0.5 * c if pt.ip == 2 else c)
-            plane = args.crossing1 if pt.ip == 1 else args.crossing2
-            half = 0.5 * args.thetac * pt.s
-            x, y = (half, 0.0) if plane == "x" else (0.0, half)
-        bx, ax, by, ay = pt.twiss
-        rows.append(["%s" % name, "MARKER", s, bx, ax, mux / (2.0 * math.pi),
-                     by, ay, muy / (2.0 * math.pi), x, y])
-        mux += dmux[k]
-        muy += dmuy[k]
-    cols = [("NAME", "%s"), ("KEYWORD", "%s")] + [
-        (n, "%le") for n in ("S", "BETX", "ALFX", "MUX", "BETY", "ALFY", "MUY",
-                             "X", "Y")]
-    beams = [(args.emitn, args.emitn, rows)]
-    if len(paths) > 1:
-        beams.append((args.opp_emitn_x, args.opp_emitn_y,
-                      [r[:9] + [-r[9], -r[10]] for r in rows]))
-    for path, (enx, eny, beam) in zip(paths[:2], beams):
-        header = [("NAME", "TWISS"), ("TYPE", "TWISS"), ("PARTICLE", "PROTON"),
-                  ("GAMMA", args.gamma), ("NPART", abs(args.dnb)),
-                  ("EX", enx / args.gamma), ("EY", eny / args.gamma),
-                  ("LENGTH", c), ("Q1", args.qx), ("Q2", args.qy)]
-        tfs.write(path, header, cols, beam)
 
 
 # ---------------------------------------------------------------- conversion
@@ -231,9 +186,9 @@ def sigma_rows(t1, t2, args, ring, gamma, say):
     return rows
 
 
-def convert(args, argv, mr, say=print):
+def convert(args, argv, say=print):
     """Write the input folder args.out from args.from_tfs (and
-    args.opposing); mr is make_ring, whose writers lay out the files."""
+    args.opposing)."""
     t1 = tfs.read(args.from_tfs)
     t1.need(*OPTICS)
     t2 = tfs.read(args.opposing) if args.opposing else None
@@ -259,7 +214,7 @@ def convert(args, argv, mr, say=print):
         args.betastar = ring[0]["BETX"]
     emit = args.emitn / args.gamma
     if "--xi" not in given:
-        args.xi = float("%.4g" % (args.dnb * mr.RP / (4.0 * math.pi * args.emitn)))
+        args.xi = float("%.4g" % (args.dnb * cf.RP / (4.0 * math.pi * args.emitn)))
     if "--sstar" not in given:
         args.sstar = float("%.4g" % math.sqrt(args.betastar * emit))
     if "--divstar" not in given:
@@ -271,14 +226,11 @@ def convert(args, argv, mr, say=print):
     mats = sections(t1, args, ring, wrap)
     sig = sigma_rows(t1, t2, args, ring, args.gamma, say)
     os.makedirs(args.out, exist_ok=True)
-    mr.write_matrices(os.path.join(args.out, "Matrices.dat"), mats)
-    with open(os.path.join(args.out, "Sigmas.dat"), "w", newline="\n") as f:
-        for k, sx, sy, x, y in sig:
-            f.write("%2d %s %s %s %s\n" % (k, mr.e17(sx), mr.e17(sy),
-                                           mr.e17(x), mr.e17(y)))
-    mr.write_excluded(os.path.join(args.out, "excluded.dat"), args)
-    mr.write_diff_input(os.path.join(args.out, "diff.input"), args)
-    mr.write_multdist(os.path.join(args.out, "multdist.dat"), args)
+    cf.write_matrices(os.path.join(args.out, "Matrices.dat"), mats)
+    cf.write_sigma_rows(os.path.join(args.out, "Sigmas.dat"), sig)
+    cf.write_excluded(os.path.join(args.out, "excluded.dat"), args.excluded)
+    cf.write_diff_input(os.path.join(args.out, "diff.input"), args)
+    collider.write_multdist(os.path.join(args.out, "multdist.dat"), args)
     say("wrote Matrices.dat, Sigmas.dat, excluded.dat, diff.input, "
         "multdist.dat to %s" % args.out)
     return ring
