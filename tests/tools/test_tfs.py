@@ -51,7 +51,9 @@ def test_model_round_trip(tmp_path):
     short = ["--ntrack", "1100"]
     b1, b2 = tmp_path / "b1.tfs", tmp_path / "b2.tfs"
     assert run("--out", a, "--tfs", b1, b2, *short)[0] == 0
-    rc, said = run("--out", b, "--from-tfs", b1, "--opposing", b2, *short)
+    # the model's excluded points and triplet errors only when asked for
+    rc, said = run("--out", b, "--from-tfs", b1, "--opposing", b2, *short,
+                   "--excluded", 23, 24, "--itrip", 1)
     assert rc == 0 and "mirror" not in said, said
     qa, ba, sa = optics(a)
     qb, bb, sb = optics(b)
@@ -67,10 +69,15 @@ def test_model_round_trip(tmp_path):
     # Without the opposing table: its mirror image, and said so.
     rc, said = run("--out", m, "--from-tfs", b1, *short)
     assert rc == 0 and "mirror" in said
+    assert (m / "excluded.dat").read_text() == "" and not (m / "multdist.dat").exists()
     np.testing.assert_allclose(optics(m)[2][:, 2], sa[:, 1], rtol=1e-9)
 
 
-def simple_ring(path, rows, header="@ Q1 %le 3.72\n@ Q2 %le 2.61\n", cols=None):
+BEAM = ("@ GAMMA %le 1000\n@ EX %le 3e-9\n@ EY %le 2e-9\n@ NPART %le 1.5e11\n"
+        "@ LENGTH %le 720\n@ PARTICLE %s PROTON\n")
+
+
+def simple_ring(path, rows, header="@ Q1 %le 3.72\n@ Q2 %le 2.61\n" + BEAM, cols=None):
     cols = cols or "NAME S BETX ALFX MUX BETY ALFY MUY X"
     with open(path, "w") as f:
         f.write(header + "* " + cols + "\n$ %s" + " %le" * (len(cols.split()) - 1)
@@ -132,9 +139,9 @@ def test_bad_tables(tmp_path):
 
     cases = [   # table options, row change, message
         (dict(cols="NAME S BETX ALFX MUX BETY ALFY X"), without(7),
-         "r.tfs:3: column MUY: missing column"),
-        (dict(), betx, "r.tfs:8: column BETX: '20.0x' is not a number"),
-        (dict(), s_back, "r.tfs:15: column S: S decreases"),
+         "r.tfs:9: column MUY: missing column"),
+        (dict(), betx, "r.tfs:14: column BETX: '20.0x' is not a number"),
+        (dict(), s_back, "r.tfs:21: column S: S decreases"),
         (dict(header="@ Q1 %zz 3.72\n"), None,
          "r.tfs:1: column Q1: unknown header type %zz"),
         (dict(), "drop", "71 encounters found"),

@@ -8,6 +8,9 @@ without unit), so a file matrix is R_file(i,j) = R_SI(i,j) d_j / d_i with
 d = (0.001, 1, 0.001, 1, 0.001, 1); the tracker undoes this on reading.
 """
 
+import math
+import os
+
 from bbtools import params
 
 NPOINTS = 73       # sections (and encounter points) of the tracker
@@ -95,30 +98,97 @@ def write_diff_input(path, args):
 
 
 
-def read_matrices(path):
-    """Read Matrices.dat as the tracker does and return the 73 matrices in
-    tracking units (m, rad)."""
+def num(text):
+    """A number as the classic files write it (also 1.0d-3)."""
+    v = float(text.replace("d", "e").replace("D", "e"))
+    if not math.isfinite(v):
+        raise ValueError("%r is not a finite number" % text)
+    return v
+
+
+def read_matrices(path, file_units=False):
+    """The 73 matrices of Matrices.dat, as the tracker reads them, in
+    tracking units (m, rad), or as written (file_units)."""
     with open(path) as f:
         lines = f.read().split("\n")
-    assert lines[-1] == "", "Matrices.dat must end with a line feed"
-    lines = lines[:-1]
-    assert len(lines) == 7 * NPOINTS, "Matrices.dat: %d lines" % len(lines)
+    if lines[-1] == "":
+        lines = lines[:-1]
+    if len(lines) < 7 * NPOINTS:
+        raise ValueError("%s: %d lines, %d needed (73 blocks of a name line and "
+                         "six rows)" % (path, len(lines), 7 * NPOINTS))
     mats = []
     for k in range(NPOINTS):
-        name = lines[7 * k].split()
-        assert len(name) == 1 and len(name[0]) <= 10, "bad name line"
         t = []
         for i in range(6):
-            v = [float(x) for x in lines[7 * k + 1 + i].split()]
-            assert len(v) == 6, "row of 6 numbers expected"
-            row = []
-            for j in range(6):
-                x = v[j]
-                if j % 2 == 0:      # odd column (1-based)
-                    x *= 1000.0
-                if i % 2 == 0:      # odd row
-                    x *= 0.001
-                row.append(x)
-            t.append(row)
+            no = 7 * k + 2 + i
+            try:
+                v = [num(x) for x in lines[no - 1].split()]
+            except ValueError as e:
+                raise ValueError("%s:%d: %s" % (path, no, e)) from None
+            if len(v) < 6:
+                raise ValueError("%s:%d: a row of six numbers expected" % (path, no))
+            t.append(v[:6] if file_units else [v[j] * UNIT[i] / UNIT[j] for j in range(6)])
         mats.append(t)
     return mats
+
+
+def _records(path):
+    """(record number, tokens) of a file read record by record: one record
+    per line, blanks or commas between values, # and ! start comments."""
+    out = []
+    with open(path) as f:
+        for line in f:
+            for c in "#!":
+                line = line.split(c)[0]
+            toks = line.replace(",", " ").split()
+            if toks:
+                out.append((len(out) + 1, toks))
+    return out
+
+
+def read_sigmas(path):
+    """{point: (sigx, sigy, x, y)} [mm] of Sigmas.dat: its 72 records in point
+    order, point 25 left out (the point field is not what places a record)."""
+    recs = _records(path)
+    if len(recs) < NPOINTS - 1:
+        raise ValueError("%s: %d records, %d needed" % (path, len(recs), NPOINTS - 1))
+    points = [k for k in range(1, NPOINTS + 1) if k != NOENC]
+    out = {}
+    for k, (no, toks) in zip(points, recs):
+        try:
+            out[k] = tuple(num(x) for x in toks[1:5])
+        except ValueError as e:
+            raise ValueError("%s: record %d: %s" % (path, no, e)) from None
+        if len(out[k]) < 4:
+            raise ValueError("%s: record %d: five values needed" % (path, no))
+    return out
+
+
+def read_excluded(path):
+    """The points of excluded.dat that exclude an encounter (whole numbers
+    1 .. 73, first value of a line); a missing file excludes nothing."""
+    if not os.path.exists(path):
+        return []
+    out = []
+    for no, toks in _records(path)[:NPOINTS]:
+        try:
+            k = int(toks[0])
+        except ValueError:
+            raise ValueError("%s: record %d: %r is not a whole number"
+                             % (path, no, toks[0])) from None
+        if 1 <= k <= NPOINTS:
+            out.append(k)
+    return out
+
+
+def read_optional(path, least, most):
+    """(record number, tokens) of wires.dat, multipoles.dat or
+    modulation.dat (nothing when the file is missing)."""
+    if not os.path.exists(path):
+        return []
+    recs = _records(path)
+    for no, toks in recs:
+        if not least <= len(toks) <= most:
+            raise ValueError("%s: record %d: %d values (%d to %d expected)"
+                             % (path, no, len(toks), least, most))
+    return recs
