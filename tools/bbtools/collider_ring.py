@@ -108,7 +108,7 @@ def build(args):
                                    ("sigy", sig[1]), ("sepx", sepx), ("sepy", sepy)])
         if p1 in wires:
             count = args.npar if args.wires == "npar" else wires[p1]
-            ring.add("wire", [("name", "W" + p1.name), ("x", -sepx), ("y", -sepy),
+            ring.add("wire", [("name", "W" + p1.name), ("x", 0.0 - sepx), ("y", 0.0 - sepy),
                               ("current", -collider.wire_current(args.dnb, count)),
                               ("length", 1.0)])
         if p1.ip == p2.ip and p2.s > p1.s:

@@ -114,7 +114,7 @@ def from_folder(folder):
     mults = cf.read_optional(os.path.join(folder, "multipoles.dat"), 4, 4)
     mods = cf.read_optional(os.path.join(folder, "modulation.dat"), 4, 4)
     ring = Ring(p["gamma"], p["emitn"])
-    for plane, dq, period, phase in mods:
+    for _, (plane, dq, period, phase) in mods:
         ring.modulation.append([("plane", plane.lower()), ("dq", cf.num(dq)),
                                 ("period", cf.num(period)), ("phase", cf.num(phase))])
     for k in range(1, cf.NPOINTS + 1):
