@@ -18,6 +18,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from bbtools import classic_folder as cf  # noqa: E402
 from bbtools import collider  # noqa: E402  (the model collider)
 from bbtools import collider_check  # noqa: E402
 from bbtools import collider_options  # noqa: E402
@@ -116,6 +117,10 @@ def write_ring(args, say):
     if args.from_folder:
         ring = ring_file.from_folder(args.from_folder)
         source = "the classic folder %s" % args.from_folder
+        turn = conversion.one_turn(cf.read_matrices(
+            os.path.join(args.from_folder, "Matrices.dat")))
+        (qx, bx), (qy, by) = (conversion.plane_optics(turn, o) for o in (0, 2))
+        expect = (qx, qy), (bx, by)
     elif args.from_tfs:
         ring, tunes, betas = conversion.to_ring(args, args.given, say)
         source, expect = "%s (make_ring.py --from-tfs)" % args.from_tfs, (tunes, betas)
