@@ -23,9 +23,10 @@ def add_options(p):
     g.add_argument("--ip2", type=int, default=37,
                    help="point number of IP2 (27 .. 71)")
     g.add_argument("--qx", type=float, default=64.69,
-                   help="total horizontal tune (fractional part above 0.5)")
+                   help="total horizontal tune (classic folder: fractional part "
+                        "above 0.5; --ring-out: anywhere)")
     g.add_argument("--qy", type=float, default=59.70,
-                   help="total vertical tune (fractional part above 0.5)")
+                   help="total vertical tune (as --qx)")
     g.add_argument("--qs", type=float, default=0.0019,
                    help="synchrotron tune")
     g.add_argument("--beta-long", type=float, default=668.0,
@@ -49,7 +50,8 @@ def add_options(p):
                         "default --emitn: slightly flat opposing bunches, whose "
                         "kick is the elliptical one)" % col.OPP_FLATNESS)
     g.add_argument("--excluded", type=int, nargs="*", default=[23, 24],
-                   help="encounter points the tracker skips")
+                   help="encounter points the tracker skips (the model's default "
+                        "reaches no converted ring and no --ring-out)")
 
     g = p.add_argument_group("run parameters (diff.input)")
     g.add_argument("--amp", type=float, default=6.0,
