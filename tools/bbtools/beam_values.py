@@ -37,12 +37,12 @@ def positive(t, name):
 
 def gamma_of(t):
     """GAMMA, else ENERGY / MASS, of the header (None if neither)."""
-    g = header(t, "GAMMA", lambda v: v >= 1.0, "is not a Lorentz factor (at least 1)")
+    g = header(t, "GAMMA", lambda v: v > 1.0, "is not a Lorentz factor of a moving beam (above 1)")
     if g is None and "ENERGY" in t.header and "MASS" in t.header:
         g = positive(t, "ENERGY") / positive(t, "MASS")
-        if g < 1.0:
+        if not g > 1.0:
             raise tfs.TfsError(t.path, t.header_lines["ENERGY"], "ENERGY / MASS = %r is "
-                               "not a Lorentz factor (at least 1)" % g, "ENERGY")
+                               "not a Lorentz factor of a moving beam (above 1)" % g, "ENERGY")
     return g
 
 

@@ -391,8 +391,10 @@ def write_model(paths, args, pts, dmux, dmuy):
     if len(paths) > 1:
         beams.append((args.opp_emitn_x, args.opp_emitn_y,
                       [r[:9] + [-r[9], -r[10]] for r in rows]))
-    for path, (enx, eny, beam) in zip(paths[:2], beams):
-        header = [("NAME", "TWISS"), ("TYPE", "TWISS"), ("PARTICLE", "PROTON"),
+    # the opposing beam's particle: the same charge for a negative dnb
+    particles = ("PROTON", "PROTON" if args.dnb < 0 else "ANTIPROTON")
+    for path, (enx, eny, beam), particle in zip(paths[:2], beams, particles):
+        header = [("NAME", "TWISS"), ("TYPE", "TWISS"), ("PARTICLE", particle),
                   ("GAMMA", args.gamma), ("NPART", abs(args.dnb)),
                   ("EX", enx / args.gamma), ("EY", eny / args.gamma),
                   ("LENGTH", c), ("Q1", args.qx), ("Q2", args.qy)]
