@@ -1,6 +1,6 @@
 """The beam values of a ring converted from Twiss tables: each from an option
 the user gave, else from the table's header, else refused.  A header value
-the physics cannot take (a Lorentz factor below 1, an emittance or length
+the physics cannot take (a Lorentz factor of 1 or below, an emittance or length
 that is not positive, a population of zero, anything not finite) is refused
 with its file and line."""
 
@@ -37,7 +37,8 @@ def positive(t, name):
 
 def gamma_of(t):
     """GAMMA, else ENERGY / MASS, of the header (None if neither)."""
-    g = header(t, "GAMMA", lambda v: v > 1.0, "is not a Lorentz factor of a moving beam (above 1)")
+    g = header(t, "GAMMA", lambda v: v > 1.0,
+               "is not a Lorentz factor of a moving beam (above 1)")
     if g is None and "ENERGY" in t.header and "MASS" in t.header:
         g = positive(t, "ENERGY") / positive(t, "MASS")
         if not g > 1.0:
