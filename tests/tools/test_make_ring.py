@@ -9,6 +9,7 @@ import io
 import math
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -22,7 +23,8 @@ FILES = ("Matrices.dat", "Sigmas.dat", "excluded.dat", "diff.input", "multdist.d
 
 sys.path.insert(0, os.path.join(REPO, "tools"))
 import make_ring  # noqa: E402
-from test_tfs import ring_optics, ring_records  # noqa: E402
+from runs import binary_path  # noqa: E402
+from test_tfs import ring_binary, ring_optics, ring_records  # noqa: E402
 from bbtools import collider, collider_check  # noqa: E402
 
 
@@ -105,9 +107,9 @@ class MakeRingTest(unittest.TestCase):
                           (["--emitn", "2.5e-6", "--opp-emitn-y", "2.5e-6"], 2.5e-6)):
             self.assertAlmostEqual(make_ring.parse_args(opts).opp_emitn_y, emy, delta=1e-20)
 
-    def test_classic_folder_as_general_ring(self):
-        # every file of a classic folder comes along, section by section:
-        # encounter (unless excluded, or point 25), wires, multipoles, matrix
+    def element_folder(self):
+        """The model with wires (one with ripple and noise), multipoles and
+        a tune modulation, and its general ring."""
         args = self.generate("--wires", "npar")
         with open(os.path.join(args.out, "wires.dat"), "a") as f:
             f.write("30 1.0 2.0 50.0 1.0 0.01 100 0 0.001\n")   # ripple, default seed
@@ -118,6 +120,12 @@ class MakeRingTest(unittest.TestCase):
         ring = os.path.join(args.out, "ring.txt")
         with contextlib.redirect_stdout(io.StringIO()):
             self.assertEqual(make_ring.main(["--from-folder", args.out, "--ring-out", ring]), 0)
+        return args, ring
+
+    def test_classic_folder_as_general_ring(self):
+        # every file of a classic folder comes along, section by section:
+        # encounter (unless excluded, or point 25), wires, multipoles, matrix
+        args, ring = self.element_folder()
         recs = ring_records(ring)
         self.assertEqual(recs[0], ("beam", {"gamma": "7460.52", "emitn": "3.75e-06"}))
         self.assertEqual(recs[1], ("modulation", {"plane": "x", "dq": "0.001",
@@ -153,6 +161,21 @@ class MakeRingTest(unittest.TestCase):
         self.assertEqual(got, want)     # the numbers of the files, to the bit
         q, _ = ring_optics(ring)
         np.testing.assert_allclose(q, [0.69, 0.70], atol=1e-12)
+
+    def test_study_of_a_folder_and_of_its_ring_agree(self):
+        exe = ring_binary()
+        if exe is None:
+            self.skipTest("the tracker %s has no dynap --ring" % binary_path())
+        args, ring = self.element_folder()
+        study = [exe, "dynap", "--amplitudes", "1:6:1", "--angles", "3", "--turns", "2048",
+                 "--quiet", "--out"]
+        for extra in (["classic"], ["general", "--ring", ring]):
+            subprocess.run(study + extra, cwd=args.out, check=True, timeout=300,
+                           stdout=subprocess.DEVNULL, env=dict(os.environ, OMP_NUM_THREADS="2"))
+        for name in ("dynap.csv", "dynap_angles.csv", "dynap_summary.txt"):
+            self.assertTrue(filecmp.cmp(os.path.join(args.out, "classic", name),
+                                        os.path.join(args.out, "general", name),
+                                        shallow=False), name)
 
     def test_model_ring_at_the_lhc_working_point(self):
         # tunes below the half integer, any number of IPs, the long-range

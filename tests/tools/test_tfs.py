@@ -47,6 +47,16 @@ def track(folder):
         return f.read()
 
 
+def ring_binary():
+    """The tracker if it tracks general rings (dynap --ring), else None."""
+    exe = binary_path()
+    if not os.access(exe, os.X_OK):
+        return None
+    usage = subprocess.run([exe, "dynap", "--help"], capture_output=True, text=True,
+                           timeout=60)
+    return exe if "--ring" in usage.stdout + usage.stderr else None
+
+
 def test_model_round_trip(tmp_path):
     a, b, m = tmp_path / "model", tmp_path / "tfs", tmp_path / "mirror"
     short = ["--ntrack", "1100"]
@@ -385,6 +395,14 @@ def test_madx_ring():
             # other holds only the rounding of a zero orbit)
             big = max(abs(want[2]), abs(want[3]))
             np.testing.assert_allclose(got[2:], want[2:], rtol=0, atol=1e-12 * big)
+        # and the study runs on it
+        exe = ring_binary()
+        if exe is not None:
+            subprocess.run([exe, "dynap", "--ring", ring, "--amplitudes", "1:4:1", "--angles",
+                            "2", "--turns", "2048", "--quiet", "--out", os.path.join(tmp, "s")],
+                           check=True, timeout=300, stdout=subprocess.DEVNULL)
+            with open(os.path.join(tmp, "s", "dynap_summary.txt")) as f:
+                assert "lost = 0" in f.read()
 
 
 def test_head_on_6d(tmp_path):
