@@ -112,5 +112,7 @@ def values(t1, t2, args, given, say):
                                % (t1.path, key, opt))
         tunes.append(getattr(args, opt) if q is None else q)
     length = args.circumference if "circumference" in given else positive(t1, "LENGTH")
+    say("beam values: gamma %r, emitn %r / %r; opposing emittances %r / %r m, "
+        "population %r" % (gamma, emitn_x, emitn_y, opp_ex, opp_ey, npart))
     return dict(gamma=gamma, emitn_x=emitn_x, emitn_y=emitn_y, opp_ex=opp_ex,
                 opp_ey=opp_ey, npart=npart, q1=tunes[0], q2=tunes[1], length=length)
