@@ -359,7 +359,8 @@ def write_model(paths, args, pts, dmux, dmuy):
     """The model collider's 73 points as Twiss tables of the tracked beam and,
     if a second path is given, of the opposing beam (in the tracked beam's
     frame: the same optics, the orbit of opposite sign, its own emittances):
-    crossing orbit of half the crossing angle, point 25 as the marker NOBB."""
+    crossing orbit of half the crossing angle (X, Y and the slopes PX, PY),
+    point 25 as the marker NOBB."""
     h = 0.5 * args.spacing
     c = args.circumference
     right1 = max(p.n for p in pts if p.ip == 1 and p.s > 0)
@@ -368,7 +369,7 @@ def write_model(paths, args, pts, dmux, dmuy):
     rows, mux, muy = [], 0.0, 0.0
     for k, pt in enumerate(pts):
         if pt.kind == "arc":
-            name, s, x, y = "NOBB", s_arc, 0.0, 0.0
+            name, s, x, y, px, py = "NOBB", s_arc, 0.0, 0.0, 0.0, 0.0
         else:
             if pt.kind == "ip":
                 name = "IP%d" % pt.ip
@@ -377,20 +378,21 @@ def write_model(paths, args, pts, dmux, dmuy):
             s = pt.s + (0.0 if pt.ip == 1 and pt.s >= 0 else
                         0.5 * c if pt.ip == 2 else c)
             plane = args.crossing1 if pt.ip == 1 else args.crossing2
-            half = 0.5 * args.thetac * pt.s
-            x, y = (half, 0.0) if plane == "x" else (0.0, half)
+            half = 0.5 * args.thetac
+            x, y = (half * pt.s, 0.0) if plane == "x" else (0.0, half * pt.s)
+            px, py = (half, 0.0) if plane == "x" else (0.0, half)
         bx, ax, by, ay = pt.twiss
         rows.append(["%s" % name, "MARKER", s, bx, ax, mux / (2.0 * math.pi),
-                     by, ay, muy / (2.0 * math.pi), x, y])
+                     by, ay, muy / (2.0 * math.pi), x, y, px, py])
         mux += dmux[k]
         muy += dmuy[k]
     cols = [("NAME", "%s"), ("KEYWORD", "%s")] + [
         (n, "%le") for n in ("S", "BETX", "ALFX", "MUX", "BETY", "ALFY", "MUY",
-                             "X", "Y")]
+                             "X", "Y", "PX", "PY")]
     beams = [(args.emitn, args.emitn, rows)]
     if len(paths) > 1:
         beams.append((args.opp_emitn_x, args.opp_emitn_y,
-                      [r[:9] + [-r[9], -r[10]] for r in rows]))
+                      [r[:9] + [-v for v in r[9:]] for r in rows]))
     # the opposing beam's particle: the same charge for a negative dnb
     particles = ("PROTON", "PROTON" if args.dnb < 0 else "ANTIPROTON")
     for path, (enx, eny, beam), particle in zip(paths[:2], beams, particles):
