@@ -15,7 +15,7 @@ errf arguments u / S then lie around the corner of its inner region, where a
 lane needs 10 to 31 continued-fraction steps.
 
 The run parameters, matrix file format and multipole file come from
-tools/make_ring.py.  Usage:
+tools/bbtools (classic_folder.py, collider.py).  Usage:
     python3 bench/rings/make_inner_ring.py [--out DIR]
 """
 
@@ -26,6 +26,8 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools"))
 import make_ring  # noqa: E402
+from bbtools import classic_folder as cf  # noqa: E402
+from bbtools import collider  # noqa: E402
 
 BETA = 0.35
 SIG_X = 0.055          # mm
@@ -43,31 +45,31 @@ def main(argv=None):
         "--dnb", "2.5e11", "--emitn", "3e-6", "--amp", "3.0",
         "--excluded"])
     os.makedirs(out, exist_ok=True)
-    n = make_ring.NPOINTS
+    n = cf.NPOINTS
     phz = 2.0 * math.pi * args.qs / n
     bz = args.beta_long
     lz = [[math.cos(phz), bz * math.sin(phz)],
           [-math.sin(phz) / bz, math.cos(phz)]]
-    mx = make_ring.twiss_block(BETA, 0.0, BETA, 0.0, 2.0 * math.pi * args.qx / n)
-    my = make_ring.twiss_block(BETA, 0.0, BETA, 0.0, 2.0 * math.pi * args.qy / n)
+    mx = collider.twiss_block(BETA, 0.0, BETA, 0.0, 2.0 * math.pi * args.qx / n)
+    my = collider.twiss_block(BETA, 0.0, BETA, 0.0, 2.0 * math.pi * args.qy / n)
     m = [[0.0] * 6 for _ in range(6)]
     for blk, o in ((mx, 0), (my, 2), (lz, 4)):
         for i in range(2):
             for j in range(2):
                 m[o + i][o + j] = blk[i][j]
-    make_ring.write_matrices(os.path.join(out, "Matrices.dat"), [m] * n)
+    cf.write_matrices(os.path.join(out, "Matrices.dat"), [m] * n)
     with open(os.path.join(out, "Sigmas.dat"), "w", newline="\n") as f:
         for k in range(1, n + 1):
-            if k == make_ring.NOENC:
+            if k == cf.NOENC:
                 continue
             sign = 1.0 if k <= 37 else -1.0
             x0, y0 = (0.0, 0.0) if k in HEAD_ON else (sign * OFFSET[0], sign * OFFSET[1])
             f.write("%2d %s %s %s %s\n" % (
-                k, make_ring.e17(SIG_X), make_ring.e17(SIG_Y[k % 2 == 0]),
-                make_ring.e17(x0), make_ring.e17(y0)))
-    make_ring.write_excluded(os.path.join(out, "excluded.dat"), args)
-    make_ring.write_diff_input(os.path.join(out, "diff.input"), args)
-    make_ring.write_multdist(os.path.join(out, "multdist.dat"), args)
+                k, cf.e17(SIG_X), cf.e17(SIG_Y[k % 2 == 0]),
+                cf.e17(x0), cf.e17(y0)))
+    cf.write_excluded(os.path.join(out, "excluded.dat"), args.excluded)
+    cf.write_diff_input(os.path.join(out, "diff.input"), args)
+    collider.write_multdist(os.path.join(out, "multdist.dat"), args)
 
 
 if __name__ == "__main__":

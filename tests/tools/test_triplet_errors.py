@@ -12,6 +12,7 @@ import tempfile
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(REPO, "tools"))
 import make_ring  # noqa: E402
+from bbtools import collider  # noqa: E402
 from bbtools import triplet_errors as te  # noqa: E402
 
 
@@ -40,7 +41,7 @@ def test_multipoles_kick_as_the_magnets_field_expansion():
             ip, left = 1 + j // 8, (j // 4) % 2 == 0
             q = 3 - j % 4 if left else j % 4
             sign = (1, -1, -1, 1)[q] * (-1 if left else 1)
-            side = [p for p in make_ring.layout(args)
+            side = [p for p in collider.layout(args)
                     if p.kind == "lr" and p.ip == ip and (p.s < 0) == left]
             pt = min(side, key=lambda p: abs(p.twiss[0] - beta[j]))
             bp = pt.twiss[0]

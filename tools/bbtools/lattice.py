@@ -1,110 +1,87 @@
-"""The ring's input files from the Twiss tables of a lattice code, and the
-model collider as such a table.
+"""The ring from the Twiss tables of a lattice code: the general ring file
+(any number of encounters, tunes anywhere) or the classic folder (72
+encounters, tunes above the half integer).
 
-The tracked beam's table gives the encounters (rows whose NAME matches a
-pattern, the observation point first), the linear maps between them (from
-BETX, ALFX, MUX, BETY, ALFY, MUY, uncoupled) and its closed orbit X, Y.  The
-opposing beam's table, in the same frame and with the same marker names, gives
-its sizes (from its betas and emittances) and its orbit; without one the
-opposing beam is the mirror image of the tracked one (same optics, orbit of
-opposite sign).
+The tracked beam's table gives the points of the ring (the observation point
+and the encounters: rows whose NAME matches a pattern), the linear maps
+between them (from BETX, ALFX, MUX, BETY, ALFY, MUY, uncoupled) and its
+closed orbit X, Y.  The opposing beam's table, in the same frame and with the
+same marker names, gives its sizes (from its betas and emittances), its
+orbit and its population; without one the opposing beam is the mirror image
+of the tracked one (same optics, orbit of opposite sign).  The beam values
+come from the headers (beam_values.py) or from options; no value of the
+model collider reaches a converted ring.
 """
 
 import math
-import os
 import re
 
+from bbtools import beam_values
 from bbtools import tfs
 
-NPOINTS = 73
-NOENC = 25
 OPTICS = ("NAME", "S", "BETX", "ALFX", "MUX", "BETY", "ALFY", "MUY")
+NPOINTS, NOENC = 73, 25           # the classic ring
 
 # Defaults of the selection options, documented in docs/inputs.md.
 ENCOUNTERS = r"^(IP[0-9]|BB)"      # head-on markers IPn, long-range markers BB...
 HEAD_ON = r"^IP[0-9]"
-FREE = r"^NOBB"                   # the point without an encounter
+FREE = r"^NOBB"                   # the classic point without an encounter
+# A long-range separation below this many beam sizes is rounding, not a
+# separation (a real one is several sizes).
+ROUNDING_SEPARATION = 1e-6
 
-
-class ConvertError(ValueError):
-    pass
+ConvertError = beam_values.ConvertError
 
 
 def add_options(p):
     """The options of the conversion, added to make_ring.py's parser."""
     g = p.add_argument_group("ring from Twiss tables (TFS)")
     g.add_argument("--from-tfs", metavar="B1.tfs", default=None,
-                   help="write the input folder from this Twiss table of the "
-                   "tracked beam instead of the model collider")
+                   help="convert this Twiss table of the tracked beam instead of "
+                   "writing the model collider")
     g.add_argument("--opposing", metavar="B2.tfs", default=None,
                    help="Twiss table of the opposing beam (same frame, same "
                    "marker names); without it the mirror of the tracked beam")
     g.add_argument("--encounters", default=ENCOUNTERS, metavar="REGEX",
-                   help="NAME pattern of the 72 encounter markers")
+                   help="NAME pattern of the encounter markers (72 for the "
+                   "classic folder, any number for --ring-out)")
     g.add_argument("--head-on", default=HEAD_ON, metavar="REGEX",
                    help="NAME pattern of the head-on encounters (the others "
                    "are long-range and need a separation)")
     g.add_argument("--free-point", default=FREE, metavar="REGEX",
-                   help="NAME pattern of the optional marker of point 25, the "
-                   "point without an encounter")
+                   help="classic folder: NAME pattern of the optional marker of "
+                   "point 25, the point without an encounter")
     g.add_argument("--observation", default=None, metavar="NAME",
-                   help="encounter marker of the observation point (point 1); "
-                   "default: the first encounter of the table")
+                   help="marker of the observation point: an encounter for the "
+                   "classic folder, any marker for --ring-out; default: the "
+                   "first encounter of the table")
+    g.add_argument("--head-on-6d", action="store_true",
+                   help="--ring-out: the head-on encounters as six-dimensional "
+                   "(sliced) encounters; needs --sigma-z and the columns PX, PY")
+    g.add_argument("--slices", type=int, default=None,
+                   help="slices of the opposing bunch of a 6D encounter")
+    g.add_argument("--sigma-z", type=float, default=None,
+                   help="r.m.s. bunch length of the opposing beam [m] (6D)")
     g.add_argument("--tfs", metavar="FILE", nargs="+", default=None,
                    help="also write the model collider's optics as Twiss "
                    "tables (TFS): the tracked beam to the first FILE, the "
                    "opposing beam to a second one if given")
 
 
-# ---------------------------------------------------------------- model as TFS
-
-def write_model(paths, args, pts, dmux, dmuy):
-    """The model collider's 73 points as Twiss tables of the tracked beam and,
-    if a second path is given, of the opposing beam (in the tracked beam's
-    frame: the same optics, the orbit of opposite sign, its own emittances):
-    crossing orbit of half the crossing angle, point 25 as the marker NOBB."""
-    h = 0.5 * args.spacing
-    c = args.circumference
-    right1 = max(p.n for p in pts if p.ip == 1 and p.s > 0)
-    left2 = max(p.n for p in pts if p.ip == 2 and p.s < 0)
-    s_arc = right1 * h + 0.5 * (0.5 * c - (right1 + left2) * h)
-    rows, mux, muy = [], 0.0, 0.0
-    for k, pt in enumerate(pts):
-        if pt.kind == "arc":
-            name, s, x, y = "NOBB", s_arc, 0.0, 0.0
-        else:
-            if pt.kind == "ip":
-                name = "IP%d" % pt.ip
-            else:
-                name = "BB%s%d.%02d" % ("R" if pt.s > 0 else "L", pt.ip, pt.n)
-            s = pt.s + (0.0 if pt.ip == 1 and pt.s >= 0 else
-                        0.5 * c if pt.ip == 2 else c)
-            plane = args.crossing1 if pt.ip == 1 else args.crossing2
-            half = 0.5 * args.thetac * pt.s
-            x, y = (half, 0.0) if plane == "x" else (0.0, half)
-        bx, ax, by, ay = pt.twiss
-        rows.append(["%s" % name, "MARKER", s, bx, ax, mux / (2.0 * math.pi),
-                     by, ay, muy / (2.0 * math.pi), x, y])
-        mux += dmux[k]
-        muy += dmuy[k]
-    cols = [("NAME", "%s"), ("KEYWORD", "%s")] + [
-        (n, "%le") for n in ("S", "BETX", "ALFX", "MUX", "BETY", "ALFY", "MUY",
-                             "X", "Y")]
-    beams = [(args.emitn, args.emitn, rows)]
-    if len(paths) > 1:
-        beams.append((args.opp_emitn_x, args.opp_emitn_y,
-                      [r[:9] + [-r[9], -r[10]] for r in rows]))
-    for path, (enx, eny, beam) in zip(paths[:2], beams):
-        header = [("NAME", "TWISS"), ("TYPE", "TWISS"), ("PARTICLE", "PROTON"),
-                  ("GAMMA", args.gamma), ("NPART", abs(args.dnb)),
-                  ("EX", enx / args.gamma), ("EY", eny / args.gamma),
-                  ("LENGTH", c), ("Q1", args.qx), ("Q2", args.qy)]
-        tfs.write(path, header, cols, beam)
+def check_patterns(args):
+    """An error text for a pattern that is no regular expression, else None."""
+    for opt in ("encounters", "head_on", "free_point"):
+        try:
+            re.compile(getattr(args, opt))
+        except re.error as e:
+            return "--%s %r is not a regular expression: %s" % (
+                opt.replace("_", "-"), getattr(args, opt), e)
+    return None
 
 
-# ---------------------------------------------------------------- conversion
+# ---------------------------------------------------------------- points
 
-def _twiss_block(b1, a1, b2, a2, dmu):
+def twiss_block(b1, a1, b2, a2, dmu):
     c, s = math.cos(dmu), math.sin(dmu)
     r = math.sqrt(b2 / b1)
     return [[r * (c + a1 * s), math.sqrt(b1 * b2) * s],
@@ -112,21 +89,26 @@ def _twiss_block(b1, a1, b2, a2, dmu):
              (c - a2 * s) / r]]
 
 
-def _points(t, args):
-    """The 73 rows of the ring, point 1 first; point 25 from its marker, or a
-    copy of the encounter that follows it (an identity section)."""
+def _check_betas(t):
+    for r, line in zip(t.rows, t.lines):
+        for n in ("BETX", "BETY"):
+            if r[n] <= 0.0:
+                raise tfs.TfsError(t.path, line, "beta %r is not positive" % r[n], n)
+
+
+def points_classic(t, args):
+    """The 73 rows of the classic ring, point 1 first, and the table row of
+    each; point 25 from its marker, or a copy of the encounter that follows
+    it (an identity section)."""
     enc_re, free_re = re.compile(args.encounters), re.compile(args.free_point)
     sel = [(i, r) for i, r in enumerate(t.rows)
            if enc_re.search(r["NAME"]) or free_re.search(r["NAME"])]
     enc = [r for _, r in sel if enc_re.search(r["NAME"])]
     if len(enc) != NPOINTS - 1:
         raise ConvertError("%s: %d encounters found (rows whose NAME matches "
-                           "%r); the ring needs %d" % (t.path, len(enc),
-                                                       args.encounters, NPOINTS - 1))
-    for r, line in zip(t.rows, t.lines):
-        for n in ("BETX", "BETY"):
-            if r[n] <= 0.0:
-                raise tfs.TfsError(t.path, line, "beta %r is not positive" % r[n], n)
+                           "%r); the classic folder needs %d (--ring-out takes "
+                           "any number)" % (t.path, len(enc), args.encounters,
+                                            NPOINTS - 1))
     first = args.observation or enc[0]["NAME"]
     names = [r["NAME"] for _, r in sel]
     if first not in names or not enc_re.search(first):
@@ -149,29 +131,46 @@ def _points(t, args):
     return ring, wrap
 
 
-def sections(t, args, ring, wrap):
-    """The 73 section matrices in SI units (m, rad)."""
-    tune = {}
-    for plane, q in (("MUX", "Q1"), ("MUY", "Q2")):
-        if q not in t.header:
-            raise ConvertError("%s: no %s in the header: the phase advance "
-                               "that closes the ring needs the tune" % (t.path, q))
-        tune[plane] = t.header[q]
-    phz = 2.0 * math.pi * args.qs / NPOINTS
-    bz = args.beta_long
-    lz = [[math.cos(phz), bz * math.sin(phz)], [-math.sin(phz) / bz, math.cos(phz)]]
+def points_general(t, args):
+    """The points of the general ring: the observation marker (any row) and
+    every encounter, in ring order from the observation point; and the
+    table row of each."""
+    enc_re = re.compile(args.encounters)
+    names = [r["NAME"] for r in t.rows]
+    if args.observation is not None:
+        if args.observation not in names:
+            raise ConvertError("%s: no marker %s for the observation point"
+                               % (t.path, args.observation))
+        start = names.index(args.observation)
+    else:
+        enc = [i for i, n in enumerate(names) if enc_re.search(n)]
+        start = enc[0] if enc else 0
+    order = list(range(start, len(names))) + list(range(start))
+    wrap = [i for i in order if i == start or enc_re.search(names[i])]
+    return [t.rows[i] for i in wrap], wrap
+
+
+def sections(t, ring, wrap, tunes, longitudinal=None):
+    """The section matrices in SI units (m, rad) from each point to the next,
+    4x4, or 6x6 with longitudinal = (qs, beta_long) shared equally."""
+    n = len(ring)
+    size = 4 if longitudinal is None else 6
     mats = []
-    for k in range(NPOINTS):
-        r1, r2 = ring[k], ring[(k + 1) % NPOINTS]
+    for k in range(n):
+        r1, r2 = ring[k], ring[(k + 1) % n]
         blocks = []
-        for b, a, mu in (("BETX", "ALFX", "MUX"), ("BETY", "ALFY", "MUY")):
+        for (b, a, mu), q in zip((("BETX", "ALFX", "MUX"), ("BETY", "ALFY", "MUY")), tunes):
             # passing the end of the table closes the ring: one tune more
-            turns = r2[mu] - r1[mu] + (tune[mu] if wrap[(k + 1) % NPOINTS]
-                                       < wrap[k] else 0.0)
-            blocks.append(_twiss_block(r1[b], r1[a], r2[b], r2[a],
-                                       2.0 * math.pi * turns))
-        m = [[0.0] * 6 for _ in range(6)]
-        for blk, o in ((blocks[0], 0), (blocks[1], 2), (lz, 4)):
+            # (a ring of one point passes it once)
+            turns = r2[mu] - r1[mu] + (q if wrap[(k + 1) % n] < wrap[k] or n == 1 else 0.0)
+            blocks.append(twiss_block(r1[b], r1[a], r2[b], r2[a], 2.0 * math.pi * turns))
+        if longitudinal is not None:
+            qs, bz = longitudinal
+            phz = 2.0 * math.pi * qs / n
+            blocks.append([[math.cos(phz), bz * math.sin(phz)],
+                           [-math.sin(phz) / bz, math.cos(phz)]])
+        m = [[0.0] * size for _ in range(size)]
+        for o, blk in zip((0, 2, 4), blocks):
             for i in range(2):
                 for j in range(2):
                     m[o + i][o + j] = blk[i][j]
@@ -179,106 +178,78 @@ def sections(t, args, ring, wrap):
     return mats
 
 
-def _gamma(t):
-    if "GAMMA" in t.header:
-        return t.header["GAMMA"]
-    if "ENERGY" in t.header and "MASS" in t.header:
-        return t.header["ENERGY"] / t.header["MASS"]
-    return None
+# ---------------------------------------------------------------- encounters
+
+def opposing_rows(t1, t2, say):
+    """NAME -> row of the opposing beam (the mirror of t1 without t2)."""
+    if t2 is None:
+        say("no table of the opposing beam: it is taken as the mirror of the "
+            "tracked beam (same optics, emittances and population, orbit of "
+            "opposite sign)")
+        return {r["NAME"]: dict(r, **{c: -r[c] for c in ("X", "Y", "PX", "PY")
+                                      if c in r}) for r in t1.rows}
+    t2.need("NAME", "BETX", "BETY", "ALFX", "ALFY")
+    t2.need("X", "Y", why=": the separations need the opposing beam's orbit")
+    return {r["NAME"]: r for r in t2.rows}
 
 
-def _emittances(t, gamma, emitn_x, emitn_y):
-    """Geometric emittances: EX, EY of the header, else the normalised ones
-    of the options over gamma."""
-    return (t.header.get("EX", emitn_x / gamma), t.header.get("EY", emitn_y / gamma))
-
-
-def sigma_rows(t1, t2, args, ring, gamma, say):
-    """The 72 lines of Sigmas.dat: number, sizes, positions [mm] of the
-    tracked orbit relative to the opposing beam's centre."""
+def encounters(t1, t2, ring, bv, args, say, skip=()):
+    """Per point of ring (None where skipped): a dict of the encounter's
+    values, sizes and positions in mm."""
+    opp = opposing_rows(t1, t2, say)
     orbit = "X" in t1.columns and "Y" in t1.columns
     if not orbit:
         say("%s has no crossing orbit (no X and Y columns): every separation "
             "is zero" % t1.path)
-    if t2 is None:
-        say("no table of the opposing beam: it is taken as the mirror of the "
-            "tracked beam (same optics, orbit of opposite sign)")
-        opp = {r["NAME"]: dict(r, X=-r.get("X", 0.0), Y=-r.get("Y", 0.0))
-               for r in t1.rows}
-        ex, ey = _emittances(t1, gamma, args.opp_emitn_x, args.opp_emitn_y)
-    else:
-        t2.need("NAME", "BETX", "BETY")
-        opp = {r["NAME"]: r for r in t2.rows}
-        g2 = _gamma(t2) or gamma
-        ex, ey = _emittances(t2, g2, args.opp_emitn_x, args.opp_emitn_y)
     head_on = re.compile(args.head_on)
-    rows = []
+    enc_re = re.compile(args.encounters)
+    out = []
     for k, r in enumerate(ring, 1):
-        if k == NOENC:
+        if k in skip or not enc_re.search(r["NAME"]):
+            out.append(None)
             continue
         o = opp.get(r["NAME"])
         if o is None:
             raise ConvertError("%s: no row %s for the encounter of point %d"
                                % (t2.path, r["NAME"], k))
-        x = 1000.0 * (r.get("X", 0.0) - o.get("X", 0.0))
-        y = 1000.0 * (r.get("Y", 0.0) - o.get("Y", 0.0))
-        if x == 0.0 and y == 0.0 and not head_on.search(r["NAME"]):
-            raise ConvertError("long-range encounter %s (point %d) without "
-                               "separation%s" % (r["NAME"], k, "" if orbit else
-                                                 ": the table has no crossing orbit"))
-        rows.append((k, 1000.0 * math.sqrt(o["BETX"] * ex),
-                     1000.0 * math.sqrt(o["BETY"] * ey), x, y))
-    return rows
+        e = dict(name=r["NAME"], point=k, head_on=bool(head_on.search(r["NAME"])),
+                 npart=bv["npart"], sigx=1000.0 * math.sqrt(o["BETX"] * bv["opp_ex"]),
+                 sigy=1000.0 * math.sqrt(o["BETY"] * bv["opp_ey"]),
+                 sepx=1000.0 * (r.get("X", 0.0) - o.get("X", 0.0)),
+                 sepy=1000.0 * (r.get("Y", 0.0) - o.get("Y", 0.0)), opp=o, row=r)
+        sep = math.hypot(e["sepx"] / e["sigx"], e["sepy"] / e["sigy"])
+        if not e["head_on"]:
+            if sep == 0.0:
+                raise ConvertError("long-range encounter %s (point %d) without "
+                                   "separation%s" % (r["NAME"], k, "" if orbit else
+                                                     ": the table has no crossing orbit"))
+            if sep < ROUNDING_SEPARATION:
+                say("warning: long-range encounter %s (point %d) is separated by "
+                    "%.3g beam sizes only, rounding of a head-on encounter: check "
+                    "the crossing orbit and the --head-on pattern" % (r["NAME"], k, sep))
+        out.append(e)
+    return out
 
 
-def convert(args, argv, mr, say=print):
-    """Write the input folder args.out from args.from_tfs (and
-    args.opposing); mr is make_ring, whose writers lay out the files."""
+def crossing(e):
+    """Half crossing angle and plane at a 6D encounter: half the difference
+    of the two beams' slopes, in the plane of the larger one."""
+    r, o = e["row"], e["opp"]
+    dx, dy = r["PX"] - o["PX"], r["PY"] - o["PY"]
+    return (0.5 * dx, "x") if abs(dx) >= abs(dy) else (0.5 * dy, "y")
+
+
+def load(args, given, say):
+    """Read and check everything a conversion needs: (t1, t2, beam values)."""
     t1 = tfs.read(args.from_tfs)
     t1.need(*OPTICS)
+    _check_betas(t1)
     t2 = tfs.read(args.opposing) if args.opposing else None
-    ring, wrap = _points(t1, args)
-    given = {a.split("=")[0] for a in (argv or []) if a.startswith("--")}
-
-    def header(key, option, value, fmt=lambda v: v):
-        if key in t1.header and option not in given:
-            setattr(args, option[2:].replace("-", "_"), fmt(value))
-            say("%s from the header: %s" % (option[2:], getattr(
-                args, option[2:].replace("-", "_"))))
-
-    gamma = _gamma(t1)
-    if gamma is not None and "--gamma" not in given:
-        args.gamma = gamma
-        say("gamma from the header: %r" % gamma)
-    header("Q1", "--qx", t1.header.get("Q1"))
-    header("Q2", "--qy", t1.header.get("Q2"))
-    header("LENGTH", "--circumference", t1.header.get("LENGTH"))
-    header("NPART", "--dnb", math.copysign(t1.header.get("NPART", 0.0), args.dnb))
-    header("EX", "--emitn", t1.header.get("EX", 0.0) * args.gamma)
-    if "--betastar" not in given:
-        args.betastar = ring[0]["BETX"]
-    emit = args.emitn / args.gamma
-    if "--xi" not in given:
-        args.xi = float("%.4g" % (args.dnb * mr.RP / (4.0 * math.pi * args.emitn)))
-    if "--sstar" not in given:
-        args.sstar = float("%.4g" % math.sqrt(args.betastar * emit))
-    if "--divstar" not in given:
-        args.divstar = float("%.4g" % math.sqrt(emit / args.betastar))
-    for q in (args.qx, args.qy):
-        if not 0.5 < q % 1.0 < 1.0:
-            raise ConvertError("fractional tune %r: the tracker needs tunes "
-                               "above the half integer" % q)
-    mats = sections(t1, args, ring, wrap)
-    sig = sigma_rows(t1, t2, args, ring, args.gamma, say)
-    os.makedirs(args.out, exist_ok=True)
-    mr.write_matrices(os.path.join(args.out, "Matrices.dat"), mats)
-    with open(os.path.join(args.out, "Sigmas.dat"), "w", newline="\n") as f:
-        for k, sx, sy, x, y in sig:
-            f.write("%2d %s %s %s %s\n" % (k, mr.e17(sx), mr.e17(sy),
-                                           mr.e17(x), mr.e17(y)))
-    mr.write_excluded(os.path.join(args.out, "excluded.dat"), args)
-    mr.write_diff_input(os.path.join(args.out, "diff.input"), args)
-    mr.write_multdist(os.path.join(args.out, "multdist.dat"), args)
-    say("wrote Matrices.dat, Sigmas.dat, excluded.dat, diff.input, "
-        "multdist.dat to %s" % args.out)
-    return ring
+    if t2 is not None:
+        _check_betas(t2)
+    if args.head_on_6d:
+        for t in (t1, t2):
+            if t is not None:
+                t.need("PX", "PY", why=": the 6D encounter's crossing angle "
+                       "comes from the orbit's slopes")
+    return t1, t2, beam_values.values(t1, t2, args, given, say)

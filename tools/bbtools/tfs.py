@@ -9,8 +9,9 @@ start with ``#``.
 import math
 import shlex
 
-# Header and column types: %le reals, %d integers, %s strings; %lf and %hd
-# are other spellings of the same kinds, %<n>s a string of declared width.
+# Header and column types: %le reals, %d integers, %s strings, %b booleans
+# (tfs-pandas writes them: true/false or 1/0); %lf and %hd are other
+# spellings of the same kinds, %<n>s a string of declared width.
 REAL_TYPES = ("%le", "%lf", "%f", "%e")
 INT_TYPES = ("%d", "%hd", "%ld", "%lu", "%i")
 
@@ -21,7 +22,7 @@ class TfsError(ValueError):
     def __init__(self, path, line, what, column=None):
         where = "%s:%d" % (path, line)
         if column is not None:
-            where += ": column %s" % column
+            where += ": column%s %s" % ("s" if " " in column else "", column)
         super().__init__("%s: %s" % (where, what))
 
 
@@ -31,6 +32,8 @@ def _kind(t):
         return "real"
     if t in INT_TYPES:
         return "int"
+    if t == "%b":
+        return "bool"
     if t.startswith("%") and t.endswith("s") and t[1:-1].isdigit() or t == "%s":
         return "str"
     return None
@@ -39,6 +42,11 @@ def _kind(t):
 def _value(kind, text):
     if kind == "str":
         return text
+    if kind == "bool":
+        b = {"true": True, "1": True, "false": False, "0": False}.get(text.strip('"').lower())
+        if b is None:
+            raise ValueError(text)
+        return b
     return float(text) if kind == "real" else int(text)
 
 
@@ -49,17 +57,20 @@ class Table:
     def __init__(self, path):
         self.path, self.header, self.columns, self.types = path, {}, [], []
         self.rows, self.lines = [], []
+        self.header_lines = {}
 
     def column(self, name):
         return [r[name] for r in self.rows]
 
-    def need(self, *names):
-        """Refuse a table that lacks one of the named columns."""
-        for n in names:
-            if n not in self.columns:
-                raise TfsError(self.path, self.column_line,
-                               "missing column (the table has %s)"
-                               % " ".join(self.columns), n)
+    def need(self, *names, why=""):
+        """Refuse a table that lacks one of the named columns, naming all
+        that are missing."""
+        missing = [n for n in names if n not in self.columns]
+        if missing:
+            raise TfsError(self.path, self.column_line,
+                           "missing column%s%s (the table has %s)"
+                           % ("s" if len(missing) > 1 else "", why,
+                              " ".join(self.columns)), " ".join(missing))
 
 
 def read(path):
@@ -82,6 +93,7 @@ def read(path):
             if kind is None:
                 raise TfsError(path, no, "unknown header type %s" % typ, name)
             raw = parts[2].strip() if len(parts) > 2 else ""
+            t.header_lines[name] = no
             if kind == "str":
                 t.header[name] = raw.strip('"')
             else:
