@@ -78,6 +78,16 @@ bool real_of(std::string_view s, double& v) {
   return r.ec == std::errc() && r.ptr == t.data() + t.size() && std::isfinite(v);
 }
 
+// 'TEXT' of a message.
+std::string quoted(std::string_view text) {
+  std::string q;
+  q.reserve(text.size() + 2);
+  q += '\'';
+  q.append(text.data(), text.size());
+  q += '\'';
+  return q;
+}
+
 bool integer_of(std::string_view s, std::int64_t& v) {
   if (!s.empty() && s[0] == '+') s.remove_prefix(1);
   if (s.empty()) return false;
@@ -148,7 +158,7 @@ class Record {
     if (!seen(key)) return def;
     double v = 0.0;
     if (!real_of(value(key), v)) {
-      bad(key, "'" + std::string(value(key)) + "' is not a finite number");
+      bad(key, quoted(value(key)) + " is not a finite number");
       return def;
     }
     return v;
@@ -158,7 +168,7 @@ class Record {
     if (!seen(key)) return def;
     std::int64_t v = 0;
     if (!integer_of(value(key), v)) {
-      bad(key, "'" + std::string(value(key)) + "' is not a whole number");
+      bad(key, quoted(value(key)) + " is not a whole number");
       return def;
     }
     return v;
@@ -169,7 +179,7 @@ class Record {
     const std::string_view v = value(key);
     if (v == "x") return 1;
     if (v == "y") return 2;
-    bad(key, "'" + std::string(v) + "' is not a plane (x or y)");
+    bad(key, quoted(v) + " is not a plane (x or y)");
     return 1;
   }
 
@@ -181,8 +191,8 @@ class Record {
       const std::size_t comma = std::min(v.find(',', at), v.size());
       double x = 0.0;
       if (!real_of(v.substr(at, comma - at), x)) {
-        bad(key, "coefficient " + std::to_string(out.size() + 1) + " '" +
-                     std::string(v.substr(at, comma - at)) + "' is not a finite number");
+        bad(key, "coefficient " + std::to_string(out.size() + 1) + " " +
+                     quoted(v.substr(at, comma - at)) + " is not a finite number");
         return {};
       }
       out.push_back(x);
