@@ -111,8 +111,9 @@ void make_sections(State& st, const RingFile& rf) {
         break;
       }
       case RingKind::encounter6d:
-        // The six-dimensional encounter's place: refused by the reader
-        // until its element is tracked.
+        // encounter6d: the six-dimensional encounter's place (a section of
+        // its own, like an encounter); refused by the reader until its
+        // element is tracked.
         break;
     }
   }

@@ -252,6 +252,7 @@ struct RingMatrix {
 // order of a classic section: an encounter, wires, thin multipoles (added
 // into one kick), a matrix; -1 (or no wires) where it has none.
 struct RingSection {
+  // (encounter6d: its index here, in a list of its own records)
   int32 encounter = -1;
   int32 wire_first = 0, wire_count = 0;
   int32 multipole = -1;

@@ -227,6 +227,7 @@ void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count, 
     const SectionPlan& p = sec[k];
     if (p.kick)
       beam_beam_kick<V, K, kErrf>(p.enc, at, count, np, ws, W > 1 ? &ws->outer[k] : nullptr);
+    // (encounter6d: the six-dimensional encounter's pass, in its place in the section)
     if (p.nwire != 0) wire_kicks<V>(p.wire, p.nwire, at, np);
     // The point's thin multipoles, after its kicks and before its transport.
     if (p.coupled != nullptr)

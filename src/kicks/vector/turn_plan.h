@@ -33,6 +33,7 @@ struct SectionPlan {
   SectionMatrix matrix;
   bool transport = true;
   const CoupledMatrix* coupled = nullptr;
+  // (encounter6d: a pointer to its constants here, nullptr without)
 };
 
 // The plan of one turn: the sections in ring order, and what changes from
