@@ -335,8 +335,10 @@ TEST(Ring, SameBytesOnEveryPathThreadCountAndErrfMode) {
 }
 
 TEST(Ring, TenThousandElementsRun) {
-  // 2,500 sections of an encounter, a wire, a multipole and a matrix.
-  std::string t = "bbtrack-ring 1\nbeam gamma=7460.52 emitn=3.75e-6\n";
+  // 2,500 sections of an encounter, a wire, a multipole and a matrix, and
+  // a tune modulation.
+  std::string t = "bbtrack-ring 1\nbeam gamma=7460.52 emitn=3.75e-6\n"
+                  "modulation plane=x dq=1e-3 period=100 phase=0.5\n";
   const int n = 2500;
   const std::string m = matrix_record(rotation(0.31 / n, 0.32 / n, 50.0, 0.0, 50.0, 0.0));
   for (int k = 0; k < n; ++k)
