@@ -1,5 +1,6 @@
 // The study run on a general ring (`dynap --ring FILE`): the bundled
-// example written element by element gives the classic folder's results;
+// example with lattice elements, written element by element, gives the
+// classic folder's results;
 // linear rings at any working point, coupled or not, give the tunes of
 // their one-turn matrix; a head-on encounter shifts them as its thin lens;
 // every path, thread count and error-function mode gives the same bytes; a
@@ -123,9 +124,21 @@ void tunes(const Study& s, double& qx, double& qy) {
   qy = r[0].at("qy1");
 }
 
+// Lattice elements added to the bundled example: element files of the
+// folder, and the same as records of a general ring, by point.
+const char* const kWires = "5 -6 0.5 20 1 0.01 37 0.2 0.001\n40 8 -0.2 10 1.5\n";
+const char* const kMultipoles = "12 3 2 0\n12 2 0 0.005\n50 4 100 20\n";
+const char* const kModulation = "x 1e-3 50 0\ny 5e-4 80 1\n";
+const std::map<int, std::string> kElementsAt = {
+    {5, "wire x=-6 y=0.5 current=20 length=1 ripple=0.01 period=37 phase=0.2 noise=0.001 seed=1\n"},
+    {12, "multipole n=3 kn=2 sn=0\nmultipole n=2 kn=0 sn=0.005\n"},
+    {40, "wire x=8 y=-0.2 current=10 length=1.5\n"},
+    {50, "multipole n=4 kn=100 sn=20\n"}};
+
 // The bundled example as a general ring: section k is its encounter (unless
-// excluded, or point 25) and its matrix; every number as the folder has it.
-std::string example_as_ring() {
+// excluded, or point 25), its wires and multipoles, and its matrix; every
+// number as the folder has it.
+std::string example_as_ring(bool elements) {
   const std::string dir = example_dir();
   const auto diff = split_lines(read_file(dir + "/diff.input"));
   auto first = [](const std::string& line) { return line.substr(0, line.find(' ')); };
@@ -151,6 +164,8 @@ std::string example_as_ring() {
   }
   std::string t = "bbtrack-ring 1\n# the bundled example, section by section\n";
   t += "beam gamma=" + first(diff[28]) + " emitn=" + first(diff[26]) + "\n";
+  if (elements)
+    t += "modulation plane=x dq=1e-3 period=50 phase=0\nmodulation plane=y dq=5e-4 period=80 phase=1\n";
   std::size_t j = 0;
   for (int k = 1; k <= 73; ++k) {
     if (k != 25) {
@@ -159,6 +174,7 @@ std::string example_as_ring() {
         t += "encounter name=P" + std::to_string(k) + " npart=" + first(diff[20]) + " sigx=" + s[1] +
              " sigy=" + s[2] + " sepx=" + s[3] + " sepy=" + s[4] + "\n";
     }
+    if (elements && kElementsAt.count(k)) t += kElementsAt.at(k);
     t += "matrix name=SEC" + std::to_string(k) + " m=";
     for (std::size_t i = 0; i < blocks[k - 1].size(); ++i) {
       if (i) t += ',';
@@ -169,18 +185,30 @@ std::string example_as_ring() {
   return t;
 }
 
-TEST(Ring, ExampleWrittenAsARingGivesTheClassicResults) {
-  const std::vector<std::string> args = {"--amplitudes", "2:22:5", "--angles", "3", "--turns",
-                                         "2400", "--window", "1024", "--aperture", "18"};
+// The study of the example's folder, plain or with the lattice elements, and
+// of the same written as a general ring.
+void example_studies(bool elements, const std::vector<std::string>& args, Study& classic,
+                     Study& ring) {
   std::map<std::string, std::string> folder;
   for (const auto& name : list_files(example_dir()))
     folder[name] = read_file(example_dir() + "/" + name);
-  const Study classic = study(folder, args);
-  const Study ring = study({{"ring.txt", example_as_ring()}}, [&] {
-    auto a = args;
-    a.insert(a.end(), {"--ring", "ring.txt"});
-    return a;
-  }());
+  if (elements) {
+    folder["wires.dat"] = kWires;
+    folder["multipoles.dat"] = kMultipoles;
+    folder["modulation.dat"] = kModulation;
+  }
+  classic = study(folder, args);
+  auto a = args;
+  a.insert(a.end(), {"--ring", "ring.txt"});
+  ring = study({{"ring.txt", example_as_ring(elements)}}, a);
+}
+
+TEST(Ring, ExampleWrittenAsARingGivesTheClassicResults) {
+  Study classic, ring;
+  example_studies(false,
+                  {"--amplitudes", "2:22:5", "--angles", "3", "--turns", "2400", "--window", "1024",
+                   "--aperture", "18"},
+                  classic, ring);
   ASSERT_EQ(classic.run.status, 0) << classic.run.err;
   ASSERT_EQ(ring.run.status, 0) << ring.run.err;
   const auto a = rows(classic.files.at("dynap.csv")), b = rows(ring.files.at("dynap.csv"));
@@ -200,6 +228,16 @@ TEST(Ring, ExampleWrittenAsARingGivesTheClassicResults) {
   EXPECT_GT(lost, 0);
   // Stronger than asked: the same operations in the same order, so every
   // result file is the same, byte for byte.
+  EXPECT_TRUE(classic.files == ring.files);
+  EXPECT_EQ(classic.run.out, ring.run.out);
+
+  // With wires (one with ripple and noise), multipoles of orders 2 to 4 and
+  // a tune modulation of both planes: again the same bytes.
+  example_studies(true,
+                  {"--amplitudes", "1:13:4", "--angles", "2", "--turns", "600", "--window", "256"},
+                  classic, ring);
+  ASSERT_EQ(classic.run.status, 0) << classic.run.err;
+  EXPECT_EQ(ring.run.status, 0) << ring.run.err;
   EXPECT_TRUE(classic.files == ring.files);
   EXPECT_EQ(classic.run.out, ring.run.out);
 }
