@@ -3,6 +3,7 @@
 #include "input/readers.h"
 #include "kicks/wire.h"
 #include "run/constants.h"
+#include "run/messages.h"
 #include "run/unit_numbers.h"
 
 namespace bbtrack {
@@ -15,6 +16,8 @@ void init(State& st, textio::Io& io) {
   st.fundcon.clight = kLightSpeed;
   st.fundcon.echarge = kElementaryCharge;
   bb.srparam = 2.0 * bb.rp * bb.dnb / bb.gamma;
+  require_derived(io, "the beam-beam strength srparam = 2 rp dnb/gamma", bb.srparam,
+                  Derived::finite);
   // The particles are taken to move at the speed of light.
   st.timec.trev = st.readin3.circumference / st.fundcon.clight;
 
@@ -28,6 +31,7 @@ void init(State& st, textio::Io& io) {
     io.print(kStdout, {" wire current = ", current, " A"});
     const double kw = wire_strength(current, wl, bb.gamma, pi);
     st.wire.wirestr = kw * (st.wire.wstrerr + 1.0);
+    require_derived(io, "the wire strength wirestr", st.wire.wirestr, Derived::finite);
     const double total = npar * bb.srparam;
     const double ratio = total / st.wire.wirestr;
     io.print(kStdout, {" wire check : ", total, st.wire.wirestr, ratio});
@@ -35,6 +39,7 @@ void init(State& st, textio::Io& io) {
   }
 
   st.vorn.factor = std::sqrt(2.0 * pi) * (bb.dnb * bb.rp) / bb.gamma;
+  require_derived(io, "the kick factor sqrt(2 pi) dnb rp/gamma", st.vorn.factor, Derived::finite);
   io.print(kStdout, {" VORN study: factor= ", st.vorn.factor});
   for (int k = 1; k <= kSections; ++k) st.qarind.kick0set(k) = 0;
 }

@@ -9,8 +9,9 @@ namespace bbtrack {
 
 // "diff.input" (kParamsFile): 51 positional lines, every value echoed.
 void readinwire(State& st, textio::Io& io);
-// "Matrices.dat", "Sigmas.dat", "excluded.dat"; writes "imageoflrbb.dat"
-// unless write_image is false.
+// "Matrices.dat", "Sigmas.dat", "excluded.dat"; keeps the records of
+// "imageoflrbb.dat" in st.image (written by open_results) unless
+// write_image is false.
 void readinvorn(State& st, textio::Io& io, bool write_image = true);
 // Physical constants, beam-beam strength, the wire report, kick cache reset.
 void init(State& st, textio::Io& io);

@@ -1,3 +1,4 @@
+#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <memory>
@@ -11,36 +12,75 @@ namespace bbtrack {
 namespace {
 
 // excluded.dat is read one number per record: the rest of a line is
-// skipped, and a number that is no point excludes nothing. Both read
-// cleanly, so each gets a warning, once per line.
+// skipped, a real is cut to its whole part, a number that is no encounter
+// (outside 1 ... 73, the point without encounter, one listed before)
+// excludes nothing, and entries past the 73rd are not read. Each reads
+// cleanly, so each gets a warning.
+
+// Why entry j excludes nothing, or "" when it excludes an encounter.
+std::string idle_entry(const State& st, int32 j) {
+  const auto& ex = st.excluded;
+  const int32 k = ex.excl(j);
+  if (k < 1 || k > kSections)
+    return ", outside 1 ... " + num(int32{kSections}) + ": it excludes nothing";
+  if (k == st.qarcavind.cavind) return ", the point without encounter: it excludes nothing";
+  for (int32 i = 1; i < j; ++i)
+    if (ex.excl(i) == k) return ", listed before: it excludes nothing more";
+  return {};
+}
+
+// The encounters the entries exclude.
+int32 excluded_encounters(const State& st) {
+  int32 n = 0;
+  for (int32 j = 1; j <= st.excluded.nexcl; ++j) n += idle_entry(st, j).empty() ? 1 : 0;
+  return n;
+}
+
 void warn_excluded(const State& st, textio::Io& io) {
-  for (std::int32_t j = 1; j <= st.excluded.nexcl; ++j) {
-    const std::int32_t k = st.excluded.excl(j);
-    if (k < 1 || k > kSections)
-      warn(io, "excluded.dat: entry " + std::to_string(j) + " is " + std::to_string(k) +
-                   ", outside 1 ... " + std::to_string(kSections) + ": it excludes nothing");
+  const auto& ex = st.excluded;
+  for (int32 j = 1; j <= ex.nexcl; ++j) {
+    const std::string why = idle_entry(st, j);
+    if (!why.empty()) warn(io, "excluded.dat: entry " + num(j) + " is " + num(ex.excl(j)) + why);
   }
   std::ifstream in(io.path(kExcludedFile.name));
   std::string line;
-  for (int no = 1; std::getline(in, line); ++no) {
+  int32 entries = 0;
+  for (int32 no = 1; std::getline(in, line); ++no) {
     int values = 0;
     bool in_value = false;
+    std::string first;
     for (const char c : line) {
       if (c == '/') break;  // the end of a list-directed record
       const bool sep = c == ' ' || c == '\t' || c == ',' || c == '\r';
       if (!sep && !in_value) ++values;
+      if (!sep && values == 1) first += c;
       in_value = !sep;
     }
+    if (values == 0) continue;
+    if (++entries == kSections + 1)
+      warn(io, "excluded.dat: line " + num(no) + " holds entry " + num(entries) +
+                   ", more than the " + num(int32{kSections}) +
+                   " points of the ring: it and every later line are not read");
     if (values > 1)
       warn(io, "excluded.dat: line " + std::to_string(no) + " holds " + std::to_string(values) +
                    " values; only the first is read (one encounter per line)");
+    if (first.find_first_of(".eEdD") != std::string::npos && entries <= ex.nexcl) {
+      std::string t = first;
+      for (char& c : t)
+        if (c == 'd' || c == 'D') c = 'e';
+      const char* b = t.data() + (t[0] == '+' ? 1 : 0);
+      double v = 0.0;
+      const auto r = std::from_chars(b, t.data() + t.size(), v);
+      if (r.ec == std::errc() && std::isfinite(v) && std::trunc(v) != v)
+        warn(io, "excluded.dat: line " + num(no) + ": " + first +
+                     " is not a whole number; it is read as " + num(ex.excl(entries)));
+    }
   }
 }
 
 using Mat6 = double[6][6];
 
 constexpr auto kMatrixRow = textio::fixed_format<"(6(1X,E12.5))">;
-constexpr auto kImageRecord = textio::fixed_format<"(I5,9(1X,F10.4))">;
 
 // Stability of one transverse plane of the one-turn matrix. Every number
 // derived from an unstable or below-half-integer matrix is meaningless, so
@@ -61,6 +101,15 @@ void warn_plane(textio::Io& io, const char* plane, const char* beta_name, double
   }
 }
 
+// The beam size sqrt(beta emit) at the observation point of a plane that
+// warn_plane finds sound: the unit of every amplitude of the run.
+void check_beam_size(textio::Io& io, const char* plane, double trace, double beta, double emit) {
+  if (std::fabs(trace) < 2.0 && beta > 0.0)
+    require_derived(
+        io, std::string("the beam size at the observation point sqrt(bet") + plane + " emit)",
+        std::sqrt(beta * emit), Derived::positive);
+}
+
 // A record of Sigmas.dat for encounter k: its sizes must be beam sizes. Its
 // point number is k, or its place in the file (files number their 72
 // records either way); any other number is said once, at the first such
@@ -71,6 +120,9 @@ void check_sigmas_record(textio::Io& io, int k, std::int32_t point, double sx, d
   if (!(sx > 0.0) || !(sy > 0.0))
     refuse(io, rec + " (point " + num(point) + ") has the beam size " + num(!(sx > 0.0) ? sx : sy) +
                    (!(sx > 0.0) ? " (x)" : " (y)") + "; accepted: a size > 0 (mm)");
+  // In metres the size must still be a normal number: the kick divides by it.
+  for (const double s : {sx, sy})
+    require_derived(io, rec + ": the beam size in metres", 0.001 * s, Derived::positive);
   const int place = k < 25 ? k : k - 1;
   if (point != k && point != place && !misnumbered) {
     misnumbered = true;
@@ -149,7 +201,7 @@ void readinvorn(State& st, textio::Io& io, bool write_image) {
 
   require_input(io, kMatricesFile.name);
   io.open_input(kMatricesFile.unit, kMatricesFile.name);
-  if (write_image) io.open_result(kImageFile.unit, kImageFile.name);
+  st.image.n = 0;
   st.qarcavind.cavind = 25;
   for (int i = 0; i < 6; ++i)
     for (int j = 0; j < 6; ++j) cummat[0][i][j] = (i == j) ? 1.0 : 0.0;
@@ -211,6 +263,8 @@ void readinvorn(State& st, textio::Io& io, bool write_image) {
   io.print(kStdout, {" "});
   warn_plane(io, "horizontal", "betx", t[0][0] + t[1][1], tw.betx);
   warn_plane(io, "vertical", "bety", t[2][2] + t[3][3], tw.bety);
+  check_beam_size(io, "x", t[0][0] + t[1][1], tw.betx, emit);
+  check_beam_size(io, "y", t[2][2] + t[3][3], tw.bety, emit);
 
   // Opposing beam at each encounter, and the image of its centre mapped
   // back to the observation point in normalised coordinates.
@@ -271,8 +325,9 @@ void readinvorn(State& st, textio::Io& io, bool write_image) {
     const double AR = std::sqrt(AX * AX + AY * AY);
     io.print(kStdout, {" in readinvorn 2 ", xr, X, emit});
     if (write_image && k != cavind) {
-      const std::int32_t rec = k < cavind ? k : k - 1;
-      io.write(kImageFile.unit, kImageRecord, {rec, X, PX, Y, PY, cx, cy, AX, AY, AR});
+      const std::int32_t rec = ++st.image.n;
+      const double row[9] = {X, PX, Y, PY, cx, cy, AX, AY, AR};
+      for (int c = 0; c < 9; ++c) st.image.rec(rec, c + 1) = row[c];
     }
   }
 
@@ -288,7 +343,7 @@ void readinvorn(State& st, textio::Io& io, bool write_image) {
     ++n;
   }
   st.excluded.nexcl = n;
-  io.print(kStdout, {" number of excluded collisions = ", st.excluded.nexcl});
+  io.print(kStdout, {" number of excluded collisions = ", excluded_encounters(st)});
   warn_excluded(st, io);
   io.close(kSigmasFile.unit);
   io.close(kExcludedFile.unit);

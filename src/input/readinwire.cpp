@@ -72,6 +72,8 @@ void readinwire(State& st, textio::Io& io) {
     refuse(io, "diff.input: gamma = " + num(bb.gamma) +
                    " is not a Lorentz factor; accepted: gamma >= 1");
   bb.emit = bb.emitn / bb.gamma;  // geometric emittance
+  require_derived(io, "diff.input: the geometric emittance emit = emitn/gamma", bb.emit,
+                  Derived::positive);
   io.read_line(u, skip);
   io.read(u, {st.readin4.xi});
   io.print(kStdout, {" xi = ", st.readin4.xi});

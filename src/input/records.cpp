@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <string>
 
 #include "run/messages.h"
 
@@ -13,6 +14,30 @@ bool is_blank(char c) {
 }
 bool is_comment(char c) {
   return c == '#' || c == '!';
+}
+
+// A value as a message shows it: in quotes, bytes outside printable ASCII
+// (a byte-order mark, a NUL, binary junk) and the quote itself as \xNN, and
+// a long one cut to its first kShownBytes bytes with its length said.
+constexpr std::size_t kShownBytes = 32;
+
+std::string shown(std::string_view f) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string s = "'";
+  const std::size_t n = f.size() < kShownBytes ? f.size() : kShownBytes;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(f[i]);
+    if (c >= 0x20 && c < 0x7f && c != '\'' && c != '\\') {
+      s += static_cast<char>(c);
+    } else {
+      s += "\\x";
+      s += kHex[c >> 4];
+      s += kHex[c & 15];
+    }
+  }
+  s += n < f.size() ? "...' (" + std::to_string(f.size()) + " bytes)" : "'";
+  if (f.starts_with("\xEF\xBB\xBF")) s += " (a UTF-8 byte-order mark begins it)";
+  return s;
 }
 
 }  // namespace
@@ -74,7 +99,7 @@ int32 RecordReader::integer(int32 i, std::string_view what) const {
   if (*b == '+') ++b;
   const auto r = std::from_chars(b, f.data() + f.size(), v);
   if (r.ec != std::errc() || r.ptr != f.data() + f.size() || b == f.data() + f.size())
-    refuse(std::string(what) + " '" + std::string(f) + "' is not a whole number");
+    refuse(std::string(what) + " " + shown(f) + " is not a whole number");
   return v;
 }
 
@@ -90,7 +115,7 @@ double RecordReader::real(int32 i, std::string_view what) const {
   const auto r = std::from_chars(b, t.data() + t.size(), v, std::chars_format::general);
   if (r.ec != std::errc() || r.ptr != t.data() + t.size() || b == t.data() + t.size() ||
       !std::isfinite(v))
-    refuse(std::string(what) + " '" + std::string(f) + "' is not a finite number");
+    refuse(std::string(what) + " " + shown(f) + " is not a finite number");
   return v;
 }
 
@@ -98,7 +123,7 @@ int32 RecordReader::plane(int32 i, std::string_view what) const {
   const std::string_view f = field(i, what);
   if (f == "x" || f == "X") return 1;
   if (f == "y" || f == "Y") return 2;
-  refuse(std::string(what) + " '" + std::string(f) + "' is neither x nor y");
+  refuse(std::string(what) + " " + shown(f) + " is neither x nor y");
 }
 
 }  // namespace bbtrack

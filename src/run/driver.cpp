@@ -23,7 +23,6 @@ constexpr auto kDiffRecord = textio::fixed_format<"(I6,3(1X,E10.3),1X,I3,1X,I3)"
 void read_machine(State& st, textio::Io& io, bool write_image) {
   readinwire(st, io);
   readinvorn(st, io, write_image);
-  if (write_image) io.flush(kImageFile.unit);  // complete on disk while the run goes on
   io.print(kStdout, {" actual betas = ", st.twiss.betx, st.twiss.bety});
   init(st, io);
   io.print(kStdout, {st.bb.gamma, st.fundcon.echarge, st.fundcon.clight});
@@ -32,6 +31,7 @@ void read_machine(State& st, textio::Io& io, bool write_image) {
   st.wire3.wirecoef =
       2.0 * st.bb.rp * st.wire3b.wcurrent * st.wire3b.wlength / (st.bb.gamma * q * v);
   io.print(kStdout, {" wirecoef = ", st.wire3.wirecoef});
+  require_derived(io, "the wire kick coefficient wirecoef", st.wire3.wirecoef, Derived::finite);
   wiresin(st, io);
   multipolesin(st, io);
   modulationin(st, io);
@@ -48,8 +48,10 @@ void start_up(State& st, textio::Io& io) {
   run_option(iopt).set_up(st, io);
   io.print(kStdout, {" after initialization "});
 
-  open_results(st, io);
+  // multdist.dat is read before the result files are opened: a bad one
+  // leaves the earlier results as they were.
   if (st.readin2.itrip == 1) tripletin(st, io);
+  open_results(st, io);
 
   io.print(kStdout, {"  "});
   io.print(kStdout, {" start tracking "});

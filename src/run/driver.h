@@ -10,8 +10,9 @@ void diff2wirenew(State& st, textio::Io& io);
 
 // The reading of the run set-up, the first part of start_up: parameters,
 // ring, constants, wire report and the wires acting in the tracking, each
-// echoed on standard output. write_image: whether readinvorn writes
-// "imageoflrbb.dat" (a study run leaves the normal run's files alone).
+// echoed on standard output. write_image: whether readinvorn keeps
+// the records of "imageoflrbb.dat" for open_results (a study run leaves the
+// normal run's files alone).
 void read_machine(State& st, textio::Io& io, bool write_image);
 
 // The start-up of a run, the first part of diff2wirenew: the readers, the

@@ -1,6 +1,7 @@
 #include "run/messages.h"
 
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 
 #include "run/run_options.h"
@@ -38,6 +39,15 @@ void refuse(textio::Io& io, std::string_view sentence) {
   io.terminate(2);
 }
 
+void require_derived(textio::Io& io, std::string_view what, double v, Derived kind) {
+  const bool ok = kind == Derived::positive ? std::isnormal(v) && v > 0.0 : std::isfinite(v);
+  if (ok) return;
+  refuse(io, std::string(what) + " = " + num(v) + " is not a " +
+                 (kind == Derived::positive ? "finite positive normal number" : "finite number") +
+                 ": the inputs it is derived from give the tracking nothing it can use; "
+                 "the run stops before tracking");
+}
+
 std::string num(int32 v) {
   char b[16];
   auto r = std::to_chars(b, b + sizeof b, v);
@@ -59,8 +69,7 @@ void require_input(textio::Io& io, std::string_view name) {
   // folder would otherwise see only the failing read.
   std::error_code ec;
   if (std::filesystem::file_size(std::filesystem::path(io.folder()) / name, ec) == 0 && !ec)
-    error(io, std::string(name) +
-                  " is empty (an earlier run in this folder created it when it was missing)");
+    error(io, std::string(name) + " is empty (a run creates a missing input empty)");
 }
 
 void optional_input(textio::Io& io, std::string_view name, std::string_view consequence) {

@@ -19,6 +19,13 @@ void error(textio::Io& io, std::string_view sentence);
 // stop notice.
 [[noreturn]] void refuse(textio::Io& io, std::string_view sentence);
 
+// A quantity derived from the inputs (an emittance, a beam size, a kick
+// strength) that the tracking needs as a finite positive normal number, or
+// as a finite number: refused otherwise (exit status 2), the line naming
+// `what` and the value.
+enum class Derived { positive, finite };
+void require_derived(textio::Io& io, std::string_view what, double v, Derived kind);
+
 // Decimal text of a number for the sentences above: an integer in full, a
 // real with six significant digits (as printf's %g).
 std::string num(int32 v);

@@ -105,6 +105,12 @@ struct Excluded {
   FArray<int32, kSections> excl;  // skipped encounters, file order
   int32 nexcl;
 };
+struct Image {
+  // imageoflrbb.dat, written with the other result files: record r holds
+  // X, PX, Y, PY, cx, cy, AX, AY, AR of the r-th encounter (beam-size units)
+  FArray<double, kSections - 1, 9> rec;
+  int32 n;  // records held
+};
 struct Qarcavind {
   int32 cavind;  // the point without encounter, 25
 };
@@ -304,6 +310,7 @@ struct State {
   Twiss twiss{};
   Bbcoord bbcoord{};
   Excluded excluded{};
+  Image image{};
   Qarcavind qarcavind{};
   Qarkick qarkick{};
   Qarind qarind{};

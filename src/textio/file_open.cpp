@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -28,6 +30,27 @@ const char* kind_of(mode_t mode) {
 bool is_link(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// A result file with more than one name (a hard link: to an input, to
+// another result, to a file of another folder) is replaced by a new, empty
+// file under its name: created beside it and renamed over it, so the other
+// names keep their contents. The new file's descriptor, or -1 with errno.
+int replace_linked(const std::string& path) {
+  std::string tmp = path + ".new-";
+  char pid[24];
+  auto r = std::to_chars(pid, pid + sizeof pid, static_cast<long>(::getpid()));
+  tmp.append(pid, r.ptr);
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    errno = err;
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
@@ -69,17 +92,28 @@ detail::Unit& Io::Impl::connect_result(int unit, std::string_view name, Loc loc)
   constexpr Stmt kind = Stmt::Open;
   if (Unit* held = prepare(unit, name, kind, loc)) return *held;
   const std::string path = path_of(name);
-  // O_NOFOLLOW: a link in the file's place is refused, never followed (it
-  // could point outside the folder or at an input). O_NONBLOCK: a FIFO
-  // without a reader fails at once instead of waiting.
-  int fd = ::open(path.c_str(),
-                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  struct stat sb {};
+  int fd = -1;
+  if (::lstat(path.c_str(), &sb) == 0 && S_ISREG(sb.st_mode) && sb.st_nlink > 1) {
+    fd = replace_linked(path);
+  } else {
+    // O_NOFOLLOW: a link in the file's place is refused, never followed (it
+    // could point outside the folder or at an input). O_NONBLOCK: a FIFO
+    // without a reader fails at once instead of waiting.
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                0666);
+  }
   if (fd < 0) {
     const int err = errno;
     if (err == ELOOP && is_link(path))
       refuse(shown(name) + " is a symbolic link; a result is never written through a link "
                            "(remove it, or run in another folder)",
              1);
+    // The fatal message of an open names no file: say which one first.
+    std::string what = "the result file " + shown(name);
+    if (::lstat(path.c_str(), &sb) == 0 && !S_ISREG(sb.st_mode))
+      what += std::string(" is ") + kind_of(sb.st_mode) + ", and";
+    diagnose(what + " cannot be opened for writing (" + std::strerror(err) + ")");
     host_fail(err, kind, unit, loc);
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);

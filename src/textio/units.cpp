@@ -230,6 +230,17 @@ void Io::Impl::flush_unit(Unit& u, Stmt kind, Loc loc, bool report) {
     return;
   }
   if (err != 0 && u.owned && u.regular) cut_to_record(u, done);
+  if (err != 0) {
+    // The record the message reports is the first one lost, not the last
+    // one buffered: the counter stands at the block's last record.
+    std::int64_t waiting = 0, written = 0;
+    for (std::size_t i = 0; i < u.obuf.size(); ++i)
+      if (u.obuf[i] == '\n') {
+        ++waiting;
+        if (i < done) ++written;
+      }
+    u.nrec = u.nrec - waiting + written + 1;
+  }
   // The records are dropped either way: a failed block is not retried by
   // the flushes of the error exit.
   u.obuf.clear();

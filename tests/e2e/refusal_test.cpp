@@ -3,6 +3,8 @@
 // warned about while the run goes on.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "e2e/compare.h"
 #include "e2e/inputs.h"
 
@@ -25,6 +27,16 @@ bool holds_nan(const Outcome& o) {
 TEST(Refusal, SetUpValuesThePhysicsCannotTakeEndTheRunBeforeTracking) {
   const std::string sigma0 =
       replace_line(uniform_sigmas(0.2, 0.17, 0.9, -0.4), 3, " 3   0.0   0.17   0.9   -0.4");
+  const std::string tiny =
+      replace_line(uniform_sigmas(0.2, 0.17, 0.9, -0.4), 3, " 3   1e-310   0.17   0.9   -0.4");
+  const auto g = [](double v) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%g", v);
+    return std::string(b);
+  };
+  const std::string kUnusable =
+      " is not a finite positive normal number: the inputs it is derived from give the "
+      "tracking nothing it can use; the run stops before tracking";
   const struct {
     Inputs in;
     std::string err;
@@ -42,6 +54,17 @@ TEST(Refusal, SetUpValuesThePhysicsCannotTakeEndTheRunBeforeTracking) {
       {ring(DiffInput(), sigma0),
        "Sigmas.dat: the record for encounter 3 (point 3) has the beam size 0 (x); accepted: a "
        "size > 0 (mm)"},
+      // Values that pass their own range but give a derived quantity the
+      // tracking cannot use: an emittance or a beam size that underflows,
+      // a kick strength that overflows.
+      {ring(DiffInput().set(kEmitn, "1e-320").set(kGamma, "1.0")),
+       "diff.input: the geometric emittance emit = emitn/gamma = " + g(1e-320) + kUnusable},
+      {ring(DiffInput(), tiny),
+       "Sigmas.dat: the record for encounter 3: the beam size in metres = " + g(1e-310 * 0.001) +
+           kUnusable},
+      {ring(DiffInput().set(kWcurrent, "1e300 1e300")),
+       "the wire kick coefficient wirecoef = inf is not a finite number: the inputs it is "
+       "derived from give the tracking nothing it can use; the run stops before tracking"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.err);
@@ -51,6 +74,13 @@ TEST(Refusal, SetUpValuesThePhysicsCannotTakeEndTheRunBeforeTracking) {
     EXPECT_EQ(o.run.out.find("start tracking"), std::string::npos);
     EXPECT_FALSE(holds_nan(o));
   }
+  // The study run reads the machine by the same code.
+  TempDir study;
+  for (const auto& [name, text] : cases[6].in) write_file(study.file(name), text);
+  const RunResult r = run_program_args(study.path(), {"dynap", "--out", "st"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "diff2wirenew: error: " + cases[6].err + "\n");
+  EXPECT_FALSE(file_exists(study.file("st")));
 }
 
 TEST(Refusal, FootprintLengthTheTransformRefusesStopsAfterTheTurnLimitCheck) {
@@ -134,7 +164,7 @@ TEST(Refusal, LegalButMeaninglessRunsAreWarnedAbout) {
                 "per line)\n");
 }
 
-TEST(Refusal, AnInputAnEarlierRunCreatedEmptyIsNamed) {
+TEST(Refusal, AnEmptyInputIsNamed) {
   Inputs in = ring(DiffInput());
   for (const char* name : {"diff.input", "Sigmas.dat"}) {
     SCOPED_TRACE(name);
@@ -142,9 +172,8 @@ TEST(Refusal, AnInputAnEarlierRunCreatedEmptyIsNamed) {
     empty[name] = "";
     const Outcome o = run_program_on(empty);
     EXPECT_EQ(o.run.status, 1);
-    EXPECT_EQ(split_lines(o.run.err).at(0),
-              "diff2wirenew: error: " + std::string(name) +
-                  " is empty (an earlier run in this folder created it when it was missing)");
+    EXPECT_EQ(split_lines(o.run.err).at(0), "diff2wirenew: error: " + std::string(name) +
+                                                " is empty (a run creates a missing input empty)");
   }
 }
 

@@ -15,8 +15,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "e2e/compare.h"
 #include "e2e/inputs.h"
@@ -50,7 +53,8 @@ struct Child {
   std::string seen;
 };
 
-Child spawn(const TempDir& dir, bool pipe_out, const std::function<void()>& prepare = {}) {
+Child spawn(const TempDir& dir, bool pipe_out, const std::function<void()>& prepare = {},
+            const char* binary = BBTRACK_BINARY) {
   int p[2] = {-1, -1};
   if (pipe_out && ::pipe(p) != 0) std::abort();
   Child c;
@@ -66,7 +70,7 @@ Child spawn(const TempDir& dir, bool pipe_out, const std::function<void()>& prep
       if (fd > 2) ::close(fd);
     ::unsetenv("NO_STOP_MESSAGE");
     if (prepare) prepare();
-    ::execl(BBTRACK_BINARY, BBTRACK_BINARY, static_cast<char*>(nullptr));
+    ::execl(binary, binary, static_cast<char*>(nullptr));
     _exit(127);
   }
   if (pipe_out) {
@@ -109,6 +113,7 @@ int whole_records(const std::string& text, std::size_t length) {
 }
 
 constexpr std::size_t kDiffRecord = 47, kPhaseRecord = 50;
+constexpr int kUnreachable = 77;  // the child's status when its program is out of reach
 
 TEST(RunFolder, ClosedStandardStreamsLeaveTheInputsAlone) {
   Inputs in = quick(DiffInput());
@@ -136,6 +141,7 @@ TEST(RunFolder, ResultsAreNeverWrittenThroughALink) {
       TempDir dir;
       write_inputs(dir, quick(DiffInput()));
       write_file(dir.file("test.dat"), "earlier\n");
+      write_file(dir.file("imageoflrbb.dat"), "earlier\n");
       ASSERT_EQ(::symlink(outside.file(target).c_str(), dir.file(name).c_str()), 0);
       const RunResult r = run_program(dir.path());
       EXPECT_EQ(r.status, 1);
@@ -146,6 +152,7 @@ TEST(RunFolder, ResultsAreNeverWrittenThroughALink) {
       EXPECT_EQ(read_file(outside.file("theirs")), "theirs\n");
       EXPECT_FALSE(file_exists(outside.file("missing")));
       EXPECT_EQ(read_file(dir.file("test.dat")), "earlier\n");  // no result emptied
+      EXPECT_EQ(read_file(dir.file("imageoflrbb.dat")), "earlier\n");
     }
   }
   // An input may be a link: it is only read.
@@ -154,6 +161,38 @@ TEST(RunFolder, ResultsAreNeverWrittenThroughALink) {
   ::rename(dir.file("Sigmas.dat").c_str(), outside.file("Sigmas.dat").c_str());
   ASSERT_EQ(::symlink(outside.file("Sigmas.dat").c_str(), dir.file("Sigmas.dat").c_str()), 0);
   EXPECT_EQ(run_program(dir.path()).status, 0);
+}
+
+TEST(RunFolder, AResultWithOtherNamesIsReplacedNotWrittenThrough) {
+  // Results that are hard links to the inputs: each is replaced by a new
+  // file, the inputs keep their bytes, the results are those of a lone run.
+  const Inputs in = quick(DiffInput().set(kNtrack, "1000"));
+  TempDir lone;
+  write_inputs(lone, in);
+  ASSERT_EQ(run_program(lone.path()).status, 0);
+  TempDir dir;
+  write_inputs(dir, in);
+  for (const auto& [input, result] :
+       {std::pair{"diff.input", "test.dat"}, std::pair{"Matrices.dat", "diff.dat"},
+        std::pair{"Sigmas.dat", "imageoflrbb.dat"}})
+    ASSERT_EQ(::link(dir.file(input).c_str(), dir.file(result).c_str()), 0);
+  EXPECT_EQ(run_program(dir.path()).status, 0);
+  for (const auto& [n, text] : in) EXPECT_TRUE(read_file(dir.file(n)) == text) << n;
+  for (const auto& n : list_files(lone.path()))
+    EXPECT_TRUE(read_file(dir.file(n)) == read_file(lone.file(n))) << n;
+
+  // A folder copied as links (cp -al) and run with other inputs: the
+  // original keeps its results.
+  std::map<std::string, std::string> before;
+  for (const auto& n : list_files(lone.path())) before[n] = read_file(lone.file(n));
+  TempDir copy;
+  ASSERT_EQ(::rmdir(copy.path().c_str()), 0);
+  ASSERT_EQ(std::system(("cp -al '" + lone.path() + "' '" + copy.path() + "'").c_str()), 0);
+  ::unlink(copy.file("diff.input").c_str());  // a new file, not written through
+  write_file(copy.file("diff.input"), DiffInput().set(kNtrack, "1100").set(kAmp, "3.0").text());
+  EXPECT_EQ(run_program(copy.path()).status, 0);
+  EXPECT_NE(read_file(copy.file("diff.dat")), before["diff.dat"]);
+  for (const auto& [n, text] : before) EXPECT_TRUE(read_file(lone.file(n)) == text) << n;
 }
 
 TEST(RunFolder, RefusedAndStoppedRunsLeaveNoEarlierResult) {
@@ -213,23 +252,30 @@ TEST(RunFolder, ASecondRunIsRefusedWhileTheFirstGoesOn) {
     EXPECT_TRUE(read_file(dir.file(n)) == read_file(lone.file(n))) << n;
 }
 
-TEST(RunFolder, UnitFileNamingAnInputIsRefused) {
+TEST(RunFolder, UnitFileNamingAnInputOrAResultIsRefused) {
   TempDir dir;
   const Inputs in = quick(DiffInput().set(kIopt, "2").set(kNtrack, "1000"));
   write_inputs(dir, in);
-  for (const std::string& name :
-       {std::string("Sigmas.dat"), std::string("./diff.input"), dir.file("excluded.dat"),
-        std::string("multdist.dat")}) {  // an input of itrip = 1, missing here
+  write_file(dir.file("imageoflrbb.dat"), "earlier\n");
+  const std::string input = "which is the input file ", result = "which is the result file ";
+  for (const auto& [name, what] :
+       {std::pair{std::string("Sigmas.dat"), input}, std::pair{std::string("./diff.input"), input},
+        std::pair{dir.file("excluded.dat"), input},
+        std::pair{std::string("multdist.dat"), input},  // an input of itrip = 1, missing here
+        std::pair{std::string("imageoflrbb.dat"), result},
+        std::pair{std::string("./test.dat"), result},
+        std::pair{std::string("diff.dat"), result}}) {  // a result of option 0
     SCOPED_TRACE(name);
     const RunResult r = run_program(dir.path(), {{"FOR020", name}});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.starts_with("diff2wirenew: error: unit 20 would write its records to " +
-                                  name + ", which is the input file "))
+                                  name + ", " + what))
         << r.err;
     EXPECT_EQ(count_lines(r.err), 1);
     for (const auto& [n, text] : in) EXPECT_TRUE(read_file(dir.file(n)) == text) << n;
     EXPECT_FALSE(file_exists(dir.file("multdist.dat")));
     EXPECT_FALSE(file_exists(dir.file("frequencymap.dat")));  // no result opened
+    EXPECT_EQ(read_file(dir.file("imageoflrbb.dat")), "earlier\n");
   }
   EXPECT_EQ(run_program(dir.path(), {{"FOR020", "records.dat"}}).status, 0);
   EXPECT_EQ(whole_records(read_file(dir.file("records.dat")), kDiffRecord), 1);
@@ -296,29 +342,9 @@ TEST(RunFolder, AReaderOfStandardOutputThatGoesAwayStopsTheRun) {
 }
 
 TEST(RunFolder, OutputErrorsAreFoundBeforeTrackingAndCutToWholeRecords) {
-  // An existing resav.out the user may not write: refused when the result
-  // files are opened, before the first turn, and none of them emptied.
-  TempDir dir;
-  write_inputs(dir, quick(DiffInput()));
-  write_file(dir.file("resav.out"), "earlier\n");
-  write_file(dir.file("test.dat"), "earlier\n");
-  ::chmod(dir.path().c_str(), 0777);
-  ::chmod(dir.file("test.dat").c_str(), 0666);
-  ::chmod(dir.file("resav.out").c_str(), 0444);
-  const bool root = ::geteuid() == 0;
-  Child c = spawn(dir, true, [root] {
-    if (root && ::setuid(65534) != 0) _exit(126);  // root writes anything: run as nobody
-  });
-  EXPECT_EQ(finish(c), 1);
-  const auto lines = split_lines(read_file(dir.file(".stderr")));
-  ASSERT_EQ(lines.size(), 3u);  // not connected: no file line
-  EXPECT_EQ(lines[1], "RTFIO-F-/OPEN/unit=21/error code returned by host stdio - " +
-                          std::to_string(EACCES) + ".");
-  EXPECT_EQ(c.seen.find(" start tracking "), std::string::npos);
-  EXPECT_EQ(read_file(dir.file("test.dat")), "earlier\n");
-
   // A file size limit met part way through a block of phase-space records:
-  // the file is cut back to its last whole record, and the run says so.
+  // the file is cut back to its last whole record, the run says so, and the
+  // message names the first record lost.
   constexpr rlim_t kLimit = 100000;
   TempDir full;
   write_inputs(full, quick(DiffInput().set(kIopt, "1")));
@@ -336,6 +362,56 @@ TEST(RunFolder, OutputErrorsAreFoundBeforeTrackingAndCutToWholeRecords) {
                         " ends on its last whole record (" + std::to_string(kept.size()) +
                         " bytes) after the failed write");
   EXPECT_EQ(err[1], "RTFIO/stdio: " + std::string(std::strerror(EFBIG)));
+  EXPECT_EQ(err[3], " File name = phasespace.dat    formatted, sequential access   record = " +
+                        std::to_string(records + 1));
+
+  // A result file that is a folder: the line before the message names it.
+  TempDir odd;
+  write_inputs(odd, quick(DiffInput()));
+  ASSERT_EQ(::mkdir(odd.file("resav.out").c_str(), 0755), 0);
+  const RunResult r = run_program(odd.path());
+  EXPECT_EQ(r.status, 1);
+  const auto odd_err = split_lines(r.err);
+  ASSERT_EQ(odd_err.size(), 4u);  // not connected: no file line
+  EXPECT_EQ(odd_err[0], "diff2wirenew: error: the result file resav.out in " + real(odd.path()) +
+                            " is a directory, and cannot be opened for writing (" +
+                            std::strerror(EISDIR) + ")");
+
+  // An existing resav.out the user may not write: refused when the result
+  // files are opened, before the first turn, and none of them emptied.
+  // Root writes anything, so the run is made as nobody, by a copy of the
+  // program in the run folder (the build's may sit where nobody cannot go).
+  TempDir dir;
+  write_inputs(dir, quick(DiffInput()));
+  write_file(dir.file("resav.out"), "earlier\n");
+  write_file(dir.file("test.dat"), "earlier\n");
+  ::chmod(dir.path().c_str(), 0777);
+  ::chmod(dir.file("test.dat").c_str(), 0666);
+  ::chmod(dir.file("resav.out").c_str(), 0444);
+  const std::string program = dir.file(".program");
+  std::filesystem::copy_file(BBTRACK_BINARY, program);
+  ::chmod(program.c_str(), 0755);
+  const bool root = ::geteuid() == 0;
+  Child c = spawn(
+      dir, true,
+      [root, &program] {
+        if (root && ::setuid(65534) != 0) _exit(126);
+        if (::access(program.c_str(), X_OK) != 0) _exit(kUnreachable);
+      },
+      program.c_str());
+  const int status = finish(c);
+  if (status == kUnreachable)
+    GTEST_SKIP() << "the user nobody cannot reach " << dir.path()
+                 << " (a folder above it is private): the unwritable file is not tried";
+  EXPECT_EQ(status, 1);
+  const auto lines = split_lines(read_file(dir.file(".stderr")));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "diff2wirenew: error: the result file resav.out in " + real(dir.path()) +
+                          " cannot be opened for writing (" + std::strerror(EACCES) + ")");
+  EXPECT_EQ(lines[2], "RTFIO-F-/OPEN/unit=21/error code returned by host stdio - " +
+                          std::to_string(EACCES) + ".");
+  EXPECT_EQ(c.seen.find(" start tracking "), std::string::npos);
+  EXPECT_EQ(read_file(dir.file("test.dat")), "earlier\n");
 }
 
 TEST(RunFolder, FilesAreOnDiskWhileTheRunGoesOn) {

@@ -67,12 +67,35 @@ TEST(Setup, WireAndTripletReports) {
   EXPECT_NE(b.prog.out.find(" beta function initialization finished "), std::string::npos);
 }
 
-TEST(Setup, ExcludedListKeepsRepeatsAndFirstNumberOfALine) {
+TEST(Setup, ExcludedListCountsWhatActsAndWarnsAboutTheRest) {
+  // Entries: 3 (its line's 7 unread), 12, 12 again, 25 (no encounter
+  // there), 40, 23.7 (read as 23), then 1 on every line up to entry 74,
+  // which is not read. The encounters excluded: 3, 12, 40, 23 and 1.
   Inputs in = small_ring(zero_turns());
-  in["excluded.dat"] = "3 7\n12\n12\n\n40\n";
+  std::string ex = "3 7\n12\n12\n\n25\n40\n23.7\n";
+  for (int i = 7; i <= 74; ++i) ex += "1\n";
+  in["excluded.dat"] = ex;
   auto b = run_both(in);
   expect_same(b);
-  EXPECT_NE(b.prog.out.find(" number of excluded collisions =            4"), std::string::npos);
+  EXPECT_NE(b.prog.out.find(" number of excluded collisions =            5"), std::string::npos);
+  const std::string w = "diff2wirenew: warning: excluded.dat: ";
+  for (const std::string& line :
+       {w + "entry 3 is 12, listed before: it excludes nothing more",
+        w + "entry 4 is 25, the point without encounter: it excludes nothing",
+        w + "entry 8 is 1, listed before: it excludes nothing more",
+        w + "line 1 holds 2 values; only the first is read (one encounter per line)",
+        w + "line 7: 23.7 is not a whole number; it is read as 23",
+        w + "line 75 holds entry 74, more than the 73 points of the ring: it and every later "
+            "line are not read"})
+    EXPECT_NE(b.prog.err.find(line + "\n"), std::string::npos) << line;
+  // A list whose entries all exclude an encounter keeps its count and is
+  // read without a word.
+  in["excluded.dat"] = "3\n12\n40\n";
+  auto quiet = run_both(in);
+  expect_same(quiet);
+  EXPECT_NE(quiet.prog.out.find(" number of excluded collisions =            3"),
+            std::string::npos);
+  EXPECT_EQ(quiet.prog.err.find("excluded.dat"), std::string::npos);
 }
 
 TEST(Setup, EveryOptionOpensItsResultFiles) {

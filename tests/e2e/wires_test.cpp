@@ -49,7 +49,17 @@ TEST(Wires, BadFilesEndTheRunBeforeTracking) {
   // A short record and a letter are refused the same way, one record per line.
   const std::map<std::string, std::string> unreadable = {
       {"5 1.0 0.0 -10.0 1.0\n7 1.0 0.0\n", e + "2: a value is missing (current)\n"},
-      {"5 1.0 x -10.0 1.0\n", e + "1: yw 'x' is not a finite number\n"}};
+      {"5 1.0 x -10.0 1.0\n", e + "1: yw 'x' is not a finite number\n"},
+      // Bytes no terminal shows are escaped, and a long value is cut.
+      {"\xEF\xBB\xBF"
+       "5 1.0 0.0 -10.0 1.0\n",
+       e + "1: point '\\xef\\xbb\\xbf5' (a UTF-8 byte-order mark begins it) is not a whole "
+           "number\n"},
+      {std::string("5 1.") + '\0' + "0 0.0 -10.0 1.0\n",
+       e + "1: xw '1.\\x000' is not a finite number\n"},
+      {"\x01\x7f\xff\n", e + "1: point '\\x01\\x7f\\xff' is not a whole number\n"},
+      {"5 " + std::string(100000, '7') + " 0.0 -10.0 1.0\n",
+       e + "1: xw '" + std::string(32, '7') + "...' (100000 bytes) is not a finite number\n"}};
   for (const auto& [file, err] : unreadable) {
     Inputs in = ex;
     in["wires.dat"] = file;

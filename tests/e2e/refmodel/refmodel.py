@@ -84,8 +84,7 @@ def require_input(io, name):
     if not os.path.exists(name):
         error(io, "%s does not exist in %s" % (name, os.getcwd()))
     elif os.path.getsize(name) == 0:
-        error(io, "%s is empty (an earlier run in this folder created it when it was missing)"
-              % name)
+        error(io, "%s is empty (a run creates a missing input empty)" % name)
 
 
 def optional_input(io, name, consequence):
@@ -258,6 +257,10 @@ def readinwire(io, s):
         refuse(io, "diff.input: gamma = %s is not a Lorentz factor; accepted: gamma >= 1"
                % num_g(s.gamma))
     s.emit = c_div(s.emitn, s.gamma)
+    if not (math.isfinite(s.emit) and s.emit >= sys.float_info.min):
+        refuse(io, "diff.input: the geometric emittance emit = emitn/gamma = %s is not a finite "
+               "positive normal number: the inputs it is derived from give the tracking nothing "
+               "it can use; the run stops before tracking" % num_g(s.emit))
     skip()
     s.xi, = rd(["R"], [s.xi])                        # 31
     w(" xi = ", s.xi)
@@ -310,7 +313,7 @@ def readinvorn(io, s):
     w = lambda *items: io.write_ld(6, list(items))
     require_input(io, "Matrices.dat")
     io.open(450, "Matrices.dat")
-    io.open_result(23, "imageoflrbb.dat")
+    s.image = []                 # written with the result files of the option
     s.cavind = 25
     ident = [[1.0 if i == j else 0.0 for j in range(6)] for i in range(6)]
     cum = [ident]
@@ -463,7 +466,7 @@ def readinvorn(io, s):
         w(" in readinvorn 2 ", xr, X, emit)
         if k != s.cavind:
             recno = k if k < s.cavind else k - 1
-            io.write_fmt(23, F_IMAGE, [recno, X, PX, Y, PY, cx, cy, AX, AY, AR])
+            s.image.append([recno, X, PX, Y, PY, cx, cy, AX, AY, AR])
 
     check_extra_lines(io, "Sigmas.dat", False, 72, "records")
 
@@ -477,22 +480,48 @@ def readinvorn(io, s):
         s.excl[n] = vals[0]
         n_read = n
     s.nexcl = n_read
-    w(" number of excluded collisions = ", s.nexcl)
-    # Entries that are no point, and lines of more than one value, read
-    # cleanly and are warned about.
+    # Entries that exclude no encounter (no point, the point without
+    # encounter, one listed before), reals, lines of more than one value and
+    # lines past the 73rd read cleanly and are warned about; the count is of
+    # the encounters excluded.
+    idle = {}
     for j in range(1, s.nexcl + 1):
-        if not 1 <= s.excl[j] <= 73:
-            warn(io, "excluded.dat: entry %d is %d, outside 1 ... 73: it excludes nothing"
-                 % (j, s.excl[j]))
+        k = s.excl[j]
+        if not 1 <= k <= 73:
+            idle[j] = ", outside 1 ... 73: it excludes nothing"
+        elif k == s.cavind:
+            idle[j] = ", the point without encounter: it excludes nothing"
+        elif k in s.excl[1:j]:
+            idle[j] = ", listed before: it excludes nothing more"
+    w(" number of excluded collisions = ", s.nexcl - len(idle))
+    for j in sorted(idle):
+        warn(io, "excluded.dat: entry %d is %d%s" % (j, s.excl[j], idle[j]))
     with open("excluded.dat", "rb") as fh:
         lines = fh.read().split(b"\n")
     if lines and lines[-1] == b"":
         lines.pop()
+    entries = 0
     for no, line in enumerate(lines, 1):
-        values = len([t for t in re.split(rb"[ \t,\r]+", line.split(b"/")[0]) if t])
+        tokens = [t for t in re.split(rb"[ \t,\r]+", line.split(b"/")[0]) if t]
+        values = len(tokens)
+        if values == 0:
+            continue
+        entries += 1
+        if entries == 74:
+            warn(io, "excluded.dat: line %d holds entry 74, more than the 73 points of the "
+                 "ring: it and every later line are not read" % no)
         if values > 1:
             warn(io, "excluded.dat: line %d holds %d values; only the first is read (one "
                  "encounter per line)" % (no, values))
+        first = tokens[0].decode("latin-1")
+        if entries <= s.nexcl and re.search("[.eEdD]", first):
+            try:
+                v = float(re.sub("[dD]", "e", first))
+            except ValueError:
+                continue
+            if math.isfinite(v) and math.trunc(v) != v:
+                warn(io, "excluded.dat: line %d: %s is not a whole number; it is read as %d"
+                     % (no, first, s.excl[entries]))
     io.close(460)
     io.close(470)
 
@@ -746,6 +775,11 @@ def main(io):
 
     # Every result file of the option is emptied before the first turn;
     # options 2 and 3 write their diffusion records to unit 20's default file.
+    if s.itrip == 1:
+        tripletin(io, s)
+    io.open_result(23, "imageoflrbb.dat")
+    for rec in s.image:
+        io.write_fmt(23, F_IMAGE, rec)
     io.open_result(35, "test.dat")
     if iopt == 3:
         io.open_result(24, "footprint.dat")
@@ -758,9 +792,6 @@ def main(io):
         io.open_result(21, "resav.out")
     if iopt in (2, 3):
         io.open_result(20, io.default_name(20))
-
-    if s.itrip == 1:
-        tripletin(io, s)
 
     w("  ")
     w(" start tracking ")
