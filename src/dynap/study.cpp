@@ -22,6 +22,10 @@
 #include "run/command_line.h"
 #include "dynap/checkpoint.h"
 #include "dynap/files.h"
+#include "dynap/identity.h"
+#include "dynap/progress.h"
+#include "dynap/shard_check.h"
+#include "dynap/study_lock.h"
 #include "dynap/summary.h"
 #include "run/stop_signals.h"
 #include "dynap/track.h"
@@ -56,7 +60,7 @@ void put_tbt(ResultFile& f, const DynapTracker& tracker, const DynapParticle& p,
 }  // namespace
 
 std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner,
-                        std::uint64_t identity) {
+                        const StudyIdentity& identity) {
   const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
   if (grid.amps.back() > o.aperture)
     warn(io, "dynap: the amplitudes reach " + num(grid.amps.back()) +
@@ -87,7 +91,8 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
       } catch (const DynapIoError& e) {
         if (particles) particles->keep();  // the other checkpoint may need it
         particles.reset();
-        why += std::string("; checkpoint ") + std::to_string(c.seq) + ": " + e.what();
+        why += std::string(why.empty() ? "" : "; ") + "checkpoint " + std::to_string(c.seq) +
+               ": " + e.what();
       }
     }
     if (!from)
@@ -115,10 +120,20 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
   const std::string shard_text = o.shards > 0 ? shard_record(o, o.shard, count) : "";
   DynapTracker tracker(st, turner, o.turns, o.window, o.aperture);
   std::vector<DynapParticle> batch;
-  const auto start = std::chrono::steady_clock::now();
-  auto last_checkpoint = start;
+  const auto turns = static_cast<double>(o.turns);
+  const StudyClock clock(static_cast<double>(hi - lo) * turns,
+                         from ? static_cast<double>(from->first - lo) * turns +
+                                    static_cast<double>(from->batch.size()) * static_cast<double>(from->turn)
+                              : 0.0);
+  if (from)
+    dynap_say("diff2wirenew: dynap: resumed at batch " +
+              std::to_string((from->first - lo) / batch_size + 1) + ", turn " +
+              std::to_string(from->turn) + " (of " + std::to_string((hi - lo + batch_size - 1) / batch_size) +
+              " batches of up to " + std::to_string(batch_size) + " particles)\n");
+  auto last_checkpoint = std::chrono::steady_clock::now();
   std::uint64_t seq = from ? from->seq : 0;
   const bool one_batch = hi - lo <= batch_size;
+  try {
   for (std::int64_t first = from ? from->first : lo; first < hi; first += batch_size) {
     const std::int64_t n = std::min(batch_size, hi - first);
     std::int64_t resume_turn = 0;
@@ -148,7 +163,8 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
         [&](std::int64_t t) {
           if (one_batch && !o.quiet && t % tenth == 0 && t < o.turns)
             dynap_say("diff2wirenew: dynap: turn " + std::to_string(t) + " of " +
-                std::to_string(o.turns) + "\n");
+                std::to_string(o.turns) +
+                clock.left(static_cast<double>(n) * static_cast<double>(t)) + "\n");
           // SIGPIPE only loses the summary's copy on standard output
           const int sig = stop_signal() == SIGPIPE ? 0 : stop_signal();
           const auto now = std::chrono::steady_clock::now();
@@ -202,21 +218,31 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
     }
     particles->put(rows);
     particles->flush();
-    if (!o.quiet) {
-      const double sec =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!o.quiet)
       dynap_say("diff2wirenew: dynap: " + std::to_string(first + n - lo) + " of " + std::to_string(hi - lo) +
           " particles tracked, " + std::to_string(tally.lost) + " lost, " +
-          std::to_string(static_cast<long long>(sec)) + " s\n");
-    }
+          std::to_string(clock.seconds()) + " s" +
+          (first + n < hi ? clock.left(static_cast<double>(first + n - lo) * turns) : "") + "\n");
+  }
+  } catch (const DynapIoError& e) {
+    if (seq == 0) throw;
+    // (a full disk) the rows vouched for by the last checkpoint stay, for --resume
+    particles->leave();
+    if (tbt) tbt->leave();
+    throw DynapIoError(std::string(e.what()) +
+                       "; the last good checkpoint stays: go on with --resume once this is mended");
   }
 
   particles->commit();
   if (tbt) tbt->commit();
   std::string summary;
   if (o.shards > 0) {
+    // written last: the merge takes a shard's files when it is there
+    std::vector<std::pair<std::string, std::string>> stamps{
+        {kParticlesFile, result_stamp(particles->size(), particles->hash())}};
+    if (tbt) stamps.emplace_back(kTbtFile, result_stamp(tbt->size(), tbt->hash()));
     ResultFile shard(o.out, kShardFile);
-    shard.put(shard_text);
+    shard.put(shard_file_text(shard_text, identity, stamps));
     shard.commit();
     summary = shard_text;
   } else {
@@ -229,6 +255,15 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
 int dynap_main(int argc, char** argv) {
   DynapOptions o;
   if (const int status = parse_dynap(argc, argv, o); status >= 0) return status;
+  try {
+    prepare_results_folder(o);
+  } catch (const DynapRefusal& e) {
+    dynap_say(std::string("diff2wirenew: error: dynap: ") + e.what() + "\n");
+    return kExitRefused;
+  } catch (const DynapIoError& e) {
+    dynap_say(std::string("diff2wirenew: error: dynap: ") + e.what() + "\n");
+    return 1;
+  }
   // The set-up's echo of every value read belongs to a run's standard
   // output; the study's standard output carries only its summary, so the
   // echo is dropped (a run with the same folder shows it).
@@ -260,15 +295,15 @@ int dynap_main(int argc, char** argv) {
         warn(io, "fast error function: results differ from the exact evaluation in the last digits");
       read_machine(*st, io, false);
       if (st->readin2.itrip == 1) tripletin(*st, io);
-      FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), o.threads, errf_mode);
+      FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), study_threads(o), errf_mode);
       const std::string summary =
-          dynap_study(*st, io, o, turner, dynap_identity(o, static_cast<int>(errf_mode)));
+          dynap_study(*st, io, o, turner, study_identity(o, static_cast<int>(errf_mode)));
       io.finish();
       ssize_t unused = ::write(1, summary.data(), summary.size());
       (void)unused;
     } catch (const textio::Exit& e) {
       status = e.status;
-    } catch (const DynapResumeError& e) {
+    } catch (const DynapRefusal& e) {
       error(io, std::string("dynap: ") + e.what());
       status = kExitRefused;
     } catch (const DynapIoError& e) {

@@ -31,7 +31,7 @@ void dynap_say(std::string_view text);
 
 // The grid: particle `index` and its amplitudes.
 struct Grid {
-  std::vector<double> amps;
+  Amplitudes amps;
   int angles;
   bool xy;
   std::int64_t count() const {
