@@ -91,8 +91,12 @@ TEST(DynapFolder, ResumeNamesWhatDiffersAndAFailedWriteKeepsTheLastCheckpoint) {
     a.insert(a.end(), more.begin(), more.end());
     return a;
   };
-  RunResult r = dynap(d.path(), with({"--out", "ref"}));
+  std::vector<std::string> loud = with({"--out", "ref"});
+  loud.erase(std::find(loud.begin(), loud.end(), "--quiet"));
+  RunResult r = dynap(d.path(), loud);
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(r.err, "3000 of 3400 particles tracked, ")) << r.err;
+  EXPECT_TRUE(has(r.err, " left\n")) << r.err;  // the time left
   const Files ref = results(d.file("ref"));
 
   // The rows of the third batch pass the limit: the study ends with one
@@ -140,7 +144,7 @@ TEST(DynapFolder, ResumeNamesWhatDiffersAndAFailedWriteKeepsTheLastCheckpoint) {
 
   // Other --threads, no --quiet: it goes on, says where, and ends with
   // the bytes of the study never stopped.
-  std::vector<std::string> loud = with({"--out", "cut", "--resume", "--threads", "1"});
+  loud = with({"--out", "cut", "--resume", "--threads", "1"});
   loud.erase(std::find(loud.begin(), loud.end(), "--quiet"));
   r = dynap(d.path(), loud);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -240,7 +244,10 @@ TEST(DynapFolder, LockSpecialFilesAndMessages) {
   EXPECT_TRUE(results(d.file("r")).empty());
   write_file(d.file("Sigmas.dat"), sigmas);
 
-  // Messages: an unknown last option, a dangling --out link, too many threads.
+  // Messages: every input in --help, an unknown last option, a dangling
+  // --out link, too many threads.
+  r = dynap(d.path(), {"--help"});
+  EXPECT_TRUE(has(r.out, "multipoles.dat and modulation.dat")) << r.out;
   r = run({"--bogus"});
   EXPECT_TRUE(has(r.err, "unknown option '--bogus'")) << r.err;
   ASSERT_EQ(::symlink("gone", d.file("dangling").c_str()), 0);
