@@ -9,8 +9,8 @@ namespace bbtrack {
 namespace {
 
 // Every input file a study may read.
-constexpr const char* kInputs[] = {"diff.input",  "Matrices.dat",   "Sigmas.dat",
-                                   "excluded.dat", "wires.dat",      "multdist.dat",
+constexpr const char* kInputs[] = {"diff.input",     "Matrices.dat",  "Sigmas.dat",
+                                   "excluded.dat",   "wires.dat",     "multdist.dat",
                                    "multipoles.dat", "modulation.dat"};
 constexpr std::string_view kInput = "input ";
 constexpr std::string_view kAbsent = "absent";
@@ -31,7 +31,8 @@ std::string hex(std::uint64_t h) {
 
 std::string file_part(const char* name) {
   std::string bytes, why;
-  if (!read_regular(name, kInputLimit, bytes, why)) return why == "none" ? std::string(kAbsent) : why;
+  if (!read_regular(name, kInputLimit, bytes, why))
+    return why == "none" ? std::string(kAbsent) : why;
   return std::to_string(bytes.size()) + " bytes, fnv1a " + hex(fnv1a(kFnvBasis, bytes));
 }
 
@@ -94,9 +95,10 @@ std::string identity_difference(const StudyIdentity& here, const StudyIdentity& 
     for (std::string_view s : skip) skipped = skipped || name == s;
     const std::string a = value(here, name), b = value(there, name);
     if (skipped || a == b) continue;
-    const std::string what = name.rfind(kInput, 0) == 0 ? "the input file " + name.substr(kInput.size())
-                             : name == "program"         ? std::string("the program version")
-                                                         : "the option " + name;
+    const std::string what = name.rfind(kInput, 0) == 0
+                                 ? "the input file " + name.substr(kInput.size())
+                             : name == "program" ? std::string("the program version")
+                                                 : "the option " + name;
     return what + " differs (" + a + " in " + std::string(here_name) + ", " + b + " in " +
            std::string(there_name) + ")";
   }

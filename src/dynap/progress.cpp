@@ -25,7 +25,8 @@ std::string StudyClock::span(double s) {
 std::string StudyClock::left(double done) const {
   const double did = done - done0_;
   if (!(did > 0.0)) return "";
-  const double sec = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const double sec =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const double rest = std::max(0.0, total_ - done) * sec / did;
   return ", about " + span(rest) + " left";
 }

@@ -26,8 +26,8 @@ std::string shard_file_text(const std::string& record, const StudyIdentity& iden
 
 // A shard's folder as the merge sees it.
 struct ShardFolder {
-  std::string record;          // the lines before the identity's
-  StudyIdentity identity;      // the study the shard ran
+  std::string record;                                        // the lines before the identity's
+  StudyIdentity identity;                                    // the study the shard ran
   std::vector<std::pair<std::string, std::string>> results;  // name, stamp
 };
 

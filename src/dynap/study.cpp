@@ -121,15 +121,17 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
   DynapTracker tracker(st, turner, o.turns, o.window, o.aperture);
   std::vector<DynapParticle> batch;
   const auto turns = static_cast<double>(o.turns);
-  const StudyClock clock(static_cast<double>(hi - lo) * turns,
-                         from ? static_cast<double>(from->first - lo) * turns +
-                                    static_cast<double>(from->batch.size()) * static_cast<double>(from->turn)
-                              : 0.0);
+  const StudyClock clock(
+      static_cast<double>(hi - lo) * turns,
+      from ? static_cast<double>(from->first - lo) * turns +
+                 static_cast<double>(from->batch.size()) * static_cast<double>(from->turn)
+           : 0.0);
   if (from)
     dynap_say("diff2wirenew: dynap: resumed at batch " +
               std::to_string((from->first - lo) / batch_size + 1) + ", turn " +
-              std::to_string(from->turn) + " (of " + std::to_string((hi - lo + batch_size - 1) / batch_size) +
-              " batches of up to " + std::to_string(batch_size) + " particles)\n");
+              std::to_string(from->turn) + " (of " +
+              std::to_string((hi - lo + batch_size - 1) / batch_size) + " batches of up to " +
+              std::to_string(batch_size) + " particles)\n");
   auto last_checkpoint = std::chrono::steady_clock::now();
   std::uint64_t seq = from ? from->seq : 0;
   const bool one_batch = hi - lo <= batch_size;
@@ -219,10 +221,11 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
     particles->put(rows);
     particles->flush();
     if (!o.quiet)
-      dynap_say("diff2wirenew: dynap: " + std::to_string(first + n - lo) + " of " + std::to_string(hi - lo) +
-          " particles tracked, " + std::to_string(tally.lost) + " lost, " +
-          std::to_string(clock.seconds()) + " s" +
-          (first + n < hi ? clock.left(static_cast<double>(first + n - lo) * turns) : "") + "\n");
+      dynap_say("diff2wirenew: dynap: " + std::to_string(first + n - lo) + " of " +
+                std::to_string(hi - lo) + " particles tracked, " + std::to_string(tally.lost) +
+                " lost, " + std::to_string(clock.seconds()) + " s" +
+                (first + n < hi ? clock.left(static_cast<double>(first + n - lo) * turns) : "") +
+                "\n");
   }
   } catch (const DynapIoError& e) {
     if (seq == 0) throw;

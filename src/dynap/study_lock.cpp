@@ -19,7 +19,9 @@
 namespace bbtrack {
 namespace {
 
-void warn(const std::string& text) { dynap_say("diff2wirenew: warning: dynap: " + text + "\n"); }
+void warn(const std::string& text) {
+  dynap_say("diff2wirenew: warning: dynap: " + text + "\n");
+}
 
 // The merge removes the results of its --out first: refused when that is
 // the folder of one of the shards (the same device and inode, after links).
@@ -29,9 +31,10 @@ void refuse_merge_into_shard(const DynapOptions& o) {
   for (std::size_t k = 0; k < o.merge.size(); ++k) {
     struct stat sh;
     if (::stat(o.merge[k].c_str(), &sh) == 0 && sh.st_dev == out.st_dev && sh.st_ino == out.st_ino)
-      throw DynapRefusal("--out " + o.out + " is the folder of shard " + std::to_string(k + 1) +
-                         "/" + std::to_string(o.merge.size()) + " (" + o.merge[k] +
-                         "): the merge would remove that shard's results; merge into another folder");
+      throw DynapRefusal(
+          "--out " + o.out + " is the folder of shard " + std::to_string(k + 1) + "/" +
+          std::to_string(o.merge.size()) + " (" + o.merge[k] +
+          "): the merge would remove that shard's results; merge into another folder");
   }
 }
 
@@ -44,11 +47,12 @@ void lock_folder(const std::string& dir) {
     if (fd >= 0 && err == EWOULDBLOCK) {
       const long pid = ::fstat(fd, &sb) == 0 ? lock_holder(sb.st_dev, sb.st_ino) : 0;
       ::close(fd);
-      throw DynapRefusal("another study or run (" +
-                         (pid > 0 ? "process " + std::to_string(pid) : std::string("another process")) +
-                         ") is writing in the results folder " + dir +
-                         "; two studies in one folder would mix their files: wait for it to end, "
-                         "or use another --out");
+      throw DynapRefusal(
+          "another study or run (" +
+          (pid > 0 ? "process " + std::to_string(pid) : std::string("another process")) +
+          ") is writing in the results folder " + dir +
+          "; two studies in one folder would mix their files: wait for it to end, "
+          "or use another --out");
     }
     if (fd >= 0) ::close(fd);
     warn("the results folder " + dir + " cannot be locked (" + std::strerror(err) +

@@ -6,14 +6,13 @@
 // shards of another ring, edited, cut short or odd; the folder is locked;
 // special files are refused with one line; the messages say what is wrong.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
@@ -43,8 +42,7 @@ bool has(const std::string& text, const std::string& part) {
 
 // The program in `dir` with a limit on the size of any file it writes
 // (SIGXFSZ ignored, so a write beyond it fails with EFBIG, as on a full disk).
-RunResult run_limited(const std::string& dir, const std::vector<std::string>& args,
-                      rlim_t limit) {
+RunResult run_limited(const std::string& dir, const std::vector<std::string>& args, rlim_t limit) {
   const std::string err_path = dir + "/.stderr";
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -73,7 +71,8 @@ RunResult run_limited(const std::string& dir, const std::vector<std::string>& ar
   return r;
 }
 
-RunResult dynap(const std::string& dir, std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
+RunResult dynap(const std::string& dir, std::vector<std::string> args,
+                const std::map<std::string, std::string>& env = {}) {
   args.insert(args.begin(), "dynap");
   return run_program_args(dir, args, env);
 }
@@ -83,9 +82,9 @@ TEST(DynapFolder, ResumeNamesWhatDiffersAndAFailedWriteKeepsTheLastCheckpoint) {
   copy_inputs(example_dir(), d.path());
   // Four batches (3400 particles) of about 200 kB of rows each; a
   // checkpoint (signals of 4-turn windows) is about 400 kB.
-  const std::vector<std::string> opts = {"--amplitudes", "0.5:17:0.5", "--angles", "100",
-                                         "--turns", "10", "--window", "4", "--tbt", "3",
-                                         "--aperture", "11", "--quiet"};
+  const std::vector<std::string> opts = {
+      "--amplitudes", "0.5:17:0.5", "--angles",   "100", "--turns", "10", "--window", "4",
+      "--tbt",        "3",          "--aperture", "11",  "--quiet"};
   auto with = [&](std::vector<std::string> more) {
     std::vector<std::string> a = opts;
     a.insert(a.end(), more.begin(), more.end());
@@ -110,17 +109,21 @@ TEST(DynapFolder, ResumeNamesWhatDiffersAndAFailedWriteKeepsTheLastCheckpoint) {
 
   // Each change that decides a result is named; nothing is touched.
   const std::vector<std::pair<std::vector<std::string>, std::string>> changed = {
-      {{"--turns", "12"}, "--turns"},         {{"--window", "5"}, "--window"},
-      {{"--aperture", "12"}, "--aperture"},   {{"--threshold", "-4"}, "--threshold"},
-      {{"--tbt", "2"}, "--tbt"},              {{"--amplitudes", "0.5:17:0.25"}, "--amplitudes"},
-      {{"--angles", "99"}, "--angles"},       {{"--grid", "xy"}, "--grid"},
+      {{"--turns", "12"}, "--turns"},
+      {{"--window", "5"}, "--window"},
+      {{"--aperture", "12"}, "--aperture"},
+      {{"--threshold", "-4"}, "--threshold"},
+      {{"--tbt", "2"}, "--tbt"},
+      {{"--amplitudes", "0.5:17:0.25"}, "--amplitudes"},
+      {{"--angles", "99"}, "--angles"},
+      {{"--grid", "xy"}, "--grid"},
       {{"--shard", "1/2"}, "--shard"}};
   for (const auto& [more, name] : changed) {
     r = dynap(d.path(), with([&] {
-      auto m = more;
-      m.insert(m.end(), {"--out", "cut", "--resume"});
-      return m;
-    }()));
+                auto m = more;
+                m.insert(m.end(), {"--out", "cut", "--resume"});
+                return m;
+              }()));
     EXPECT_EQ(r.status, 2) << name;
     EXPECT_TRUE(has(r.err, "another study: the option " + name + " differs")) << r.err;
   }
@@ -156,8 +159,9 @@ TEST(DynapFolder, ResumeNamesWhatDiffersAndAFailedWriteKeepsTheLastCheckpoint) {
 TEST(DynapFolder, MergeChecksWhatItMerges) {
   TempDir d;
   copy_inputs(example_dir(), d.path());
-  const std::vector<std::string> opts = {"--amplitudes", "1:10:1", "--angles", "3", "--turns",
-                                         "30", "--window", "10", "--tbt", "12", "--quiet"};
+  const std::vector<std::string> opts = {"--amplitudes", "1:10:1", "--angles", "3",
+                                         "--turns",      "30",     "--window", "10",
+                                         "--tbt",        "12",     "--quiet"};
   auto run = [&](const std::string& dir, std::vector<std::string> more) {
     std::vector<std::string> a = opts;
     a.insert(a.end(), more.begin(), more.end());
@@ -165,7 +169,8 @@ TEST(DynapFolder, MergeChecksWhatItMerges) {
   };
   ASSERT_EQ(run(d.path(), {"--out", "one"}).status, 0);
   for (const char* k : {"1", "2", "3"})
-    ASSERT_EQ(run(d.path(), {"--shard", std::string(k) + "/3", "--out", std::string("s") + k}).status, 0);
+    ASSERT_EQ(
+        run(d.path(), {"--shard", std::string(k) + "/3", "--out", std::string("s") + k}).status, 0);
   // A shard of another ring: another diff.input, and a multipoles.dat.
   const std::string other = d.file("other");
   ::mkdir(other.c_str(), 0777);
@@ -195,8 +200,10 @@ TEST(DynapFolder, MergeChecksWhatItMerges) {
     return run(d.path(), {"--merge", a, "--merge", b, "--merge", c, "--out", out});
   };
   const std::vector<std::tuple<std::string, std::string, std::string, std::string>> bad = {
-      {"s1", "s2", "ring", "shard 3/3 (ring): of another study than shard 1: the input file diff.input differs"},
-      {"s1", "flag", "s3", "shard 2/3 (flag): dynap.csv is not the file the shard wrote: its hash differs"},
+      {"s1", "s2", "ring",
+       "shard 3/3 (ring): of another study than shard 1: the input file diff.input differs"},
+      {"s1", "flag", "s3",
+       "shard 2/3 (flag): dynap.csv is not the file the shard wrote: its hash differs"},
       {"cut", "s2", "s3", "shard 1/3 (cut): dynap_tbt.csv is not the file the shard wrote"},
       {"s1", "dir", "s3", "shard 2/3 (dir): dynap.csv is not a regular file (a folder)"}};
   for (const auto& [a, b, c, why] : bad) {
@@ -221,8 +228,8 @@ TEST(DynapFolder, MergeChecksWhatItMerges) {
 TEST(DynapFolder, LockSpecialFilesAndMessages) {
   TempDir d;
   copy_inputs(example_dir(), d.path());
-  const std::vector<std::string> small = {"--amplitudes", "1:3:1", "--angles", "2", "--turns",
-                                          "20", "--window", "0", "--quiet"};
+  const std::vector<std::string> small = {"--amplitudes", "1:3:1", "--angles", "2", "--turns", "20",
+                                          "--window",     "0",     "--quiet"};
   auto run = [&](std::vector<std::string> more) {
     std::vector<std::string> a = small;
     a.insert(a.end(), more.begin(), more.end());
@@ -262,15 +269,25 @@ TEST(DynapFolder, LockSpecialFilesAndMessages) {
   // A stopped study (a file-size limit on its rows), then special files
   // where its checkpoints and partial rows belong: one line, no wait.
   const std::vector<std::string> big = {"--amplitudes", "0.5:17:0.5", "--angles", "100",
-                                        "--turns", "5", "--window", "0", "--quiet", "--out", "c"};
-  ASSERT_EQ(run_limited(d.path(), [&] {
-              auto a = big;
-              a.insert(a.end(), {"--checkpoint-interval", "0.0001"});
-              return a;
-            }(), 300000).status, 1);
+                                        "--turns",      "5",          "--window", "0",
+                                        "--quiet",      "--out",      "c"};
+  ASSERT_EQ(run_limited(
+                d.path(),
+                [&] {
+                  auto a = big;
+                  a.insert(a.end(), {"--checkpoint-interval", "0.0001"});
+                  return a;
+                }(),
+                300000)
+                .status,
+            1);
   std::string rows = read_file(d.file("c/.dynap.csv.partial"));
   write_file(d.file("c/.dynap.csv.partial"), rows.substr(0, 1000));  // torn
-  r = dynap(d.path(), [&] { auto a = big; a.push_back("--resume"); return a; }());
+  r = dynap(d.path(), [&] {
+    auto a = big;
+    a.push_back("--resume");
+    return a;
+  }());
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(has(r.err, "(checkpoint ")) << r.err;
   EXPECT_TRUE(has(r.err, ".dynap.csv.partial is cut short: it holds 1000 bytes")) << r.err;
@@ -278,10 +295,15 @@ TEST(DynapFolder, LockSpecialFilesAndMessages) {
   ASSERT_EQ(::mkfifo(d.file("c/.dynap_checkpoint.0").c_str(), 0666), 0);
   ::unlink(d.file("c/.dynap_checkpoint.1").c_str());
   ASSERT_EQ(::symlink("/dev/zero", d.file("c/.dynap_checkpoint.1").c_str()), 0);
-  r = dynap(d.path(), [&] { auto a = big; a.push_back("--resume"); return a; }());
+  r = dynap(d.path(), [&] {
+    auto a = big;
+    a.push_back("--resume");
+    return a;
+  }());
   EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(has(r.err, ".dynap_checkpoint.0: not a regular file (a FIFO); "
-                         ".dynap_checkpoint.1: not a regular file (a link to a device)"))
+  EXPECT_TRUE(has(r.err,
+                  ".dynap_checkpoint.0: not a regular file (a FIFO); "
+                  ".dynap_checkpoint.1: not a regular file (a link to a device)"))
       << r.err;
   ::unlink(d.file("c/.dynap.csv.partial").c_str());
   ::mkdir(d.file("c/.dynap.csv.partial").c_str(), 0777);
