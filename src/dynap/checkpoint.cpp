@@ -142,6 +142,11 @@ std::vector<DynapCheckpoint> read_checkpoints(const std::string& dir,
       Reader r{bytes};
       char magic[sizeof kMagic];
       r.get(magic);
+      if (std::memcmp(magic, kMagic, sizeof kMagic - 1) == 0 &&
+          magic[sizeof kMagic - 1] != kMagic[sizeof kMagic - 1]) {
+        refuse("of another layout (written by another program version)");
+        continue;
+      }
       if (std::memcmp(magic, kMagic, sizeof kMagic) != 0) throw Damaged{};
       std::uint64_t size = 0, sum = 0;
       r.get(size);
