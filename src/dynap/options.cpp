@@ -121,13 +121,10 @@ constexpr int kMaxAngles = 1000000;
 // the study uses one thread per processor (dynap_main).
 constexpr int kMaxThreads = 1024;
 
-// The options that take a value.
-bool valued(std::string_view a) {
-  for (std::string_view k : {"--amplitudes", "--angles", "--grid", "--turns", "--window",
-                             "--aperture", "--threshold", "--out", "--threads", "--shard",
-                             "--checkpoint-interval", "--merge", "--tbt"})
-    if (a == k) return true;
-  return false;
+// An option of the usage text (each is listed there as "  --name VALUE"):
+// a word after the last argument is then missing, not an unknown option.
+bool listed(std::string_view a) {
+  return kDynapUsage.find("\n  " + std::string(a) + " ") != std::string_view::npos;
 }
 
 void put_num(std::string& out, double v) {
@@ -174,7 +171,7 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
     }
     if (a.size() < 2 || a.substr(0, 2) != "--")
       return refuse("unknown argument '" + std::string(a) + "'");
-    if (!valued(a)) return refuse("unknown option '" + std::string(a) + "'");
+    if (i + 1 >= argc && !listed(a)) return refuse("unknown option '" + std::string(a) + "'");
     if (i + 1 >= argc) return refuse("option " + std::string(a) + " needs a value");
     const std::string_view v = argv[++i];
     const std::string bad = "bad value '" + std::string(v) + "' of " + std::string(a);
@@ -217,6 +214,8 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
       o.merge.emplace_back(v);
     } else if (a == "--tbt") {
       if (!number(v, o.tbt) || o.tbt < 0) return refuse(bad + ": a whole number >= 0");
+    } else {
+      return refuse("unknown option '" + std::string(a) + "'");
     }
   }
   if (o.window > 0 && o.turns < 2 * o.window)
