@@ -135,7 +135,8 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
   auto last_checkpoint = std::chrono::steady_clock::now();
   std::uint64_t seq = from ? from->seq : 0;
   const bool one_batch = hi - lo <= batch_size;
-  try {
+  std::string summary;
+  try {  // the batches and the final files; a write that fails: below
   for (std::int64_t first = from ? from->first : lo; first < hi; first += batch_size) {
     const std::int64_t n = std::min(batch_size, hi - first);
     std::int64_t resume_turn = 0;
@@ -227,18 +228,13 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
                 (first + n < hi ? clock.left(static_cast<double>(first + n - lo) * turns) : "") +
                 "\n");
   }
-  } catch (const DynapIoError& e) {
-    if (seq == 0) throw;
-    // (a full disk) the rows vouched for by the last checkpoint stay, for --resume
-    particles->leave();
-    if (tbt) tbt->leave();
-    throw DynapIoError(std::string(e.what()) +
-                       "; the last good checkpoint stays: go on with --resume once this is mended");
-  }
 
-  particles->commit();
-  if (tbt) tbt->commit();
-  std::string summary;
+  // Every file is written out before the first is renamed into place: a
+  // write that fails here too leaves the partial files whole.
+  auto commit = [&] {
+    particles->commit();
+    if (tbt) tbt->commit();
+  };
   if (o.shards > 0) {
     // written last: the merge takes a shard's files when it is there
     std::vector<std::pair<std::string, std::string>> stamps{
@@ -246,10 +242,20 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
     if (tbt) stamps.emplace_back(kTbtFile, result_stamp(tbt->size(), tbt->hash()));
     ResultFile shard(o.out, kShardFile);
     shard.put(shard_file_text(shard_text, identity, stamps));
+    shard.flush();
+    commit();
     shard.commit();
     summary = shard_text;
   } else {
-    summary = write_summary(grid, tally, o);
+    summary = write_summary(grid, tally, o, commit);
+  }
+  } catch (const DynapIoError& e) {
+    if (seq == 0) throw;
+    // (a full disk) the rows vouched for by the last checkpoint stay, for --resume
+    particles->leave();
+    if (tbt) tbt->leave();
+    throw DynapIoError(std::string(e.what()) +
+                       "; the last good checkpoint stays: go on with --resume once this is mended");
   }
   remove_checkpoints(o.out);
   return summary;
