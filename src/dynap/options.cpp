@@ -74,7 +74,9 @@ Writes, in the results folder:
   dynap_summary.txt  minimum and average aperture, chaotic share; the same
                      summary is printed on standard output
 Environment: BBTRACK_SCALAR, BBTRACK_ERRF and OMP_NUM_THREADS as for a run.
-Exit status: 0 results written, 1 an input or output error, 2 a wrong option.
+Exit status: 0 results written, 1 an input or output error, 2 a wrong option
+or a refusal (a results folder in use, no checkpoint to resume from, a merge
+into a shard's folder).
 )";
 
 int refuse(std::string_view why) {
