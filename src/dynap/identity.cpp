@@ -58,7 +58,7 @@ bool StudyIdentity::parse(std::string_view text, StudyIdentity& out) {
   return true;
 }
 
-StudyIdentity study_identity(const DynapOptions& o, int errf_mode) {
+StudyIdentity dynap_identity(const DynapOptions& o, int errf_mode) {
   StudyIdentity id;
   auto add = [&](std::string name, std::string value) {
     id.parts.emplace_back(std::move(name), std::move(value));

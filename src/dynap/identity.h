@@ -26,7 +26,7 @@ struct StudyIdentity {
 
 // The identity of the study of these options, reading the input files of
 // the current folder (a missing one counts as absent).
-StudyIdentity study_identity(const DynapOptions& o, int errf_mode);
+StudyIdentity dynap_identity(const DynapOptions& o, int errf_mode);
 
 // The first part in which `here` differs from `there`, as a clause for a
 // message naming the option or input file and both values (the studies

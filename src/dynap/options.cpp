@@ -17,10 +17,10 @@ constexpr std::string_view kDynapUsage =
 Dynamic aperture and frequency map of the ring of the current folder. Reads
 the same input files as a run (diff.input, Matrices.dat, Sigmas.dat,
 excluded.dat, wires.dat, multdist.dat, and multipoles.dat and modulation.dat
-when present) and tracks every element a run tracks, but starts its own
-particles on a grid of amplitudes and writes only its own results; the
-result files of a run are never opened. Particles go through in batches of
-at most 1000, so any number of them can be tracked.
+when present) and tracks every element a run
+tracks, but starts its own particles on a grid of amplitudes and writes only
+its own results; the result files of a run are never opened. Particles go
+through in batches of at most 1000, so any number of them can be tracked.
 
 A particle starts at x = a cos(theta) sigma_x, y = a sin(theta) sigma_y with
 zero angles, sigma the beam sizes at the observation point. It is lost when
@@ -42,7 +42,8 @@ Options:
   --threshold D      diffusion index above which a particle counts as
                      chaotic in the summary (default -5)
   --out DIR          folder of the results (default: the current one;
-                     created when missing; locked while the study runs)
+                     created when missing; locked while the study runs: a
+                     second study with the same one is refused, status 2)
   --threads N        threads of the tracking (default: OMP_NUM_THREADS,
                      else one per processor; at most 1024, and more than
                      the processors give one per processor and a warning)
@@ -74,9 +75,7 @@ Writes, in the results folder:
   dynap_summary.txt  minimum and average aperture, chaotic share; the same
                      summary is printed on standard output
 Environment: BBTRACK_SCALAR, BBTRACK_ERRF and OMP_NUM_THREADS as for a run.
-Exit status: 0 results written, 1 an input or output error, 2 a wrong option
-or a refusal (a results folder in use, no checkpoint to resume from, a merge
-into a shard's folder).
+Exit status: 0 results written, 1 an input or output error, 2 a wrong option.
 )";
 
 int refuse(std::string_view why) {

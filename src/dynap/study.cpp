@@ -264,6 +264,7 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
 int dynap_main(int argc, char** argv) {
   DynapOptions o;
   if (const int status = parse_dynap(argc, argv, o); status >= 0) return status;
+  o.threads = study_threads(o);
   try {
     prepare_results_folder(o);
   } catch (const DynapRefusal& e) {
@@ -304,9 +305,9 @@ int dynap_main(int argc, char** argv) {
         warn(io, "fast error function: results differ from the exact evaluation in the last digits");
       read_machine(*st, io, false);
       if (st->readin2.itrip == 1) tripletin(*st, io);
-      FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), study_threads(o), errf_mode);
+      FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), o.threads, errf_mode);
       const std::string summary =
-          dynap_study(*st, io, o, turner, study_identity(o, static_cast<int>(errf_mode)));
+          dynap_study(*st, io, o, turner, dynap_identity(o, static_cast<int>(errf_mode)));
       io.finish();
       ssize_t unused = ::write(1, summary.data(), summary.size());
       (void)unused;

@@ -18,7 +18,7 @@ int dynap_main(int argc, char** argv);
 // The study on a state whose set-up has been read: tracks the grid, writes
 // the result files and returns the summary text (also written to
 // dynap_summary.txt). Throws DynapIoError when a result cannot be written.
-// `identity` marks its checkpoints and its shard record (study_identity()).
+// `identity` marks its checkpoints and its shard record (dynap_identity()).
 std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner,
                         const StudyIdentity& identity);
 
