@@ -16,25 +16,17 @@
 namespace bbtrack {
 namespace {
 
-constexpr char kMagic[8] = {'B', 'B', 'D', 'Y', 'N', 'C', 'K', '1'};
+constexpr char kMagic[8] = {'B', 'B', 'D', 'Y', 'N', 'C', 'K', '2'};
 constexpr std::size_t kHead = sizeof kMagic + 2 * sizeof(std::uint64_t);
 
-// Every input file a study may read (a missing one counts as absent).
-constexpr const char* kInputs[] = {"diff.input",  "Matrices.dat",   "Sigmas.dat",
-                                   "excluded.dat", "wires.dat",      "multdist.dat",
-                                   "multipoles.dat", "modulation.dat"};
+// A checkpoint holds at most a batch's signals (kSignalBudget) and its
+// records: a file larger than this is none.
+constexpr std::uint64_t kCheckpointLimit = (std::uint64_t{1} << 30);
 
 std::string path_in(const std::string& dir, const std::string& name) {
   return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 std::string file_name(int k) { return ".dynap_checkpoint." + std::to_string(k); }
-
-bool read_whole(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
 
 template <class T>
 void put(std::string& b, const T& v) {
@@ -68,38 +60,15 @@ struct Reader {
   }
 };
 
-[[noreturn]] void fail(const std::string& what, const std::string& path) {
-  throw DynapIoError("cannot " + what + " " + path + ": " + std::strerror(errno));
-}
+[[noreturn]] void fail(const std::string& what, const std::string& path) { fail_io(what, path); }
 
 }  // namespace
 
-std::uint64_t dynap_identity(const DynapOptions& o, int errf_mode) {
-  std::string id = std::string("diff2wirenew ") + kVersion + "\n" + o.identity() + "\nthreshold ";
-  put_csv(id, o.threshold);
-  id += "\nshard " + std::to_string(o.shard) + "/" + std::to_string(o.shards) + "\nerrf " +
-        std::to_string(errf_mode) + "\n";
-  std::uint64_t h = fnv1a(kFnvBasis, id);
-  for (const char* name : kInputs) {
-    std::string bytes;
-    const bool there = read_whole(name, bytes);
-    h = fnv1a(h, name);
-    h = fnv1a(h, there ? std::to_string(bytes.size()) : std::string("absent"));
-    h = fnv1a(h, bytes);
-  }
-  if (!o.ring.empty()) {  // the general ring tracked instead of the folder's
-    std::string bytes;
-    const bool there = read_whole(o.ring.c_str(), bytes);
-    h = fnv1a(h, "ring");
-    h = fnv1a(h, there ? std::to_string(bytes.size()) : std::string("absent"));
-    h = fnv1a(h, bytes);
-  }
-  return h;
-}
-
-void write_checkpoint(const std::string& dir, std::uint64_t identity, const DynapCheckpoint& c) {
+void write_checkpoint(const std::string& dir, const StudyIdentity& identity,
+                      const DynapCheckpoint& c) {
   std::string p;
-  put(p, identity);
+  const std::string id = identity.text();
+  put_vec(p, std::vector<char>(id.begin(), id.end()));
   put(p, c.seq);
   put(p, c.first);
   put(p, c.turn);
@@ -152,28 +121,34 @@ void write_checkpoint(const std::string& dir, std::uint64_t identity, const Dyna
   }
 }
 
-std::vector<DynapCheckpoint> read_checkpoints(const std::string& dir, std::uint64_t identity,
-                                              std::string& why) {
+std::vector<DynapCheckpoint> read_checkpoints(const std::string& dir,
+                                              const StudyIdentity& identity, std::string& why) {
   std::vector<DynapCheckpoint> found;
   for (int k = 0; k < 2; ++k) {
     const std::string name = file_name(k);
     std::string bytes;
-    auto refuse = [&](const char* what) {
+    auto refuse = [&](const std::string& what) {
       if (!why.empty()) why += "; ";
       why += name;
       why += ": ";
       why += what;
     };
-    if (!read_whole(path_in(dir, name), bytes)) {
-      refuse("none");
+    std::string bad;
+    if (!read_regular(path_in(dir, name), kCheckpointLimit, bytes, bad)) {
+      refuse(bad);
       continue;
     }
     try {
       Reader r{bytes};
       char magic[sizeof kMagic];
       r.get(magic);
+      if (std::memcmp(magic, kMagic, sizeof kMagic - 1) == 0 &&
+          magic[sizeof kMagic - 1] != kMagic[sizeof kMagic - 1]) {
+        refuse("of another layout (written by another program version)");
+        continue;
+      }
       if (std::memcmp(magic, kMagic, sizeof kMagic) != 0) throw Damaged{};
-      std::uint64_t size = 0, sum = 0, id = 0;
+      std::uint64_t size = 0, sum = 0;
       r.get(size);
       r.get(sum);
       if (size != bytes.size() - kHead) {
@@ -184,9 +159,14 @@ std::vector<DynapCheckpoint> read_checkpoints(const std::string& dir, std::uint6
         refuse("damaged (checksum)");
         continue;
       }
-      r.get(id);
-      if (id != identity) {
-        refuse("of another study (other inputs, options or program version)");
+      std::vector<char> id_text;
+      r.get_vec(id_text);
+      StudyIdentity id;
+      if (!StudyIdentity::parse(std::string_view(id_text.data(), id_text.size()), id))
+        throw Damaged{};
+      if (const std::string d = identity_difference(identity, id, "this study", "the checkpoint's");
+          !d.empty()) {
+        refuse("of another study: " + d);
         continue;
       }
       DynapCheckpoint c;

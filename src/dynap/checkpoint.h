@@ -3,9 +3,8 @@
 // `--resume` goes on with the same bits as a study never stopped. Two
 // files alternate (.dynap_checkpoint.0 and .1 in the results folder), each
 // written to a temporary name, forced to disk and renamed, and each
-// carrying a checksum of its contents and the identity of the study (the
-// program version, the options that decide the results and the bytes of
-// the input files), so that a torn, damaged or foreign one is never used.
+// carrying a checksum of its contents and the identity of the study
+// (dynap/identity.h), so that a torn, damaged or foreign one is never used.
 #pragma once
 
 #include <complex>
@@ -14,14 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "dynap/files.h"
+#include "dynap/identity.h"
 #include "dynap/options.h"
 #include "dynap/track.h"
 
 namespace bbtrack {
 
 // A resume that cannot go on: no valid checkpoint (exit status 2).
-struct DynapResumeError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct DynapResumeError : DynapRefusal {
+  using DynapRefusal::DynapRefusal;
 };
 
 struct DynapCheckpoint {
@@ -38,17 +39,14 @@ struct DynapCheckpoint {
   std::vector<std::complex<double>> signals;
 };
 
-// The identity of a study: the program version, the options that decide
-// its results (not the thread count, which changes none), the error
-// function's mode and the bytes of the input files of the current folder.
-std::uint64_t dynap_identity(const DynapOptions& o, int errf_mode);
-
-void write_checkpoint(const std::string& dir, std::uint64_t identity, const DynapCheckpoint& c);
+void write_checkpoint(const std::string& dir, const StudyIdentity& identity,
+                      const DynapCheckpoint& c);
 
 // The valid checkpoints of the folder, the newest first; `why` gets one
-// clause per file refused (missing, torn, damaged, foreign).
-std::vector<DynapCheckpoint> read_checkpoints(const std::string& dir, std::uint64_t identity,
-                                              std::string& why);
+// clause per file refused (missing, torn, damaged, of another study: then
+// naming the option or input file that differs).
+std::vector<DynapCheckpoint> read_checkpoints(const std::string& dir,
+                                              const StudyIdentity& identity, std::string& why);
 
 void remove_checkpoints(const std::string& dir);
 

@@ -16,6 +16,16 @@ struct DynapIoError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A study that must not go on: a folder locked by another study, a merge
+// into a shard's folder, a resume without a valid checkpoint (exit status 2).
+struct DynapRefusal : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Throws DynapIoError "cannot WHAT PATH: ...", naming a folder or special
+// file found in the place of the study's own file, else the errno's text.
+[[noreturn]] void fail_io(const std::string& what, const std::string& path);
+
 // FNV-1a, 64 bits, over bytes: the checksum of checkpoints and of the
 // rows a checkpoint vouches for.
 inline constexpr std::uint64_t kFnvBasis = 14695981039346656037ull;
@@ -47,6 +57,9 @@ class ResultFile {
   std::uint64_t hash() const { return hash_; }
   // Closes and keeps the temporary file (for a study that resumes).
   void keep();
+  // Closes and keeps the temporary file as it is, without writing what is
+  // buffered (a write has failed; a resume cuts it back).
+  void leave();
 
  private:
   std::string dir_, name_, tmp_;
@@ -55,8 +68,20 @@ class ResultFile {
   std::uint64_t size_ = 0, hash_ = kFnvBasis;
 };
 
-// The results folder, created when missing (one level).
+// The results folder, created when missing (one level); a link to a
+// missing folder is named as such.
 void make_results_folder(const std::string& dir);
+
+// Reads a regular file whole, as the run's inputs are read: a FIFO, a
+// device or a folder is not opened for reading (O_NONBLOCK: no wait on a
+// FIFO), and no more than `limit` bytes are taken. False with `why`:
+// "none" when it does not exist, else what is wrong with it.
+bool read_regular(const std::string& path, std::uint64_t limit, std::string& out,
+                  std::string& why);
+
+// "a folder", "a FIFO", "a device", "a socket", "a link" or "" (a regular
+// file, or nothing there).
+std::string kind_of(const std::string& path);
 // Removes a result of an earlier study (a link is removed, not followed).
 void remove_result(const std::string& dir, const std::string& name);
 

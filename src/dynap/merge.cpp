@@ -2,29 +2,18 @@
 // to end into the results of the study in one go.
 #include <charconv>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "dynap/files.h"
+#include "dynap/shard_check.h"
 #include "dynap/study.h"
 #include "dynap/summary.h"
 
 namespace bbtrack {
 namespace {
-
-bool read_whole(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-std::string in_dir(const std::string& dir, const char* name) {
-  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
-}
 
 bool field_number(std::string_view f, double& v) {
   if (f.empty()) {
@@ -37,18 +26,28 @@ bool field_number(std::string_view f, double& v) {
 
 // Checks shard k of the merge and adds its rows to the tally and to `rows`
 // (and `tbt_rows`); returns why it cannot be merged, empty when it can.
+// `first` is the first shard that could be read, whose study the others'
+// must match (the merge reads no input of its own).
 std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& tally,
-                       std::string& rows, std::string& tbt_rows) {
+                       std::string& rows, std::string& tbt_rows,
+                       std::optional<std::pair<int, StudyIdentity>>& first) {
   const std::string& dir = o.merge[static_cast<std::size_t>(k - 1)];
   const std::int64_t count = grid.count();
   const int n = static_cast<int>(o.merge.size());
-  std::string text;
-  if (!read_whole(in_dir(dir, kShardFile), text))
-    return std::string("no ") + kShardFile + ": the shard did not finish";
-  if (text != shard_record(o, k, count))
+  ShardFolder shard;
+  if (std::string why = read_shard_folder(dir, shard); !why.empty()) return why;
+  if (shard.record != shard_record(o, k, count))
     return std::string(kShardFile) + " is not that of shard " + std::to_string(k) + "/" +
            std::to_string(n) + " of this study (other options or shard count)";
-  if (!read_whole(in_dir(dir, kParticlesFile), text)) return std::string("no ") + kParticlesFile;
+  if (first) {
+    const std::string d =
+        identity_difference(shard.identity, first->second, "this shard's study",
+                            "shard " + std::to_string(first->first) + "'s", {"--shard", "--threshold"});
+    if (!d.empty()) return "of another study than shard " + std::to_string(first->first) + ": " + d;
+  }
+  std::string text;
+  if (std::string why = read_shard_result(dir, shard, kParticlesFile, text); !why.empty())
+    return why;
   std::string_view rest = text;
   if (rest.substr(0, std::strlen(kParticlesHeader)) != kParticlesHeader)
     return std::string(kParticlesFile) + " has not the header of the study";
@@ -76,10 +75,12 @@ std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& ta
   if (!rest.empty()) return std::string(kParticlesFile) + " has rows beyond its share";
   std::string tbt;
   if (o.tbt > 0) {
-    if (!read_whole(in_dir(dir, kTbtFile), tbt) || tbt.substr(0, std::strlen(kTbtHeader)) != kTbtHeader)
-      return std::string("no ") + kTbtFile;
+    if (std::string why = read_shard_result(dir, shard, kTbtFile, tbt); !why.empty()) return why;
+    if (tbt.substr(0, std::strlen(kTbtHeader)) != kTbtHeader)
+      return std::string(kTbtFile) + " has not the header of the study";
     tbt.erase(0, std::strlen(kTbtHeader));
   }
+  if (!first) first.emplace(k, std::move(shard.identity));
   tally = part;
   rows.assign(text, std::strlen(kParticlesHeader), std::string::npos);
   tbt_rows = tbt;
@@ -91,9 +92,7 @@ std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& ta
 
 std::string dynap_merge(const DynapOptions& o, bool& complete) {
   const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
-  make_results_folder(o.out);
-  for (const char* name : {kParticlesFile, kAnglesFile, kSummaryName, kTbtFile, kShardFile})
-    remove_result(o.out, name);
+  // (the results folder is made ready, locked and cleared: study_lock.h)
   ResultFile particles(o.out, kParticlesFile);
   particles.put(kParticlesHeader);
   std::unique_ptr<ResultFile> tbt;
@@ -106,8 +105,9 @@ std::string dynap_merge(const DynapOptions& o, bool& complete) {
   const int n = static_cast<int>(o.merge.size());
   std::int64_t missing = 0, tracked = 0;
   std::string rows, tbt_rows;
+  std::optional<std::pair<int, StudyIdentity>> first;
   for (int k = 1; k <= n; ++k) {
-    const std::string why = take_shard(o, grid, k, tally, rows, tbt_rows);
+    const std::string why = take_shard(o, grid, k, tally, rows, tbt_rows, first);
     if (!why.empty()) {
       ++missing;
       dynap_say("diff2wirenew: error: dynap: shard " + std::to_string(k) + "/" + std::to_string(n) +

@@ -16,7 +16,8 @@ constexpr std::string_view kDynapUsage =
 
 Dynamic aperture and frequency map of the ring of the current folder. Reads
 the same input files as a run (diff.input, Matrices.dat, Sigmas.dat,
-excluded.dat, wires.dat, multdist.dat) and tracks every element a run
+excluded.dat, wires.dat, multdist.dat, and multipoles.dat and modulation.dat
+when present) and tracks every element a run
 tracks, but starts its own particles on a grid of amplitudes and writes only
 its own results; the result files of a run are never opened. Particles go
 through in batches of at most 1000, so any number of them can be tracked.
@@ -35,7 +36,7 @@ index is log10 sqrt(dQx^2 + dQy^2) between the two windows.
 Options:
   --amplitudes FROM:TO:STEP  amplitudes a in beam sizes (default 1:10:1)
   --angles N         N angles theta_k = k (pi/2) / (N + 1), k = 1..N
-                     (default 5)
+                     (default 5; at most 1000000)
   --grid xy          a Cartesian grid of the two amplitudes (each from the
                      --amplitudes list) instead of the polar one
   --turns N          turns tracked (default 10000; at least 2 windows)
@@ -45,9 +46,11 @@ Options:
   --threshold D      diffusion index above which a particle counts as
                      chaotic in the summary (default -5)
   --out DIR          folder of the results (default: the current one;
-                     created when missing)
+                     created when missing; locked while the study runs: a
+                     second study with the same one is refused, status 2)
   --threads N        threads of the tracking (default: OMP_NUM_THREADS,
-                     else one per processor)
+                     else one per processor; at most 1024, and more than
+                     the processors give one per processor and a warning)
   --tbt N            also write the turn-by-turn record of the first N
                      particles over the two windows (dynap_tbt.csv)
   --shard I/N        track only share I of N of the grid (contiguous ranges
@@ -67,7 +70,8 @@ Options:
                      one and ends the study with status 128 + the signal
   --resume           go on from the newest valid checkpoint in the results
                      folder, with the same bits as a study never stopped
-                     (exit status 2 when there is none)
+                     (exit status 2 when there is none, naming the option
+                     or input file that differs)
   --quiet            no progress lines on standard error
   -h, --help         show this text and end
 
@@ -119,6 +123,19 @@ constexpr double kMaxParticles = 1e9;
 // Shards beyond this would be smaller than a batch of any real study.
 constexpr int kMaxShards = 100000;
 
+// The summary keeps one aperture per angle (8 bytes each).
+constexpr int kMaxAngles = 1000000;
+
+// Beyond this the thread library itself fails; above the processor count
+// the study uses one thread per processor (dynap_main).
+constexpr int kMaxThreads = 1024;
+
+// An option of the usage text (each is listed there as "  --name VALUE"):
+// a word after the last argument is then missing, not an unknown option.
+bool listed(std::string_view a) {
+  return kDynapUsage.find("\n  " + std::string(a) + " ") != std::string_view::npos;
+}
+
 void put_num(std::string& out, double v) {
   char b[32];
   const auto r = std::to_chars(b, b + sizeof b, v);
@@ -142,12 +159,9 @@ std::string DynapOptions::identity() const {
   return s;
 }
 
-std::vector<double> DynapOptions::amplitudes() const {
-  std::vector<double> a;
+Amplitudes DynapOptions::amplitudes() const {
   const double n = std::floor((amp_to - amp_from) / amp_step * (1.0 + 1e-12) + 1e-9);
-  for (std::int64_t j = 0; j <= static_cast<std::int64_t>(n); ++j)
-    a.push_back(amp_from + static_cast<double>(j) * amp_step);
-  return a;
+  return {amp_from, amp_step, static_cast<std::size_t>(n) + 1};
 }
 
 int parse_dynap(int argc, char** argv, DynapOptions& o) {
@@ -167,6 +181,7 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
     }
     if (a.size() < 2 || a.substr(0, 2) != "--")
       return refuse("unknown argument '" + std::string(a) + "'");
+    if (i + 1 >= argc && !listed(a)) return refuse("unknown option '" + std::string(a) + "'");
     if (i + 1 >= argc) return refuse("option " + std::string(a) + " needs a value");
     const std::string_view v = argv[++i];
     const std::string bad = "bad value '" + std::string(v) + "' of " + std::string(a);
@@ -175,7 +190,8 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
       if (!(o.amp_from >= 0.0 && o.amp_to >= o.amp_from && o.amp_step > 0.0))
         return refuse(bad + ": 0 <= FROM <= TO and STEP > 0");
     } else if (a == "--angles") {
-      if (!number(v, o.angles) || o.angles < 1) return refuse(bad + ": a whole number >= 1");
+      if (!number(v, o.angles) || o.angles < 1 || o.angles > kMaxAngles)
+        return refuse(bad + ": a whole number from 1 to " + std::to_string(kMaxAngles));
     } else if (a == "--grid") {
       if (v != "xy" && v != "polar") return refuse(bad + ": xy (or polar, the default)");
       o.grid_xy = v == "xy";
@@ -192,7 +208,8 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
       if (v.empty()) return refuse(bad + ": a folder");
       o.out = v;
     } else if (a == "--threads") {
-      if (!number(v, o.threads) || o.threads < 1) return refuse(bad + ": a whole number >= 1");
+      if (!number(v, o.threads) || o.threads < 1 || o.threads > kMaxThreads)
+        return refuse(bad + ": a whole number from 1 to " + std::to_string(kMaxThreads));
     } else if (a == "--shard") {
       const auto slash = v.find('/');
       if (slash == std::string_view::npos || !number(v.substr(0, slash), o.shard) ||

@@ -8,6 +8,16 @@
 
 namespace bbtrack {
 
+// The amplitudes FROM, FROM + STEP, ... of the grid, computed when asked
+// (a grid of 10^9 particles holds no list of them).
+struct Amplitudes {
+  double from = 0.0, step = 1.0;
+  std::size_t n = 0;
+  std::size_t size() const { return n; }
+  double operator[](std::size_t j) const { return from + static_cast<double>(j) * step; }
+  double back() const { return (*this)[n - 1]; }
+};
+
 struct DynapOptions {
   double amp_from = 1.0, amp_to = 10.0, amp_step = 1.0;  // beam sizes
   int angles = 5;                 // polar grid: theta_k = k (pi/2) / (angles + 1)
@@ -32,7 +42,7 @@ struct DynapOptions {
 
   // The amplitudes FROM, FROM + STEP, ... up to TO (with a margin for the
   // rounding of the steps).
-  std::vector<double> amplitudes() const;
+  Amplitudes amplitudes() const;
 };
 
 // Parses the arguments after "dynap". Returns -1 when the study goes ahead,

@@ -22,6 +22,10 @@
 #include "run/command_line.h"
 #include "dynap/checkpoint.h"
 #include "dynap/files.h"
+#include "dynap/identity.h"
+#include "dynap/progress.h"
+#include "dynap/shard_check.h"
+#include "dynap/study_lock.h"
 #include "dynap/summary.h"
 #include "run/stop_signals.h"
 #include "dynap/track.h"
@@ -58,7 +62,7 @@ void put_tbt(ResultFile& f, const DynapTracker& tracker, const DynapParticle& p,
 }  // namespace
 
 std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner,
-                        std::uint64_t identity) {
+                        const StudyIdentity& identity) {
   const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
   if (grid.amps.back() > o.aperture)
     warn(io, "dynap: the amplitudes reach " + num(grid.amps.back()) +
@@ -89,7 +93,8 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
       } catch (const DynapIoError& e) {
         if (particles) particles->keep();  // the other checkpoint may need it
         particles.reset();
-        why += std::string("; checkpoint ") + std::to_string(c.seq) + ": " + e.what();
+        why += std::string(why.empty() ? "" : "; ") + "checkpoint " + std::to_string(c.seq) +
+               ": " + e.what();
       }
     }
     if (!from)
@@ -117,10 +122,23 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
   const std::string shard_text = o.shards > 0 ? shard_record(o, o.shard, count) : "";
   DynapTracker tracker(st, turner, o.turns, o.window, o.aperture);
   std::vector<DynapParticle> batch;
-  const auto start = std::chrono::steady_clock::now();
-  auto last_checkpoint = start;
+  const auto turns = static_cast<double>(o.turns);
+  const StudyClock clock(
+      static_cast<double>(hi - lo) * turns,
+      from ? static_cast<double>(from->first - lo) * turns +
+                 static_cast<double>(from->batch.size()) * static_cast<double>(from->turn)
+           : 0.0);
+  if (from)
+    dynap_say("diff2wirenew: dynap: resumed at batch " +
+              std::to_string((from->first - lo) / batch_size + 1) + ", turn " +
+              std::to_string(from->turn) + " (of " +
+              std::to_string((hi - lo + batch_size - 1) / batch_size) + " batches of up to " +
+              std::to_string(batch_size) + " particles)\n");
+  auto last_checkpoint = std::chrono::steady_clock::now();
   std::uint64_t seq = from ? from->seq : 0;
   const bool one_batch = hi - lo <= batch_size;
+  std::string summary;
+  try {  // the batches and the final files; a write that fails: below
   for (std::int64_t first = from ? from->first : lo; first < hi; first += batch_size) {
     const std::int64_t n = std::min(batch_size, hi - first);
     std::int64_t resume_turn = 0;
@@ -150,7 +168,8 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
         [&](std::int64_t t) {
           if (one_batch && !o.quiet && t % tenth == 0 && t < o.turns)
             dynap_say("diff2wirenew: dynap: turn " + std::to_string(t) + " of " +
-                std::to_string(o.turns) + "\n");
+                std::to_string(o.turns) +
+                clock.left(static_cast<double>(n) * static_cast<double>(t)) + "\n");
           // SIGPIPE only loses the summary's copy on standard output
           const int sig = stop_signal() == SIGPIPE ? 0 : stop_signal();
           const auto now = std::chrono::steady_clock::now();
@@ -204,25 +223,41 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
     }
     particles->put(rows);
     particles->flush();
-    if (!o.quiet) {
-      const double sec =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      dynap_say("diff2wirenew: dynap: " + std::to_string(first + n - lo) + " of " + std::to_string(hi - lo) +
-          " particles tracked, " + std::to_string(tally.lost) + " lost, " +
-          std::to_string(static_cast<long long>(sec)) + " s\n");
-    }
+    if (!o.quiet)
+      dynap_say("diff2wirenew: dynap: " + std::to_string(first + n - lo) + " of " +
+                std::to_string(hi - lo) + " particles tracked, " + std::to_string(tally.lost) +
+                " lost, " + std::to_string(clock.seconds()) + " s" +
+                (first + n < hi ? clock.left(static_cast<double>(first + n - lo) * turns) : "") +
+                "\n");
   }
 
-  particles->commit();
-  if (tbt) tbt->commit();
-  std::string summary;
+  // Every file is written out before the first is renamed into place: a
+  // write that fails here too leaves the partial files whole.
+  auto commit = [&] {
+    particles->commit();
+    if (tbt) tbt->commit();
+  };
   if (o.shards > 0) {
+    // written last: the merge takes a shard's files when it is there
+    std::vector<std::pair<std::string, std::string>> stamps{
+        {kParticlesFile, result_stamp(particles->size(), particles->hash())}};
+    if (tbt) stamps.emplace_back(kTbtFile, result_stamp(tbt->size(), tbt->hash()));
     ResultFile shard(o.out, kShardFile);
-    shard.put(shard_text);
+    shard.put(shard_file_text(shard_text, identity, stamps));
+    shard.flush();
+    commit();
     shard.commit();
     summary = shard_text;
   } else {
-    summary = write_summary(grid, tally, o);
+    summary = write_summary(grid, tally, o, commit);
+  }
+  } catch (const DynapIoError& e) {
+    if (seq == 0) throw;
+    // (a full disk) the rows vouched for by the last checkpoint stay, for --resume
+    particles->leave();
+    if (tbt) tbt->leave();
+    throw DynapIoError(std::string(e.what()) +
+                       "; the last good checkpoint stays: go on with --resume once this is mended");
   }
   remove_checkpoints(o.out);
   return summary;
@@ -231,6 +266,16 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
 int dynap_main(int argc, char** argv) {
   DynapOptions o;
   if (const int status = parse_dynap(argc, argv, o); status >= 0) return status;
+  o.threads = study_threads(o);
+  try {
+    prepare_results_folder(o);
+  } catch (const DynapRefusal& e) {
+    dynap_say(std::string("diff2wirenew: error: dynap: ") + e.what() + "\n");
+    return kExitRefused;
+  } catch (const DynapIoError& e) {
+    dynap_say(std::string("diff2wirenew: error: dynap: ") + e.what() + "\n");
+    return 1;
+  }
   // The set-up's echo of every value read belongs to a run's standard
   // output; the study's standard output carries only its summary, so the
   // echo is dropped (a run with the same folder shows it).
@@ -280,7 +325,7 @@ int dynap_main(int argc, char** argv) {
       (void)unused;
     } catch (const textio::Exit& e) {
       status = e.status;
-    } catch (const DynapResumeError& e) {
+    } catch (const DynapRefusal& e) {
       error(io, std::string("dynap: ") + e.what());
       status = kExitRefused;
     } catch (const DynapIoError& e) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "kicks/vector/fast_turn.h"
+#include "dynap/identity.h"
 #include "dynap/options.h"
 #include "run/state.h"
 #include "textio/textio.h"
@@ -17,9 +18,9 @@ int dynap_main(int argc, char** argv);
 // The study on a state whose set-up has been read: tracks the grid, writes
 // the result files and returns the summary text (also written to
 // dynap_summary.txt). Throws DynapIoError when a result cannot be written.
-// `identity` marks its checkpoints (dynap_identity()).
+// `identity` marks its checkpoints and its shard record (dynap_identity()).
 std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTurn& turner,
-                        std::uint64_t identity = 0);
+                        const StudyIdentity& identity);
 
 // Merges the shards' folders (o.merge, shard 1 first) into the results of
 // the study in one go, byte for byte; `complete` false when a shard is

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <memory>
 #include <numbers>
 
 #include "dynap/files.h"
@@ -68,9 +69,9 @@ void put_line(std::string& out, std::string_view key, std::int64_t v) {
 namespace {
 
 // dynap_angles.csv; adds da_min and da_average to the summary.
-void put_angles(const Grid& grid, const Tally& tally, const DynapOptions& o, std::string& summary) {
+void put_angles(const Grid& grid, const Tally& tally, const DynapOptions& o, std::string& summary,
+                ResultFile& angles) {
   const auto namp = static_cast<std::int64_t>(grid.amps.size());
-  ResultFile angles(o.out, kAnglesFile);
   std::string text = "k,angle,aperture,first_lost_amplitude\n";
   double lo = INFINITY, sum = 0.0;
   for (int k = 1; k <= o.angles; ++k) {
@@ -93,16 +94,18 @@ void put_angles(const Grid& grid, const Tally& tally, const DynapOptions& o, std
     text += '\n';
   }
   angles.put(text);
-  angles.commit();
+  angles.flush();
   put_line(summary, "da_min", lo);
   put_line(summary, "da_average", sum / o.angles);
 }
 
 }  // namespace
 
-std::string write_summary(const Grid& grid, const Tally& tally, const DynapOptions& o) {
+std::string write_summary(const Grid& grid, const Tally& tally, const DynapOptions& o,
+                          const std::function<void()>& before_commit) {
   const std::int64_t count = grid.count();
   std::string summary;
+  std::unique_ptr<ResultFile> angles;
   put_line(summary, "particles", count);
   put_line(summary, "lost", tally.lost);
   put_line(summary, "turns", o.turns);
@@ -113,7 +116,8 @@ std::string write_summary(const Grid& grid, const Tally& tally, const DynapOptio
     put_line(summary, "da_min", tally.min_lost_amp);
     put_line(summary, "da_average", NAN);
   } else {
-    put_angles(grid, tally, o, summary);
+    angles = std::make_unique<ResultFile>(o.out, kAnglesFile);
+    put_angles(grid, tally, o, summary, *angles);
   }
   put_line(summary, "diffusion_threshold", o.threshold);
   put_line(summary, "diffusion_particles", tally.with_index);
@@ -123,6 +127,9 @@ std::string write_summary(const Grid& grid, const Tally& tally, const DynapOptio
                                                           : NAN);
   ResultFile sfile(o.out, kSummaryName);
   sfile.put(summary);
+  sfile.flush();
+  if (before_commit) before_commit();
+  if (angles) angles->commit();
   sfile.commit();
   return summary;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,7 @@ void dynap_say(std::string_view text);
 
 // The grid: particle `index` and its amplitudes.
 struct Grid {
-  std::vector<double> amps;
+  Amplitudes amps;
   int angles;
   bool xy;
   std::int64_t count() const {
@@ -77,8 +78,11 @@ void put_line(std::string& out, std::string_view key, double v);
 void put_line(std::string& out, std::string_view key, std::int64_t v);
 
 // dynap_angles.csv (polar grids) and dynap_summary.txt from the tally;
-// returns the summary text.
-std::string write_summary(const Grid& grid, const Tally& tally, const DynapOptions& o);
+// returns the summary text. Both are written out before any is renamed into
+// place; before_commit (the study's own files renamed) runs in between, so
+// that a write that fails leaves the partial files of the study whole.
+std::string write_summary(const Grid& grid, const Tally& tally, const DynapOptions& o,
+                          const std::function<void()>& before_commit = {});
 
 // The first and past-the-end particle of shard k of n: contiguous ranges,
 // so that the shards' rows laid end to end are those of the whole grid.

@@ -28,9 +28,10 @@ bool parse(std::string_view text, T& v, int base) {
   return r.ec == std::errc() && r.ptr == text.data() + text.size();
 }
 
-// The process holding a lock of flock(2) on the file (dev, ino), as the
-// kernel lists it in /proc/locks ("1: FLOCK  ADVISORY  WRITE 4242 08:01:1234
-// 0 EOF", device numbers in hexadecimal); 0 when not found.
+}  // namespace
+
+// /proc/locks lists "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0 EOF",
+// device numbers in hexadecimal.
 long lock_holder(dev_t dev, ino_t ino) {
   std::ifstream locks("/proc/locks");
   std::string line;
@@ -54,8 +55,6 @@ long lock_holder(dev_t dev, ino_t ino) {
   }
   return 0;
 }
-
-}  // namespace
 
 void open_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {

@@ -2,6 +2,8 @@
 // and the run folder locked. A run of any kind calls both, in this order.
 #pragma once
 
+#include <sys/types.h>
+
 #include "textio/textio.h"
 
 namespace bbtrack {
@@ -16,5 +18,9 @@ void open_standard_descriptors();
 // that run's process, then textio::Exit{2}. A folder that cannot be locked
 // at all (a file system without locks) gives a warning, and the run goes on.
 void lock_run_folder(textio::Io& io);
+
+// The process holding a lock of flock(2) on the file (dev, ino), as the
+// kernel lists it in /proc/locks; 0 when not found.
+long lock_holder(dev_t dev, ino_t ino);
 
 }  // namespace bbtrack
