@@ -1,5 +1,6 @@
 #include "ring/ring_setup.h"
 
+#include <charconv>
 #include <cmath>
 
 #include "kicks/wire.h"
@@ -140,6 +141,37 @@ void ring_one_turn_map(const Ring& ring, double (&m)[4][4]) {
   }
 }
 
+// The quantities derived from the file's values must be finite positive
+// normal numbers (sizes, emittances) or finite (strengths): a tiny
+// emittance or size that underflows would track nothing meaningful.
+void check_derived(const State& st, const RingFile& rf, std::vector<std::string>& errors) {
+  auto check = [&](int line, const std::string& what, double v, bool positive) {
+    if (positive ? std::isnormal(v) && v > 0.0 : std::isfinite(v)) return;
+    char b[32];
+    const auto r = std::to_chars(b, b + sizeof b, v);
+    std::string m = rf.path;
+    if (line > 0) m.append(":").append(std::to_string(line));
+    m.append(": ").append(what).append(" = ").append(b, r.ptr);
+    m.append(positive ? " is not a finite positive normal number" : " is not a finite number");
+    m.append(": the tracking could not use it");
+    errors.push_back(std::move(m));
+  };
+  const Ring& ring = st.ring;
+  check(0, "beam: the geometric emittance emitn/gamma", ring.emit1, true);
+  check(0, "beam: the geometric emittance emitny/gamma", ring.emit2, true);
+  std::size_t enc = 0, wire = 0;
+  for (const RingElement& e : rf.elements) {
+    if (e.kind == RingKind::encounter && enc < ring.encounters.size()) {
+      const RingEncounter& r = ring.encounters[enc++];
+      check(e.line, "sigx in metres", r.sigx, true);
+      check(e.line, "sigy in metres", r.sigy, true);
+      check(e.line, "the kick factor sqrt(2 pi) npart rp/gamma", r.factor, false);
+    } else if (e.kind == RingKind::wire && wire < ring.wires.size()) {
+      check(e.line, "the wire strength", ring.wires[wire++].kw, false);
+    }
+  }
+}
+
 void set_up_ring(State& st, const RingFile& rf, std::vector<std::string>& errors) {
   const double pi = 4.0 * std::atan(1.0);
   st.constant.pi = pi;
@@ -162,6 +194,7 @@ void set_up_ring(State& st, const RingFile& rf, std::vector<std::string>& errors
     st.modulation.term[st.modulation.nterm++] = {m.plane, m.dq, m.period, m.phase};
   }
   make_sections(st, rf);
+  check_derived(st, rf, errors);
 
   double m[4][4];
   ring_one_turn_map(ring, m);

@@ -441,6 +441,19 @@ TEST(Ring, BadLinesAndUnstableRingsAreRefusedBeforeTracking) {
   EXPECT_EQ(u.run.err, "diff2wirenew: error: r: one-turn map: mode 1 (horizontal) is unstable: "
                        "its trace 2 cos mu = 2.5, |2 cos mu| >= 2\n");
   EXPECT_TRUE(u.files.empty());
+  // Values each in range whose derived quantities underflow: an emittance
+  // of 1e-320 and a size of 1e-310 mm.
+  const Study t = study({{"r", "bbtrack-ring 1\nbeam gamma=100 emitn=1e-320 emitny=1e-6\n" +
+                                   matrix_record(rotation(0.31, 0.32, 50.0, 0.0, 50.0, 0.0)) +
+                                   "encounter npart=1e11 sigx=1e-310 sigy=0.02\n"}},
+                        {"--ring", "r"});
+  EXPECT_EQ(t.run.status, 2);
+  EXPECT_EQ(t.run.err,
+            "diff2wirenew: error: r: beam: the geometric emittance emitn/gamma = 1e-322 is not a "
+            "finite positive normal number: the tracking could not use it\n"
+            "diff2wirenew: error: r:4: sigx in metres = 1e-313 is not a finite positive normal "
+            "number: the tracking could not use it\n");
+  EXPECT_TRUE(t.files.empty());
   const Study v = study({{"r", "matrix m=1\n"}}, {"--ring", "r"});
   EXPECT_EQ(v.run.status, 2);
   EXPECT_EQ(v.run.err, "diff2wirenew: error: r:1: version: the first line is not `bbtrack-ring 1`\n");
