@@ -17,41 +17,41 @@ from runs import EXAMPLE, TOOLS, binary_path
 
 if TOOLS not in sys.path:
     sys.path.insert(0, TOOLS)
-from bbtools import params, readers, scan, wires  # noqa: E402
+from bbtools import grid as bbgrid, params, readers, wires  # noqa: E402
 
 BBSCAN = os.path.join(TOOLS, "bbscan")
 SYSTEM_PYTHON = "/usr/bin/python3"
 
 
 def test_grid_texts_ranges_and_errors():
-    grid = scan.parse_grid(["amp=0.5:2:0.5", "ntrack=1000,2000", "qx=64.31"])
+    grid = bbgrid.parse_grid(["amp=0.5:2:0.5", "ntrack=1000,2000", "qx=64.31"])
     assert grid == [("amp", ["0.5", "1.0", "1.5", "2.0"]),
                     ("ntrack", ["1000", "2000"]), ("xtune", ["64.31"])]
-    pts = scan.grid_points(grid)
+    pts = bbgrid.grid_points(grid)
     assert len(pts) == 8 and pts[1] == {"amp": "0.5", "ntrack": "2000", "xtune": "64.31"}
-    assert scan.point_name(pts[1]) == "amp=0.5_ntrack=2000_xtune=64.31"
-    assert scan.parse_grid(["wcurrent=80:0:-40"]) == [("wcurrent", ["80", "40", "0"])]
+    assert bbgrid.point_name(pts[1]) == "amp=0.5_ntrack=2000_xtune=64.31"
+    assert bbgrid.parse_grid(["wcurrent=80:0:-40"]) == [("wcurrent", ["80", "40", "0"])]
     for bad in (["amp"], ["nosuch=1"], ["ntrack=1000.5"], ["amp=1:2:-1"],
-                ["amp=1,1"], ["amp=1", "amp=2"], [], ["amp=x"]):
-        with pytest.raises((scan.ScanError, params.ParamError)):
-            scan.parse_grid(bad)
+                ["amp=1,1"], ["amp=2,2.0"], ["amp=1", "amp=2"], [], ["amp=x"]):
+        with pytest.raises((bbgrid.GridError, params.ParamError)):
+            bbgrid.parse_grid(bad)
     for bad in ("amp=a:b:c", "amp=4:8:2,10", "amp=x", "amp", "amp=", "ntrack=1.5"):
-        with pytest.raises(scan.ScanError, match="name=start:stop:step"):
-            scan.parse_grid([bad])
-    assert scan.no_result_warnings(scan.parse_grid(["xi=1,2", "amp=1,2", "ntrack=9"])) == [
+        with pytest.raises(bbgrid.GridError, match="name=start:stop:step"):
+            bbgrid.parse_grid([bad])
+    assert bbgrid.no_result_warnings(bbgrid.parse_grid(["xi=1,2", "amp=1,2", "ntrack=9"])) == [
         "warning: xi changes no result file (only its echo, standard output or a label "
         "column; see docs/inputs.md): every point gives the same results"]
 
 
 def test_wire_values_in_grid_and_wire_file(binary, tmp_path):
-    grid = scan.parse_grid(["wire1.current=-90:-80:10", "wire*.length=1.5", "amp=4"])
+    grid = bbgrid.parse_grid(["wire1.current=-90:-80:10", "wire*.length=1.5", "amp=4"])
     assert grid == [("wire1.current", ["-90", "-80"]), ("wire*.length", ["1.5"]),
                     ("amp", ["4"])]
-    assert scan.point_name(scan.grid_points(grid)[0]) == \
+    assert bbgrid.point_name(bbgrid.grid_points(grid)[0]) == \
         "wire1.current=-90_wireall.length=1.5_amp=4"
     for bad in (["wire1.nosuch=1"], ["wire0.xw=1"], ["wire1.k=2.5"], ["wire1.xw=x"]):
-        with pytest.raises((wires.WireError, scan.ScanError)):
-            scan.parse_grid(bad)
+        with pytest.raises((wires.WireError, bbgrid.GridError)):
+            bbgrid.parse_grid(bad)
     # a scan edits only the named values of the template's wire file
     t = tmp_path / "template"
     shutil.copytree(EXAMPLE, t)
@@ -74,8 +74,8 @@ def test_wire_values_in_grid_and_wire_file(binary, tmp_path):
 
 def test_multipole_modulation_and_ripple_values_by_name(binary, tmp_path):
     for bad in (["mult1.nosuch=1"], ["mult1.n=2.5"], ["mod1.plane=z"], ["wire1.seed=1.5"]):
-        with pytest.raises((wires.WireError, scan.ScanError)):
-            scan.parse_grid(bad)
+        with pytest.raises((wires.WireError, bbgrid.GridError)):
+            bbgrid.parse_grid(bad)
     t = tmp_path / "template"
     shutil.copytree(EXAMPLE, t)
     files = {"multipoles.dat": "# k n kn sn\n1 3 100.0 0.0\n40 2 0.5 0.0 ! sext\n",
@@ -341,7 +341,10 @@ def test_one_run_at_a_time_status_and_stop(binary, template, tmp_path):
     wait_for(lambda: all(os.path.getsize(p / "stdout.txt") > 0 for p in points
                          if (p / "stdout.txt").exists()) and
              all((p / "stdout.txt").exists() for p in points))
-    assert bbscan("status", root).stdout == "2 running, 1 not run\n"
+    lines = bbscan("status", root).stdout.splitlines()
+    assert lines[0] == "2 running, 1 not run"
+    assert [ln.split(":")[:2] for ln in lines[1:]] == [
+        ["running", " points/" + p.name] for p in points]
     run.send_signal(signal.SIGTERM)
     out, err = run.communicate(timeout=120)
     assert run.returncode == 128 + signal.SIGTERM
@@ -350,7 +353,7 @@ def test_one_run_at_a_time_status_and_stop(binary, template, tmp_path):
         assert (p / "exit_status").read_text() == "143\n"
     with open(root / "results.csv", newline="") as fh:
         rows = list(csv.DictReader(fh))
-    assert [r["state"] for r in rows] == ["failed", "failed", "not run"]
+    assert [r["state"] for r in rows] == ["stopped", "stopped", "not run"]
     assert all("error:" in r["warnings"] for r in rows[:2])  # the program's stop line
     wait_for(lambda: processes_in(root) == [], timeout=10)  # the heartbeat's last second
 
