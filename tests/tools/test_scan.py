@@ -4,6 +4,8 @@ ends, with one failing point, reruns and the HTCondor submit file."""
 import csv
 import math
 import os
+import random
+import re
 import shlex
 import shutil
 import signal
@@ -408,3 +410,102 @@ def test_grid_binary_warnings_and_lost_points(binary, template, tmp_path):
     assert "give --binary %s" % binary in proc.stderr
     with open(root / "scan.json") as fh:
         assert '"binary": "%s"' % binary in fh.read()
+
+
+# A study of two shards, one batch each, long enough to be stopped in its
+# tracking; its progress lines come every 6000 turns.
+STUDY = "--amplitudes 2:14:2 --angles 3 --turns 60000 --window 1024 --tbt 2"
+TURNS = 60000
+
+
+def study_files(root):
+    """The bytes of the merged study and of each shard's rows."""
+    files = {f: (root / "merged" / f).read_bytes() for f in os.listdir(root / "merged")}
+    for k in (1, 2):
+        files["shard%d" % k] = (root / "points" / ("shard=%d" % k) / "dynap.csv").read_bytes()
+    return files
+
+
+def turn_lines(text):
+    return [int(m) for m in re.findall(r"dynap: turn (\d+) of %d" % TURNS, text)]
+
+
+def stop_turn(text):
+    return int(re.search(r"stopped by signal 15 at turn (\d+)", text).group(1))
+
+
+def check_resumed(point, files, ref):
+    """The point went on from where it stopped: its last run tracked only
+    the turns left, and its files are those of the scan never stopped."""
+    stopped = stop_turn((point / "stderr.stopped.txt").read_text())
+    assert 0 < stopped < TURNS
+    again = turn_lines((point / "stderr.txt").read_text())
+    assert again == list(range((stopped // 6000 + 1) * 6000, TURNS, 6000)), (stopped, again)
+    assert files == ref
+
+
+def test_a_stopped_study_scan_goes_on_from_its_checkpoints(binary, tmp_path):
+    ref_root = tmp_path / "ref"
+    args = ["--binary", binary, "--shards", "2", "--workers", "2", "--dynap=" + STUDY]
+    assert bbscan("run", EXAMPLE, ref_root, *args).returncode == 0
+    ref = study_files(ref_root)
+
+    root = tmp_path / "scan"
+    run = subprocess.Popen([SYSTEM_PYTHON, BBSCAN, "run", EXAMPLE, str(root)] + args,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    points = [root / "points" / ("shard=%d" % k) for k in (1, 2)]
+    wait_for(lambda: all(turn_lines(p.joinpath("stderr.txt").read_text())
+                         for p in points if p.joinpath("stderr.txt").exists())
+             and all(p.joinpath("stderr.txt").exists() for p in points))
+    time.sleep(random.uniform(0.0, 1.5))
+    run.send_signal(signal.SIGTERM)
+    out, err = run.communicate(timeout=120)
+    assert run.returncode == 128 + signal.SIGTERM, err
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert [r["state"] for r in rows[:2]] == ["stopped", "stopped"]
+    assert all("progress" not in r["warnings"] and "turn 6000 of" not in r["warnings"]
+               for r in rows)
+    status = bbscan("status", root).stdout.splitlines()
+    assert status[0] == "2 stopped"
+    for p, line in zip(points, status[1:]):
+        turn = stop_turn((p / "stderr.txt").read_text())
+        assert line.startswith("stopped: points/%s: turn %d of %d" % (p.name, turn, TURNS))
+
+    proc = bbscan("run", EXAMPLE, root, *args)
+    assert proc.returncode == 0, proc.stderr
+    assert "2 to run (2 from a checkpoint)" in proc.stdout
+    assert "0 done, 2 running, 0 left" in proc.stdout or "1 done" in proc.stdout
+    files = study_files(root)
+    for p in points:
+        check_resumed(p, files, ref)
+    # a changed shard count is refused; the complete merge stays
+    proc = bbscan("run", EXAMPLE, root, "--binary", binary, "--shards", "3",
+                  "--dynap=" + STUDY)
+    assert proc.returncode == 2 and "keep --shards 2" in proc.stderr
+    assert study_files(root) == ref
+
+
+def test_a_requeued_slurm_task_goes_on_from_its_checkpoint(binary, tmp_path, slurm):
+    args = ["--binary", binary, "--shards", "2", "--dynap=" + STUDY]
+    assert bbscan("run", EXAMPLE, tmp_path / "ref", *args).returncode == 0
+    ref = study_files(tmp_path / "ref")
+    root = tmp_path / "scan"
+    run = subprocess.Popen([SYSTEM_PYTHON, BBSCAN, "run", EXAMPLE, str(root), "--backend",
+                            "slurm"] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           text=True, env=slurm.env)
+    point = root / "points" / "shard=1"  # task 0 of the array
+    wait_for(lambda: (point / "stderr.txt").exists()
+             and turn_lines((point / "stderr.txt").read_text()))
+    time.sleep(random.uniform(0.0, 1.0))
+    job = os.listdir(root / "slurm")[0].split("_")[0]
+    slurm.run("scontrol", "requeue", job + "_0")
+    # Slurm holds a requeued task back for the lifetime of a credential
+    # (minutes): let it start again now
+    wait_for(lambda: "Reason=BeginTime" in slurm.run("scontrol", "show", "job", job + "_0",
+                                                     check=False).stdout, timeout=30)
+    slurm.run("scontrol", "update", "JobId=%s_0" % job, "StartTime=now")
+    out, err = run.communicate(timeout=300)
+    assert run.returncode == 0, out + err + slurm.logs()
+    assert "requeued" in (root / "slurm" / ("%s_0.out" % job)).read_text()
+    check_resumed(point, study_files(root), ref)

@@ -20,6 +20,8 @@ from .run_folder import HEARTBEAT, RUNNING_FILE
 # The study's checkpoints in its results folder (see docs/usage.md).
 CHECKPOINTS = (".dynap_checkpoint.0", ".dynap_checkpoint.1")
 PARTIAL_ROWS = ".dynap.csv.partial"
+# The standard error of the earlier runs of a point that was resumed.
+EARLIER_STDERR = "stderr.stopped.txt"
 
 _SCRIPT = """#!/bin/sh
 # Runs one point of the scan in the folder given as argument; see
@@ -64,6 +66,8 @@ _PLAIN = "track"
 # afresh, its reason kept in stderr.txt.
 _RESUME = """out=%(out)s
 if [ -f "$out/%(c0)s" ] || [ -f "$out/%(c1)s" ]; then
+  # the standard error of the runs that stopped, for the record
+  [ -f stderr.txt ] && cat stderr.txt >> %(earlier)s
   track --resume
   if [ "$rc" = 2 ] && grep -q -e "--resume: " stderr.txt; then
     mv stderr.txt stderr.resume.txt
@@ -92,7 +96,8 @@ def script(binary, study):
     """The text of run_point.sh for ``binary`` and the study arguments
     ``study`` (empty: a plain run)."""
     resume = _RESUME % {"out": shlex.quote(study_out(study)), "c0": CHECKPOINTS[0],
-                        "c1": CHECKPOINTS[1]} if study else _PLAIN
+                        "c1": CHECKPOINTS[1],
+                        "earlier": EARLIER_STDERR} if study else _PLAIN
     return _SCRIPT % {"binary": shlex.quote(binary), "marker": RUNNING_FILE,
                       "beat": HEARTBEAT, "resume": resume,
                       "study": "".join(" " + shlex.quote(a) for a in study)}

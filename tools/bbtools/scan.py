@@ -213,7 +213,8 @@ def main(argv=None):
             if submitted:
                 return 0
         nbad = 0
-        if scan.shards():
+        stopped = runner is not None and runner.stopped_by is not None
+        if scan.shards() and not stopped:  # a stopped scan's shards did not finish
             if scan.merge():
                 nbad = 1
             print("merged the shards into %s" % os.path.join(scan.root, MERGED))
@@ -224,7 +225,7 @@ def main(argv=None):
             sys.stderr.write("slurm: %d point(s) have no exit status: their tasks' logs are "
                              "in %s\n" % (never, os.path.join(scan.root, "slurm")))
         print("wrote %s (%d rows: %s)" % (path, len(rows), counts(rows)))
-        if runner is not None and runner.stopped_by is not None:
+        if stopped:
             return 128 + runner.stopped_by
         if a.plot:
             _plot(scan, path)

@@ -34,7 +34,7 @@ __all__ = ["ScanError", "ScanFolder", "SHARD", "MERGED"]
 RESULT_FILES = {"diff.dat", "resav.out", "footprint.dat", "phasespace.dat",
                 "frequencymap.dat", "imageoflrbb.dat", "test.dat",
                 "stdout.txt", "stderr.txt", "exit_status", "exit_status.tmp",
-                RUNNING_FILE} | dynap.RESULT_FILES
+                RUNNING_FILE, point_script.EARLIER_STDERR} | dynap.RESULT_FILES
 
 # The grid name of a study split into shards (bbscan run --shards N), and
 # the folder of the merged results.
