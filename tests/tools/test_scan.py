@@ -19,7 +19,7 @@ from runs import EXAMPLE, TOOLS, binary_path
 
 if TOOLS not in sys.path:
     sys.path.insert(0, TOOLS)
-from bbtools import grid as bbgrid, params, readers, wires  # noqa: E402
+from bbtools import dynap, grid as bbgrid, params, readers, wires  # noqa: E402
 
 BBSCAN = os.path.join(TOOLS, "bbscan")
 SYSTEM_PYTHON = "/usr/bin/python3"
@@ -246,10 +246,17 @@ def test_a_killed_point_runs_again(binary, template, tmp_path):
     os.remove(point / "resav.out")
     proc = bbscan("collect", root)
     assert proc.returncode == 1 and "not run: %s" % point in proc.stderr
+    # amp=2.0 is the point amp=2
     proc = bbscan("run", template, root, "--binary", binary,
-                  "--set", "amp=2", "--set", "itrip=0", "--set", "ntrack=1000")
+                  "--set", "amp=2.0", "--set", "itrip=0", "--set", "ntrack=1000")
     assert proc.returncode == 0 and "1 to run" in proc.stdout
     assert readers.read_resav(str(point / "resav.out"))
+    assert os.listdir(root / "points") == [point.name]
+    # a scan folder in its template (or the template itself) is refused
+    for inside in (template, template / "scans" / "a"):
+        proc = bbscan("run", template, inside, "--set", "amp=2")
+        assert proc.returncode == 2 and "lies in its template" in proc.stderr
+    assert not (template / "scans").exists() and not (template / "scan.json").exists()
 
 
 def test_condor_submit_file_queues_the_pending_folders(binary, template, tmp_path):
@@ -479,6 +486,15 @@ def test_a_stopped_study_scan_goes_on_from_its_checkpoints(binary, tmp_path):
     files = study_files(root)
     for p in points:
         check_resumed(p, files, ref)
+    # the shards' rows and the merged study's, with the same columns
+    summary = dynap.read_summary(str(root / "merged" / dynap.SUMMARY))
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert [(r["grid:shard"], r["particles"], r["state"]) for r in rows] == [
+        ("1", "10", "finished"), ("2", "11", "finished"), ("merged", "21", "finished")]
+    assert int(rows[0]["lost"]) + int(rows[1]["lost"]) == int(rows[2]["lost"])
+    for c in ("lost", "da_min", "da_average", "chaotic_share"):
+        assert float(rows[2][c]) == summary[c]
     # a changed shard count is refused; the complete merge stays
     proc = bbscan("run", EXAMPLE, root, "--binary", binary, "--shards", "3",
                   "--dynap=" + STUDY)
@@ -509,3 +525,18 @@ def test_a_requeued_slurm_task_goes_on_from_its_checkpoint(binary, tmp_path, slu
     assert run.returncode == 0, out + err + slurm.logs()
     assert "requeued" in (root / "slurm" / ("%s_0.out" % job)).read_text()
     check_resumed(point, study_files(root), ref)
+
+
+def test_study_scan_figure_one_line_per_other_value(binary, tmp_path):
+    root = tmp_path / "scan"
+    proc = bbscan("run", EXAMPLE, root, "--binary", binary, "--set", "itrip=0,1",
+                  "--set", "dnb=-0.6E+11,-1.15E+11,-1.5E+11", "--plot", "--dynap="
+                  "--amplitudes 2:8:3 --angles 2 --turns 300 --window 100 --quiet")
+    assert proc.returncode == 0, proc.stderr
+    assert (root / "aperture.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert len(rows) == 6 and all(r["particles"] == "6" for r in rows)
+    from bbtools import scan_plots
+    labels = scan_plots.plot_study_scan(str(root / "results.csv"), str(tmp_path / "a.png"))
+    assert labels == ["dnb = -1.5E+11", "dnb = -1.15E+11", "dnb = -0.6E+11"]

@@ -26,9 +26,11 @@ import threading
 import time
 
 from . import grid, params, readers, wires
-from .run_folder import (RESULT_FILES, RUN_FILES, RUNNING_FILE, diagnostics, all_lost,
-                         default_binary, exit_status, run_state, running_marker,
-                         stdout_facts as _facts, stdout_text as _stdout_text, write_marker)
+from . import progress
+from .run_folder import (RESULT_FILES, RUN_FILES, RUNNING_FILE, FolderLocked, all_lost,
+                         default_binary, diagnostics, exit_status, folder_lock, run_state,
+                         running_marker, stdout_facts as _facts, stdout_text as _stdout_text,
+                         write_marker)
 
 __all__ = ["summary", "run_program", "main"]
 
@@ -185,23 +187,33 @@ def _turns(folder):
 
 
 class _Bar:
-    """A progress bar on a terminal, drawn on standard error."""
+    """A progress bar on a terminal, drawn on standard error, with the time
+    left at the pace of the turns since the first progress line."""
 
-    def __init__(self, total, stream):
-        self.total, self.stream = total, stream
+    def __init__(self, total, stream, clock=time.monotonic):
+        self.total, self.stream, self.clock = total, stream, clock
         self.on = bool(total) and total > 0 and stream.isatty()
+        self.start = None
 
     def show(self, turn):
         if not self.on:
             return
         frac = min(1.0, turn / self.total)
         n = int(40 * frac)
-        self.stream.write("\r[%s%s] turn %d of %d" % ("#" * n, "." * (40 - n), turn, self.total))
+        now = self.clock()
+        left = ""
+        if self.start is None:
+            self.start = (now, turn)
+        elif turn > self.start[1] and now > self.start[0]:
+            pace = (turn - self.start[1]) / (now - self.start[0])
+            left = ", about %s left" % progress.duration((self.total - turn) / pace)
+        self.stream.write("\r[%s%s] turn %d of %d%s " % ("#" * n, "." * (40 - n), turn,
+                                                        self.total, left))
         self.stream.flush()
 
     def clear(self):
         if self.on:
-            self.stream.write("\r" + " " * 70 + "\r")
+            self.stream.write("\r" + " " * 79 + "\r")
             self.stream.flush()
 
 
@@ -219,9 +231,11 @@ def clear_results(folder):
 
 def run_program(folder, binary, err=sys.stderr):
     """Runs the program in ``folder``; returns its exit status (128 + n after
-    signal n). Clears the results of an earlier run first; writes
-    stdout.txt, stderr.txt and exit_status."""
-    clear_results(folder)
+    signal n). Clears the results of an earlier run first, holding the
+    folder's lock (a folder a run holds is refused with FolderLocked before
+    anything is removed); writes stdout.txt, stderr.txt and exit_status."""
+    with folder_lock(folder):
+        clear_results(folder)
     write_marker(folder)
     bar = _Bar(_turns(folder), err)
     lock = threading.Lock()
@@ -278,24 +292,27 @@ def fresh_copy(template, folder, values):
         raise RunError("%s already holds files; give a new folder for the copy" % folder)
     wire_values = {k: v for k, v in values.items() if wires.is_wire_name(k)}
     run_values = {k: v for k, v in values.items() if k not in wire_values}
-    wfile = os.path.join(template, "wires.dat")
-    if wire_values and not os.path.isfile(wfile):
-        raise RunError("--set %s: template folder %s holds no wires.dat"
-                       % (", ".join(wire_values), template))
+    # each element value in the file it belongs to: wires.dat, multipoles.dat,
+    # modulation.dat
+    element_files = {}
+    for k, v in wire_values.items():
+        element_files.setdefault(wires.file_of(k), {})[k] = v
+    for fname, named in sorted(element_files.items()):
+        if not os.path.isfile(os.path.join(template, fname)):
+            raise RunError("--set %s: template folder %s holds no %s"
+                           % (", ".join(named), template, fname))
     params.read_params(tfile)  # the template must be readable as it is
     created = not os.path.exists(folder)
     try:
         os.makedirs(folder, exist_ok=True)
-        skip = set(RESULT_FILES) | set(RUN_FILES) | {"diff.input"}
-        if wire_values:
-            skip.add("wires.dat")
+        skip = set(RESULT_FILES) | set(RUN_FILES) | {"diff.input"} | set(element_files)
         for f in sorted(os.listdir(template)):
             src = os.path.join(template, f)
             if os.path.isfile(src) and f not in skip and not f.startswith("fort."):
                 shutil.copy2(src, folder)
         params.set_values(tfile, os.path.join(folder, "diff.input"), run_values)
-        if wire_values:
-            wires.set_values(wfile, os.path.join(folder, "wires.dat"), wire_values)
+        for fname, named in sorted(element_files.items()):
+            wires.set_values(os.path.join(template, fname), os.path.join(folder, fname), named)
     except BaseException:
         if created:
             shutil.rmtree(folder, ignore_errors=True)
@@ -345,7 +362,9 @@ def main(argv=None):
                     help="make FOLDER a fresh copy of this run folder first")
     ap.add_argument("--set", dest="sets", action="append", default=[],
                     metavar="NAME=VALUE",
-                    help="value of diff.input in the copy (needs --template; repeatable)")
+                    help="a value of diff.input or of an element file (wire1.current, mult1.kn, "
+                         "mod1.dq: wires.dat, multipoles.dat, modulation.dat) in the copy "
+                         "(needs --template; repeatable)")
     ap.add_argument("--binary", default=default_binary(),
                     help="program (default: $BBTRACK_BINARY or build/diff2wirenew)")
     a = ap.parse_args(argv)
@@ -379,6 +398,9 @@ def main(argv=None):
         return 2
     try:
         rc = run_program(folder, binary)
+    except FolderLocked as e:
+        sys.stderr.write("bbrun: %s\n" % e)
+        return 2
     except OSError as e:
         sys.stderr.write("bbrun: %s\n" % e)
         return 1

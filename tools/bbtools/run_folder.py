@@ -219,3 +219,50 @@ def default_binary():
     if os.path.exists(built):
         return built
     return shutil.which("diff2wirenew") or built
+
+
+class FolderLocked(RuntimeError):
+    """The run folder is locked by a run of the program."""
+
+
+def _lock_holder(st):
+    """The process holding a flock on the file of ``st``, from /proc/locks."""
+    want = ":%d" % st.st_ino
+    try:
+        with open("/proc/locks") as fh:
+            for line in fh:
+                f = line.split()
+                if len(f) > 5 and f[1] == "FLOCK" and f[5].endswith(want):
+                    return int(f[4])
+    except (OSError, ValueError):
+        pass
+    return None
+
+
+class folder_lock:
+    """``with folder_lock(folder):`` holds the lock the program takes on its
+    run folder (flock on the folder itself); a folder a run holds is
+    refused with FolderLocked. A file system without locks is let be."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.fd = None
+
+    def __enter__(self):
+        import fcntl
+        self.fd = os.open(self.folder, os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
+        try:
+            fcntl.flock(self.fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            pid = _lock_holder(os.fstat(self.fd))
+            os.close(self.fd)
+            raise FolderLocked("another run (%s) is running in %s: wait for it to end, "
+                               "or run in another folder" % (
+                                   "process %d" % pid if pid else "another process",
+                                   self.folder)) from None
+        except OSError:
+            pass  # no locks here: as the program, go on
+        return self
+
+    def __exit__(self, *exc):
+        os.close(self.fd)  # the lock goes with the descriptor

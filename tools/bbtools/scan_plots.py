@@ -53,7 +53,8 @@ def _order(values):
 
 
 def plot_study_scan(path, out, title=None):
-    """Draws the figure of the results table ``path`` into ``out``."""
+    """Draws the figure of the results table ``path`` into ``out``; returns
+    the labels of the lines (one per combination of the other values)."""
     names, rows = _read(path)
     scanned = [n for n in names if len({r[n] for r in rows}) > 1] or names[:1]
     x, others = scanned[0], scanned[1:]
@@ -61,11 +62,12 @@ def plot_study_scan(path, out, title=None):
     numeric = all(_number(v) is not None for v in xs)
     pos = {v: (_number(v) if numeric else i) for i, v in enumerate(xs)}
     fig, axes = plt.subplots(1, 3, figsize=(15, 4.6))
-    drawn = 0
+    drawn, labels = 0, []
     for combo in itertools.product(*(_order(r[n] for r in rows) for n in others)):
         sel = [r for r in rows if all(r[n] == v for n, v in zip(others, combo))]
         sel.sort(key=lambda r: pos[r[x]])
         label = ", ".join("%s = %s" % (n[5:], v) for n, v in zip(others, combo)) or None
+        labels.append(label)
         for ax, (col, _) in zip(axes, PANELS):
             pts = [(pos[r[x]], _number(r[col])) for r in sel if _number(r[col]) is not None]
             if pts:
@@ -89,3 +91,4 @@ def plot_study_scan(path, out, title=None):
     fig.savefig(out, dpi=120)
     plt.close(fig)
     print("wrote %s" % out)
+    return labels
