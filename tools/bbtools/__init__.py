@@ -10,7 +10,11 @@ The modules only read what the tracker writes; none of them changes a run.
 - ``tunes``: spectral-peak, interpolated and refined tune estimators.
 - ``tunefile``: the tune table of ``bbtune``.
 - ``plots``: the figures of ``bbplot``.
-- ``scan``: parameter scans of ``bbscan`` (local, Slurm, HTCondor).
+- ``scan``: parameter scans of ``bbscan`` (local, Slurm, HTCondor): its
+  grid (``grid``), folder (``scan_folder``, ``point_script``), back ends
+  (``scan_backends``), results (``scan_results``, ``scan_plots``) and
+  console (``scan_console``, ``progress``).
+- ``run``: single runs of ``bbrun``; ``run_folder`` the state of a run folder.
 """
 
 __all__ = ["readers", "params", "wires", "tunes", "tunefile", "plots", "scan"]
