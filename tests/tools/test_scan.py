@@ -517,10 +517,11 @@ def test_a_requeued_slurm_task_goes_on_from_its_checkpoint(binary, tmp_path, slu
     job = os.listdir(root / "slurm")[0].split("_")[0]
     slurm.run("scontrol", "requeue", job + "_0")
     # Slurm holds a requeued task back for the lifetime of a credential
-    # (minutes): let it start again now
+    # (minutes): let it start again once the stopped one has ended
     wait_for(lambda: "Reason=BeginTime" in slurm.run("scontrol", "show", "job", job + "_0",
                                                      check=False).stdout, timeout=30)
-    slurm.run("scontrol", "update", "JobId=%s_0" % job, "StartTime=now")
+    wait_for(lambda: (point / "exit_status").exists(), timeout=30)
+    slurm.run("scontrol", "update", "JobId=%s_0" % job, "StartTime=now+2")
     out, err = run.communicate(timeout=300)
     assert run.returncode == 0, out + err + slurm.logs()
     assert "requeued" in (root / "slurm" / ("%s_0.out" % job)).read_text()

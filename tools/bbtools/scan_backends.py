@@ -27,6 +27,9 @@ from .scan_folder import ScanError
 __all__ = ["Runner", "condor_submit_file"]
 
 SLURM_MAX_ARRAY = 1000  # the default MaxArraySize of a Slurm cluster is 1001
+# The states of a Slurm job that has ended for good (a requeued one has not).
+_SLURM_ENDED = {"COMPLETED", "FAILED", "CANCELLED", "TIMEOUT", "NODE_FAIL", "PREEMPTED",
+                "OUT_OF_MEMORY", "BOOT_FAIL", "DEADLINE", "SPECIAL_EXIT"}
 
 
 def _term_with_parent():
@@ -135,6 +138,17 @@ class Runner:
         os.chmod(path, 0o755)
         return path
 
+    def _wait_for_requeued(self, job, env, poll=2.0):
+        """sbatch --wait may return while a requeued task waits to start
+        again: wait until squeue lists no task of the job."""
+        while not self._stop.is_set():
+            proc = subprocess.run(["squeue", "-h", "-j", job, "-t", "all", "-o", "%T"],
+                                  env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, text=True)
+            if proc.returncode != 0 or set(proc.stdout.split()) <= _SLURM_ENDED:
+                return
+            self._stop.wait(poll)
+
     def run_slurm(self, folders, sbatch="sbatch", sbatch_args=(), env=None, log=print):
         """Runs the folders as requeueable job arrays of at most
         SLURM_MAX_ARRAY tasks and waits for them. Returns the list of
@@ -162,7 +176,10 @@ class Runner:
                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE, text=True)
             out, proc.stderr_text = proc.communicate()
-            return offset, n, out.strip().split(";")[0], proc
+            job = out.strip().split(";")[0]
+            if job.isdigit():
+                self._wait_for_requeued(job, env)
+            return offset, n, job, proc
 
         offsets = list(range(0, len(folders), SLURM_MAX_ARRAY))
         with concurrent.futures.ThreadPoolExecutor(max_workers=len(offsets) or 1) as pool:
