@@ -41,11 +41,18 @@ def _tail(path, size=1 << 16):
 
 
 def _checkpoint(out):
-    """(first, turn) of the newest readable checkpoint in ``out``, or None."""
+    """(first, turn) of the newest readable checkpoint in ``out`` that was
+    written in the current batch (after the last rows), or None."""
     best = None
+    try:
+        rows_written = os.stat(os.path.join(out, point_script.PARTIAL_ROWS)).st_mtime
+    except OSError:
+        rows_written = 0.0
     for name in point_script.CHECKPOINTS:
         path = os.path.join(out, name)
         try:
+            if os.stat(path).st_mtime < rows_written:
+                continue  # of a batch done since
             with open(path, "rb") as fh:
                 head = fh.read(_CHECKPOINT_AT + _CHECKPOINT_FIELDS.size)
         except OSError:
