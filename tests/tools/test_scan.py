@@ -527,6 +527,7 @@ def test_a_requeued_slurm_task_goes_on_from_its_checkpoint(binary, tmp_path, slu
     out, err = run.communicate(timeout=300)
     assert run.returncode == 0, out + err + slurm.logs()
     assert "requeued" in (root / "slurm" / ("%s_0.out" % job)).read_text()
+    assert re.search(r"^\d done, \d running, \d left; ", out, re.M), out
     check_resumed(point, study_files(root), ref)
 
 

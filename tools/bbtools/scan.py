@@ -161,7 +161,7 @@ def _run(a, scan):
         return runner, True
     if todo:
         console = Console(scan)
-        console.start()
+        console.start(watch=a.backend != "local")
         try:
             if a.backend == "local":
                 runner.run_local(todo, a.workers, log=console.point_ended)

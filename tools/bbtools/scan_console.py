@@ -15,6 +15,7 @@ from . import progress
 __all__ = ["Console"]
 
 EVERY = 60.0  # seconds between two lines while nothing ends
+WATCH = 5.0  # seconds between two looks at the points' states (batch back ends)
 
 
 class Console:
@@ -59,11 +60,17 @@ class Console:
             self.out("%s: %s; %s" % (os.path.basename(folder), self.scan.state(folder)[0],
                                      self.line()))
 
-    def start(self):
+    def start(self, watch=False):
+        """Prints a line every EVERY seconds; ``watch`` (a batch back end,
+        whose points end unseen) also when a point has ended."""
         def loop():
-            while not self._quit.wait(self.every):
-                with self._lock:
-                    self.out(self.line())
+            last, said = time.monotonic(), None
+            while not self._quit.wait(WATCH if watch else self.every):
+                ended = self._work()[1] if watch else None
+                if time.monotonic() - last >= self.every or ended != said:
+                    with self._lock:
+                        self.out(self.line())
+                    last, said = time.monotonic(), ended
         self._thread = threading.Thread(target=loop, daemon=True)
         self._thread.start()
 
