@@ -201,7 +201,7 @@ class ScanFolder:
         """The results folder of the study run at the point ``folder``."""
         if study is None:
             study = self.load().get("study") or []
-        return os.path.join(folder, point_script.study_out(study))
+        return os.path.normpath(os.path.join(folder, point_script.study_out(study)))
 
     def resumable(self, folder, study=None):
         """True when the point's study left a checkpoint to go on from."""
