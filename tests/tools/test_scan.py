@@ -544,3 +544,28 @@ def test_study_scan_figure_one_line_per_other_value(binary, tmp_path):
     from bbtools import scan_plots
     labels = scan_plots.plot_study_scan(str(root / "results.csv"), str(tmp_path / "a.png"))
     assert labels == ["dnb = -1.5E+11", "dnb = -1.15E+11", "dnb = -0.6E+11"]
+
+
+def test_a_point_without_a_valid_checkpoint_starts_afresh(tmp_path):
+    # a program that refuses --resume as the study does when neither
+    # checkpoint will do, and otherwise records its arguments
+    fake = tmp_path / "fake.sh"
+    fake.write_text('#!/bin/sh\necho "$*" >> args.txt\ncase "$*" in *--resume*)\n'
+                    '  echo "diff2wirenew: error: dynap: --resume: no valid checkpoint" >&2'
+                    '; exit 2;; esac\necho "diff2wirenew: warning: fresh" >&2\n')
+    fake.chmod(0o755)
+    from bbtools import point_script
+    runner = tmp_path / "run_point.sh"
+    runner.write_text(point_script.script(str(fake), ["dynap", "--turns", "10"]))
+    runner.chmod(0o755)
+    point = tmp_path / "point"
+    point.mkdir()
+    (point / ".dynap_checkpoint.1").write_bytes(b"torn")
+    (point / "stderr.txt").write_text("diff2wirenew: error: dynap: stopped by signal 15\n")
+    assert subprocess.run([str(runner), str(point)]).returncode == 0
+    assert (point / "args.txt").read_text() == "dynap --turns 10 --resume\ndynap --turns 10\n"
+    assert (point / "exit_status").read_text() == "0\n"
+    assert "stopped by signal 15" in (point / "stderr.stopped.txt").read_text()
+    assert (point / "stderr.txt").read_text() == (
+        "diff2wirenew: error: dynap: --resume: no valid checkpoint\n"
+        "diff2wirenew: warning: fresh\n")
