@@ -2,12 +2,15 @@
 for a finished and a failed run, and the summary of a finished folder; wire
 values, refusals that leave nothing behind, and a rerun in place."""
 
+import fcntl
+import io
 import os
 import shutil
 import subprocess
 
 from runs import EXAMPLE, REPO, TOOLS, binary_path
 from bbtools import params, wires
+from bbtools import run as run_mod
 
 BBRUN = os.path.join(TOOLS, "bbrun")
 
@@ -94,3 +97,44 @@ def test_wire_names_clean_refusals_and_a_rerun_in_place(tmp_path):
     assert not (empty / "resav.out").exists() and not (empty / "diff.dat").exists()
     assert "diffusion rates" not in p.stdout and "program warning" not in p.stdout
     assert p.stdout.splitlines()[-1] == "exit status: 1 (failed)"
+
+
+def test_element_values_go_to_their_files_a_locked_folder_and_the_time_left(tmp_path):
+    t = tmp_path / "template"
+    shutil.copytree(EXAMPLE, t)
+    wires_text = "9 -8.5272 0.0 -86.9 1.0\n"
+    (t / "wires.dat").write_text(wires_text)
+    (t / "multipoles.dat").write_text("1 3 100.0 0.0\n")
+    (t / "modulation.dat").write_text("x 1e-3 100 0\n")
+    run = tmp_path / "run"
+    p = bbrun("--template", t, "--set", "mult1.n=2", "--set", "mod1.dq=2e-3",
+              "--set", "iopt=3", "--set", "ntrack=100", run)
+    assert p.returncode == 0, p.stderr
+    assert (run / "multipoles.dat").read_text() == "1 2 100.0 0.0\n"
+    assert (run / "modulation.dat").read_text() == "x 2e-3 100 0\n"
+    assert (run / "wires.dat").read_text() == wires_text
+    os.remove(t / "modulation.dat")
+    p = bbrun("--template", t, "--set", "mod1.dq=1", tmp_path / "never")
+    assert p.returncode == 2 and "holds no modulation.dat" in p.stderr
+
+    # a folder a run holds is refused before anything is removed
+    before = sorted(os.listdir(run))
+    fd = os.open(run, os.O_RDONLY)
+    fcntl.flock(fd, fcntl.LOCK_EX)
+    try:
+        p = bbrun(run)
+    finally:
+        os.close(fd)
+    assert p.returncode == 2 and "another run (process %d)" % os.getpid() in p.stderr
+    assert sorted(os.listdir(run)) == before
+
+    # the progress bar's time left, at the pace of the turns so far
+    class Tty(io.StringIO):
+        def isatty(self):
+            return True
+    clock = iter([0.0, 10.0])
+    out = Tty()
+    bar = run_mod._Bar(5000, out, clock=lambda: next(clock))
+    bar.show(500)
+    bar.show(1500)
+    assert out.getvalue().endswith("turn 1500 of 5000, about 35 s left ")

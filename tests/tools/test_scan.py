@@ -4,6 +4,8 @@ ends, with one failing point, reruns and the HTCondor submit file."""
 import csv
 import math
 import os
+import random
+import re
 import shlex
 import shutil
 import signal
@@ -17,41 +19,41 @@ from runs import EXAMPLE, TOOLS, binary_path
 
 if TOOLS not in sys.path:
     sys.path.insert(0, TOOLS)
-from bbtools import params, readers, scan, wires  # noqa: E402
+from bbtools import dynap, grid as bbgrid, params, readers, wires  # noqa: E402
 
 BBSCAN = os.path.join(TOOLS, "bbscan")
 SYSTEM_PYTHON = "/usr/bin/python3"
 
 
 def test_grid_texts_ranges_and_errors():
-    grid = scan.parse_grid(["amp=0.5:2:0.5", "ntrack=1000,2000", "qx=64.31"])
+    grid = bbgrid.parse_grid(["amp=0.5:2:0.5", "ntrack=1000,2000", "qx=64.31"])
     assert grid == [("amp", ["0.5", "1.0", "1.5", "2.0"]),
                     ("ntrack", ["1000", "2000"]), ("xtune", ["64.31"])]
-    pts = scan.grid_points(grid)
+    pts = bbgrid.grid_points(grid)
     assert len(pts) == 8 and pts[1] == {"amp": "0.5", "ntrack": "2000", "xtune": "64.31"}
-    assert scan.point_name(pts[1]) == "amp=0.5_ntrack=2000_xtune=64.31"
-    assert scan.parse_grid(["wcurrent=80:0:-40"]) == [("wcurrent", ["80", "40", "0"])]
+    assert bbgrid.point_name(pts[1]) == "amp=0.5_ntrack=2000_xtune=64.31"
+    assert bbgrid.parse_grid(["wcurrent=80:0:-40"]) == [("wcurrent", ["80", "40", "0"])]
     for bad in (["amp"], ["nosuch=1"], ["ntrack=1000.5"], ["amp=1:2:-1"],
-                ["amp=1,1"], ["amp=1", "amp=2"], [], ["amp=x"]):
-        with pytest.raises((scan.ScanError, params.ParamError)):
-            scan.parse_grid(bad)
+                ["amp=1,1"], ["amp=2,2.0"], ["amp=1", "amp=2"], [], ["amp=x"]):
+        with pytest.raises((bbgrid.GridError, params.ParamError)):
+            bbgrid.parse_grid(bad)
     for bad in ("amp=a:b:c", "amp=4:8:2,10", "amp=x", "amp", "amp=", "ntrack=1.5"):
-        with pytest.raises(scan.ScanError, match="name=start:stop:step"):
-            scan.parse_grid([bad])
-    assert scan.no_result_warnings(scan.parse_grid(["xi=1,2", "amp=1,2", "ntrack=9"])) == [
+        with pytest.raises(bbgrid.GridError, match="name=start:stop:step"):
+            bbgrid.parse_grid([bad])
+    assert bbgrid.no_result_warnings(bbgrid.parse_grid(["xi=1,2", "amp=1,2", "ntrack=9"])) == [
         "warning: xi changes no result file (only its echo, standard output or a label "
         "column; see docs/inputs.md): every point gives the same results"]
 
 
 def test_wire_values_in_grid_and_wire_file(binary, tmp_path):
-    grid = scan.parse_grid(["wire1.current=-90:-80:10", "wire*.length=1.5", "amp=4"])
+    grid = bbgrid.parse_grid(["wire1.current=-90:-80:10", "wire*.length=1.5", "amp=4"])
     assert grid == [("wire1.current", ["-90", "-80"]), ("wire*.length", ["1.5"]),
                     ("amp", ["4"])]
-    assert scan.point_name(scan.grid_points(grid)[0]) == \
+    assert bbgrid.point_name(bbgrid.grid_points(grid)[0]) == \
         "wire1.current=-90_wireall.length=1.5_amp=4"
     for bad in (["wire1.nosuch=1"], ["wire0.xw=1"], ["wire1.k=2.5"], ["wire1.xw=x"]):
-        with pytest.raises((wires.WireError, scan.ScanError)):
-            scan.parse_grid(bad)
+        with pytest.raises((wires.WireError, bbgrid.GridError)):
+            bbgrid.parse_grid(bad)
     # a scan edits only the named values of the template's wire file
     t = tmp_path / "template"
     shutil.copytree(EXAMPLE, t)
@@ -74,8 +76,8 @@ def test_wire_values_in_grid_and_wire_file(binary, tmp_path):
 
 def test_multipole_modulation_and_ripple_values_by_name(binary, tmp_path):
     for bad in (["mult1.nosuch=1"], ["mult1.n=2.5"], ["mod1.plane=z"], ["wire1.seed=1.5"]):
-        with pytest.raises((wires.WireError, scan.ScanError)):
-            scan.parse_grid(bad)
+        with pytest.raises((wires.WireError, bbgrid.GridError)):
+            bbgrid.parse_grid(bad)
     t = tmp_path / "template"
     shutil.copytree(EXAMPLE, t)
     files = {"multipoles.dat": "# k n kn sn\n1 3 100.0 0.0\n40 2 0.5 0.0 ! sext\n",
@@ -244,10 +246,17 @@ def test_a_killed_point_runs_again(binary, template, tmp_path):
     os.remove(point / "resav.out")
     proc = bbscan("collect", root)
     assert proc.returncode == 1 and "not run: %s" % point in proc.stderr
+    # amp=2.0 is the point amp=2
     proc = bbscan("run", template, root, "--binary", binary,
-                  "--set", "amp=2", "--set", "itrip=0", "--set", "ntrack=1000")
+                  "--set", "amp=2.0", "--set", "itrip=0", "--set", "ntrack=1000")
     assert proc.returncode == 0 and "1 to run" in proc.stdout
     assert readers.read_resav(str(point / "resav.out"))
+    assert os.listdir(root / "points") == [point.name]
+    # a scan folder in its template (or the template itself) is refused
+    for inside in (template, template / "scans" / "a"):
+        proc = bbscan("run", template, inside, "--set", "amp=2")
+        assert proc.returncode == 2 and "lies in its template" in proc.stderr
+    assert not (template / "scans").exists() and not (template / "scan.json").exists()
 
 
 def test_condor_submit_file_queues_the_pending_folders(binary, template, tmp_path):
@@ -341,7 +350,10 @@ def test_one_run_at_a_time_status_and_stop(binary, template, tmp_path):
     wait_for(lambda: all(os.path.getsize(p / "stdout.txt") > 0 for p in points
                          if (p / "stdout.txt").exists()) and
              all((p / "stdout.txt").exists() for p in points))
-    assert bbscan("status", root).stdout == "2 running, 1 not run\n"
+    lines = bbscan("status", root).stdout.splitlines()
+    assert lines[0] == "2 running, 1 not run"
+    assert [ln.split(":")[:2] for ln in lines[1:]] == [
+        ["running", " points/" + p.name] for p in points]
     run.send_signal(signal.SIGTERM)
     out, err = run.communicate(timeout=120)
     assert run.returncode == 128 + signal.SIGTERM
@@ -350,7 +362,7 @@ def test_one_run_at_a_time_status_and_stop(binary, template, tmp_path):
         assert (p / "exit_status").read_text() == "143\n"
     with open(root / "results.csv", newline="") as fh:
         rows = list(csv.DictReader(fh))
-    assert [r["state"] for r in rows] == ["failed", "failed", "not run"]
+    assert [r["state"] for r in rows] == ["stopped", "stopped", "not run"]
     assert all("error:" in r["warnings"] for r in rows[:2])  # the program's stop line
     wait_for(lambda: processes_in(root) == [], timeout=10)  # the heartbeat's last second
 
@@ -405,3 +417,155 @@ def test_grid_binary_warnings_and_lost_points(binary, template, tmp_path):
     assert "give --binary %s" % binary in proc.stderr
     with open(root / "scan.json") as fh:
         assert '"binary": "%s"' % binary in fh.read()
+
+
+# A study of two shards, one batch each, long enough to be stopped in its
+# tracking; its progress lines come every 6000 turns.
+STUDY = "--amplitudes 2:14:2 --angles 3 --turns 60000 --window 1024 --tbt 2"
+TURNS = 60000
+
+
+def study_files(root):
+    """The bytes of the merged study and of each shard's rows."""
+    files = {f: (root / "merged" / f).read_bytes() for f in os.listdir(root / "merged")}
+    for k in (1, 2):
+        files["shard%d" % k] = (root / "points" / ("shard=%d" % k) / "dynap.csv").read_bytes()
+    return files
+
+
+def turn_lines(text):
+    return [int(m) for m in re.findall(r"dynap: turn (\d+) of %d" % TURNS, text)]
+
+
+def stop_turn(text):
+    return int(re.search(r"stopped by signal 15 at turn (\d+)", text).group(1))
+
+
+def check_resumed(point, files, ref):
+    """The point went on from where it stopped: its last run tracked only
+    the turns left, and its files are those of the scan never stopped."""
+    stopped = stop_turn((point / "stderr.stopped.txt").read_text())
+    assert 0 < stopped < TURNS
+    again = turn_lines((point / "stderr.txt").read_text())
+    assert again == list(range((stopped // 6000 + 1) * 6000, TURNS, 6000)), (stopped, again)
+    assert files == ref
+
+
+def test_a_stopped_study_scan_goes_on_from_its_checkpoints(binary, tmp_path):
+    ref_root = tmp_path / "ref"
+    args = ["--binary", binary, "--shards", "2", "--workers", "2", "--dynap=" + STUDY]
+    assert bbscan("run", EXAMPLE, ref_root, *args).returncode == 0
+    ref = study_files(ref_root)
+
+    root = tmp_path / "scan"
+    run = subprocess.Popen([SYSTEM_PYTHON, BBSCAN, "run", EXAMPLE, str(root)] + args,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    points = [root / "points" / ("shard=%d" % k) for k in (1, 2)]
+    wait_for(lambda: all(turn_lines(p.joinpath("stderr.txt").read_text())
+                         for p in points if p.joinpath("stderr.txt").exists())
+             and all(p.joinpath("stderr.txt").exists() for p in points))
+    time.sleep(random.uniform(0.0, 1.5))
+    run.send_signal(signal.SIGTERM)
+    out, err = run.communicate(timeout=120)
+    assert run.returncode == 128 + signal.SIGTERM, err
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert [r["state"] for r in rows[:2]] == ["stopped", "stopped"]
+    assert all("progress" not in r["warnings"] and "turn 6000 of" not in r["warnings"]
+               for r in rows)
+    status = bbscan("status", root).stdout.splitlines()
+    assert status[0] == "2 stopped"
+    for p, line in zip(points, status[1:]):
+        turn = stop_turn((p / "stderr.txt").read_text())
+        assert line.startswith("stopped: points/%s: turn %d of %d" % (p.name, turn, TURNS))
+
+    proc = bbscan("run", EXAMPLE, root, *args)
+    assert proc.returncode == 0, proc.stderr
+    assert "2 to run (2 from a checkpoint)" in proc.stdout
+    # each point's end tells the points done, running and left, and the time left
+    assert len(re.findall(r"^shard=\d: finished; \d done, \d running, 0 left; "
+                          r"(about \d+ s|nothing) left$", proc.stdout, re.M)) == 2
+    files = study_files(root)
+    for p in points:
+        check_resumed(p, files, ref)
+    # the shards' rows and the merged study's, with the same columns
+    summary = dynap.read_summary(str(root / "merged" / dynap.SUMMARY))
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert [(r["grid:shard"], r["particles"], r["state"]) for r in rows] == [
+        ("1", "10", "finished"), ("2", "11", "finished"), ("merged", "21", "finished")]
+    assert int(rows[0]["lost"]) + int(rows[1]["lost"]) == int(rows[2]["lost"])
+    for c in ("lost", "da_min", "da_average", "chaotic_share"):
+        assert float(rows[2][c]) == summary[c]
+    # a changed shard count is refused; the complete merge stays
+    proc = bbscan("run", EXAMPLE, root, "--binary", binary, "--shards", "3",
+                  "--dynap=" + STUDY)
+    assert proc.returncode == 2 and "keep --shards 2" in proc.stderr
+    assert study_files(root) == ref
+
+
+def test_a_requeued_slurm_task_goes_on_from_its_checkpoint(binary, tmp_path, slurm):
+    args = ["--binary", binary, "--shards", "2", "--dynap=" + STUDY]
+    assert bbscan("run", EXAMPLE, tmp_path / "ref", *args).returncode == 0
+    ref = study_files(tmp_path / "ref")
+    root = tmp_path / "scan"
+    run = subprocess.Popen([SYSTEM_PYTHON, BBSCAN, "run", EXAMPLE, str(root), "--backend",
+                            "slurm"] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           text=True, env=slurm.env)
+    point = root / "points" / "shard=1"  # task 0 of the array
+    wait_for(lambda: (point / "stderr.txt").exists()
+             and turn_lines((point / "stderr.txt").read_text()))
+    time.sleep(random.uniform(0.0, 1.0))
+    job = os.listdir(root / "slurm")[0].split("_")[0]
+    slurm.run("scontrol", "requeue", job + "_0")
+    # Slurm holds a requeued task back for the lifetime of a credential
+    # (minutes): let it start again once the stopped one has ended
+    wait_for(lambda: "Reason=BeginTime" in slurm.run("scontrol", "show", "job", job + "_0",
+                                                     check=False).stdout, timeout=30)
+    wait_for(lambda: (point / "exit_status").exists(), timeout=30)
+    slurm.run("scontrol", "update", "JobId=%s_0" % job, "StartTime=now+2")
+    out, err = run.communicate(timeout=300)
+    assert run.returncode == 0, out + err + slurm.logs()
+    assert "requeued" in (root / "slurm" / ("%s_0.out" % job)).read_text()
+    assert re.search(r"^\d done, \d running, \d left; ", out, re.M), out
+    check_resumed(point, study_files(root), ref)
+
+
+def test_study_scan_figure_one_line_per_other_value(binary, tmp_path):
+    root = tmp_path / "scan"
+    proc = bbscan("run", EXAMPLE, root, "--binary", binary, "--set", "itrip=0,1",
+                  "--set", "dnb=-0.6E+11,-1.15E+11,-1.5E+11", "--plot", "--dynap="
+                  "--amplitudes 2:8:3 --angles 2 --turns 300 --window 100 --quiet")
+    assert proc.returncode == 0, proc.stderr
+    assert (root / "aperture.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    with open(root / "results.csv", newline="") as fh:
+        rows = list(csv.DictReader(fh))
+    assert len(rows) == 6 and all(r["particles"] == "6" for r in rows)
+    from bbtools import scan_plots
+    labels = scan_plots.plot_study_scan(str(root / "results.csv"), str(tmp_path / "a.png"))
+    assert labels == ["dnb = -1.5E+11", "dnb = -1.15E+11", "dnb = -0.6E+11"]
+
+
+def test_a_point_without_a_valid_checkpoint_starts_afresh(tmp_path):
+    # a program that refuses --resume as the study does when neither
+    # checkpoint will do, and otherwise records its arguments
+    fake = tmp_path / "fake.sh"
+    fake.write_text('#!/bin/sh\necho "$*" >> args.txt\ncase "$*" in *--resume*)\n'
+                    '  echo "diff2wirenew: error: dynap: --resume: no valid checkpoint" >&2'
+                    '; exit 2;; esac\necho "diff2wirenew: warning: fresh" >&2\n')
+    fake.chmod(0o755)
+    from bbtools import point_script
+    runner = tmp_path / "run_point.sh"
+    runner.write_text(point_script.script(str(fake), ["dynap", "--turns", "10"]))
+    runner.chmod(0o755)
+    point = tmp_path / "point"
+    point.mkdir()
+    (point / ".dynap_checkpoint.1").write_bytes(b"torn")
+    (point / "stderr.txt").write_text("diff2wirenew: error: dynap: stopped by signal 15\n")
+    assert subprocess.run([str(runner), str(point)]).returncode == 0
+    assert (point / "args.txt").read_text() == "dynap --turns 10 --resume\ndynap --turns 10\n"
+    assert (point / "exit_status").read_text() == "0\n"
+    assert "stopped by signal 15" in (point / "stderr.stopped.txt").read_text()
+    assert (point / "stderr.txt").read_text() == (
+        "diff2wirenew: error: dynap: --resume: no valid checkpoint\n"
+        "diff2wirenew: warning: fresh\n")

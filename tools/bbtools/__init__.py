@@ -14,7 +14,11 @@ The modules only read what the tracker writes; none of them changes a run.
   (what they share), ``resonance`` (resonance lines), ``fig_footprint``,
   ``fig_diffusion`` (running averages and rates), ``fig_tbt`` (phase space
   and spectra) and ``fig_study`` (frequency map and dynamic aperture).
-- ``scan``: parameter scans of ``bbscan`` (local, Slurm, HTCondor).
+- ``scan``: parameter scans of ``bbscan`` (local, Slurm, HTCondor): its
+  grid (``grid``), folder (``scan_folder``, ``point_script``), back ends
+  (``scan_backends``), results (``scan_results``, ``scan_plots``) and
+  console (``scan_console``, ``progress``).
+- ``run``: single runs of ``bbrun``; ``run_folder`` the state of a run folder.
 - ``studies``: the study run from Python, ``study`` and ``read_study`` below.
 - ``frames``: the classic result files as pandas DataFrames with units.
 """

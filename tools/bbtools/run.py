@@ -11,19 +11,7 @@ progress lines. At the end bbrun prints a summary and returns the program's
 exit status as its own. ``bbrun --summary DIR`` prints the summary of a run
 folder without running anything.
 
-States of a run folder (one vocabulary for bbrun, bbscan's console, its
-``status`` and results.csv):
-
-- ``finished``: the program ended with status 0 after tracking;
-- ``refused``: the program refused the run before tracking (the turn
-  limit of options 2 and 3, FOR020 naming an input file, another run
-  going on in the folder): nothing was tracked;
-- ``failed``: any other exit status (1 an input/output error, 128 + n a
-  signal);
-- ``running``: no exit status yet, and the folder's marker ``running``
-  (host and process of the run, refreshed every minute) shows a run in
-  progress;
-- ``not run``: no exit status recorded (never run, or killed).
+The states of a run folder are those of ``run_folder``.
 
 Standard library only: ``make run`` calls it where only the program's own
 packages are installed.
@@ -32,149 +20,22 @@ packages are installed.
 import argparse
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import threading
 import time
 
-from . import params, readers, wires
+from . import grid, params, readers, wires
+from . import progress
+from .run_folder import (RESULT_FILES, RUN_FILES, RUNNING_FILE, FolderLocked, all_lost,
+                         default_binary, diagnostics, exit_status, folder_lock, run_state,
+                         running_marker, stdout_facts as _facts, stdout_text as _stdout_text,
+                         write_marker)
 
-__all__ = ["STATES", "run_state", "summary", "run_program", "main"]
-
-STATES = ("finished", "refused", "failed", "running", "not run")
-
-# Files the program writes (fort.* and the file named by FOR020 aside).
-RESULT_FILES = ("diff.dat", "resav.out", "phasespace.dat", "frequencymap.dat",
-                "fort.20", "footprint.dat", "imageoflrbb.dat", "test.dat")
-# What bbrun and bbscan add to a run folder.
-RUN_FILES = ("stdout.txt", "stderr.txt", "exit_status", "exit_status.tmp", "running")
-# The marker of a run in progress: "host pid", its time refreshed every
-# HEARTBEAT seconds; on another host a marker older than STALE seconds is
-# that of a run that was killed.
-RUNNING_FILE = "running"
-HEARTBEAT = 60
-STALE = 3 * HEARTBEAT
-# The program's own diagnostic lines on standard error.
-DIAGNOSTIC_PREFIX = "diff2wirenew: "
-
-_REFUSED = "ntrack>ntmapm"
-STATUS_REFUSED = 2  # the program's status for a run it refuses
-
-
-def exit_status(folder):
-    """The recorded exit status of a run folder, None when there is none."""
-    try:
-        with open(os.path.join(folder, "exit_status")) as fh:
-            return int(fh.read().strip())
-    except (OSError, ValueError):
-        return None
-
-
-def _stdout_text(folder):
-    try:
-        with open(os.path.join(folder, "stdout.txt"), errors="replace") as fh:
-            return fh.read()
-    except OSError:
-        return None
-
-
-def this_host():
-    return socket.gethostname().split(".")[0]
-
-
-def running_marker(folder):
-    """(host, pid) of a run in progress in ``folder``, None when there is
-    none: no marker, or the marker of a run that was killed."""
-    path = os.path.join(folder, RUNNING_FILE)
-    try:
-        with open(path) as fh:
-            host, pid = fh.read().split()[:2]
-        pid = int(pid)
-        age = time.time() - os.stat(path).st_mtime
-    except (OSError, ValueError):
-        return None
-    if host == this_host():
-        try:
-            os.kill(pid, 0)
-        except ProcessLookupError:
-            return None
-        except OSError:
-            pass  # another user's process: it exists
-        return host, pid
-    return (host, pid) if age < STALE else None
-
-
-def write_marker(folder, pid=None):
-    with open(os.path.join(folder, RUNNING_FILE), "w") as fh:
-        fh.write("%s %d\n" % (this_host(), os.getpid() if pid is None else pid))
-
-
-def run_state(folder):
-    """(state, exit status) of a run folder; state is one of STATES."""
-    rc = exit_status(folder)
-    if rc is None:
-        if os.path.exists(os.path.join(folder, "exit_status")):
-            return "failed", None
-        if running_marker(folder) is not None:
-            return "running", None
-        return "not run", None
-    out = _stdout_text(folder) or ""
-    if rc == STATUS_REFUSED or (rc == 0 and _REFUSED in out):
-        return "refused", rc
-    if rc == 0:
-        return "finished", rc
-    return "failed", rc
+__all__ = ["summary", "run_program", "main"]
 
 
 # ---------------------------------------------------------------- summary
-
-def _after(lines, label, count):
-    """The numbers of the line after the line that reads ``label``."""
-    for i, ln in enumerate(lines[:-1]):
-        if ln.strip() == label:
-            try:
-                return [readers.parse_real(t) for t in lines[i + 1].split()[:count]]
-            except ValueError:
-                return None
-    return None
-
-
-def _wires_acting(lines):
-    """(point, current) of every wire the run's echo lists: "wire k xw yw"
-    and, on the same or the following lines, "current length kw"."""
-    out = []
-    for i, ln in enumerate(lines):
-        tok = ln.split()
-        if len(tok) < 2 or tok[0] != "wire" or not tok[1].isdigit():
-            continue
-        vals = tok[1:]
-        j = i + 1
-        while len(vals) < 6 and j < len(lines):
-            vals += lines[j].split()
-            j += 1
-        try:
-            out.append((int(vals[0]), readers.parse_real(vals[3])))
-        except (IndexError, ValueError):
-            continue
-    return out
-
-
-def _facts(text):
-    lines = text.split("\n")
-    f = {"tunes": _after(lines, "tunes", 2), "betas": _after(lines, "betas", 2),
-         "wire": None, "lost": None, "turns": None, "refused": _REFUSED in text,
-         "wires": _wires_acting(lines)}
-    for ln in lines:
-        s = ln.strip()
-        if s.startswith("wire current =") and s.endswith(" A"):
-            f["wire"] = s[len("wire current ="):-2].strip()
-        elif s.startswith("lost particles ="):
-            f["lost"] = s.split("=", 1)[1].strip()
-        elif s.startswith("after tracking loop"):
-            f["turns"] = s[len("after tracking loop"):].strip()
-    return f
-
 
 def wire_lines(f):
     """What the wire evaluation asks for, and what acts: the start-up
@@ -194,45 +55,6 @@ def wire_lines(f):
 
 def _g(v, digits=6):
     return "%.*g" % (digits, v)
-
-
-# Particles of a diffusion run (option 0).
-DIFFUSION_PARTICLES = 169
-
-
-def diagnostics(folder):
-    """The program's own warning and error lines in the folder's
-    stderr.txt, without the program's name; any such line is taken."""
-    try:
-        with open(os.path.join(folder, "stderr.txt"), errors="replace") as fh:
-            return [ln.strip()[len(DIAGNOSTIC_PREFIX):] for ln in fh
-                    if ln.startswith(DIAGNOSTIC_PREFIX)]
-    except OSError:
-        return []
-
-
-def all_lost(folder):
-    """True when the run lost every particle (the last record of diff.dat
-    tracks none, or a diffusion run reports 169 lost), False when it did
-    not, None when the folder does not tell."""
-    try:
-        recs = readers.read_diff(os.path.join(folder, "diff.dat"))
-    except (OSError, readers.ReaderError):
-        recs = []
-    if recs and recs[-1]["npart"] is not None:
-        return recs[-1]["npart"] == 0
-    text = _stdout_text(folder)
-    if text is None:
-        return None
-    lost = _facts(text)["lost"]
-    try:
-        p = params.read_params(os.path.join(folder, "diff.input"))
-        n = int(lost)
-    except (OSError, params.ParamError, TypeError, ValueError):
-        return None
-    if p["iopt"] not in (1, 2, 3):
-        return n >= DIFFUSION_PARTICLES
-    return None
 
 
 def _rates(folder):
@@ -356,18 +178,6 @@ def summary_status(folder):
 
 # ---------------------------------------------------------------- running
 
-def default_binary():
-    """$BBTRACK_BINARY, else build/diff2wirenew of the source tree the tools
-    sit in, else diff2wirenew on PATH (an installed program)."""
-    if os.environ.get("BBTRACK_BINARY"):
-        return os.environ["BBTRACK_BINARY"]
-    here = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    built = os.path.join(here, "build", "diff2wirenew")
-    if os.path.exists(built):
-        return built
-    return shutil.which("diff2wirenew") or built
-
-
 def _turns(folder):
     try:
         p = params.read_params(os.path.join(folder, "diff.input"))
@@ -377,23 +187,33 @@ def _turns(folder):
 
 
 class _Bar:
-    """A progress bar on a terminal, drawn on standard error."""
+    """A progress bar on a terminal, drawn on standard error, with the time
+    left at the pace of the turns since the first progress line."""
 
-    def __init__(self, total, stream):
-        self.total, self.stream = total, stream
+    def __init__(self, total, stream, clock=time.monotonic):
+        self.total, self.stream, self.clock = total, stream, clock
         self.on = bool(total) and total > 0 and stream.isatty()
+        self.start = None
 
     def show(self, turn):
         if not self.on:
             return
         frac = min(1.0, turn / self.total)
         n = int(40 * frac)
-        self.stream.write("\r[%s%s] turn %d of %d" % ("#" * n, "." * (40 - n), turn, self.total))
+        now = self.clock()
+        left = ""
+        if self.start is None:
+            self.start = (now, turn)
+        elif turn > self.start[1] and now > self.start[0]:
+            pace = (turn - self.start[1]) / (now - self.start[0])
+            left = ", about %s left" % progress.duration((self.total - turn) / pace)
+        self.stream.write("\r[%s%s] turn %d of %d%s " % ("#" * n, "." * (40 - n), turn,
+                                                        self.total, left))
         self.stream.flush()
 
     def clear(self):
         if self.on:
-            self.stream.write("\r" + " " * 70 + "\r")
+            self.stream.write("\r" + " " * 79 + "\r")
             self.stream.flush()
 
 
@@ -411,9 +231,11 @@ def clear_results(folder):
 
 def run_program(folder, binary, err=sys.stderr):
     """Runs the program in ``folder``; returns its exit status (128 + n after
-    signal n). Clears the results of an earlier run first; writes
-    stdout.txt, stderr.txt and exit_status."""
-    clear_results(folder)
+    signal n). Clears the results of an earlier run first, holding the
+    folder's lock (a folder a run holds is refused with FolderLocked before
+    anything is removed); writes stdout.txt, stderr.txt and exit_status."""
+    with folder_lock(folder):
+        clear_results(folder)
     write_marker(folder)
     bar = _Bar(_turns(folder), err)
     lock = threading.Lock()
@@ -470,24 +292,27 @@ def fresh_copy(template, folder, values):
         raise RunError("%s already holds files; give a new folder for the copy" % folder)
     wire_values = {k: v for k, v in values.items() if wires.is_wire_name(k)}
     run_values = {k: v for k, v in values.items() if k not in wire_values}
-    wfile = os.path.join(template, "wires.dat")
-    if wire_values and not os.path.isfile(wfile):
-        raise RunError("--set %s: template folder %s holds no wires.dat"
-                       % (", ".join(wire_values), template))
+    # each element value in the file it belongs to: wires.dat, multipoles.dat,
+    # modulation.dat
+    element_files = {}
+    for k, v in wire_values.items():
+        element_files.setdefault(wires.file_of(k), {})[k] = v
+    for fname, named in sorted(element_files.items()):
+        if not os.path.isfile(os.path.join(template, fname)):
+            raise RunError("--set %s: template folder %s holds no %s"
+                           % (", ".join(named), template, fname))
     params.read_params(tfile)  # the template must be readable as it is
     created = not os.path.exists(folder)
     try:
         os.makedirs(folder, exist_ok=True)
-        skip = set(RESULT_FILES) | set(RUN_FILES) | {"diff.input"}
-        if wire_values:
-            skip.add("wires.dat")
+        skip = set(RESULT_FILES) | set(RUN_FILES) | {"diff.input"} | set(element_files)
         for f in sorted(os.listdir(template)):
             src = os.path.join(template, f)
             if os.path.isfile(src) and f not in skip and not f.startswith("fort."):
                 shutil.copy2(src, folder)
         params.set_values(tfile, os.path.join(folder, "diff.input"), run_values)
-        if wire_values:
-            wires.set_values(wfile, os.path.join(folder, "wires.dat"), wire_values)
+        for fname, named in sorted(element_files.items()):
+            wires.set_values(os.path.join(template, fname), os.path.join(folder, fname), named)
     except BaseException:
         if created:
             shutil.rmtree(folder, ignore_errors=True)
@@ -508,15 +333,14 @@ class RunError(RuntimeError):
 def parse_sets(specs):
     """``--set NAME=VALUE`` texts (the syntax of bbscan, one value each) as a
     dict name -> value text."""
-    from . import scan
     values = {}
     if not specs:
         return values
     try:
-        grid = scan.parse_grid(specs)
-    except scan.ScanError as e:
+        parsed = grid.parse_grid(specs)
+    except grid.GridError as e:
         raise RunError(str(e)) from None
-    for name, texts in grid:
+    for name, texts in parsed:
         if len(texts) != 1:
             raise RunError("--set %s: bbrun runs one point; give one value (bbscan "
                            "runs a grid)" % name)
@@ -538,7 +362,9 @@ def main(argv=None):
                     help="make FOLDER a fresh copy of this run folder first")
     ap.add_argument("--set", dest="sets", action="append", default=[],
                     metavar="NAME=VALUE",
-                    help="value of diff.input in the copy (needs --template; repeatable)")
+                    help="a value of diff.input or of an element file (wire1.current, mult1.kn, "
+                         "mod1.dq: wires.dat, multipoles.dat, modulation.dat) in the copy "
+                         "(needs --template; repeatable)")
     ap.add_argument("--binary", default=default_binary(),
                     help="program (default: $BBTRACK_BINARY or build/diff2wirenew)")
     a = ap.parse_args(argv)
@@ -572,6 +398,9 @@ def main(argv=None):
         return 2
     try:
         rc = run_program(folder, binary)
+    except FolderLocked as e:
+        sys.stderr.write("bbrun: %s\n" % e)
+        return 2
     except OSError as e:
         sys.stderr.write("bbrun: %s\n" % e)
         return 1
