@@ -8,6 +8,7 @@
 
 #include <span>
 
+#include "kicks/beam_beam_6d.h"
 #include "kicks/errf_fast.h"
 #include "kicks/vector/lane_targets.h"
 #include "kicks/vector/turn_plan.h"
@@ -67,6 +68,9 @@ struct LaneKernels {
   void (*errf_array)(const double* xx, const double* yy, double* wx, double* wy, int n);
   void (*errf_fast_array)(const double* xx, const double* yy, double* wx, double* wy, int n,
                           double far2);
+  // The six-dimensional encounter on particles 0 .. n - 1 of c, by the
+  // evaluation of w, bit-identical to encounter6d.
+  void (*encounter6d[2])(const Encounter6d& e, const SixColumns& c, int n);
 };
 
 #define BBTRACK_DECLARE_LANE_KERNELS(name, supported) extern const LaneKernels lane_kernels_##name;
