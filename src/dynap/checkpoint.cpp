@@ -87,6 +87,13 @@ std::uint64_t dynap_identity(const DynapOptions& o, int errf_mode) {
     h = fnv1a(h, there ? std::to_string(bytes.size()) : std::string("absent"));
     h = fnv1a(h, bytes);
   }
+  if (!o.ring.empty()) {  // the general ring tracked instead of the folder's
+    std::string bytes;
+    const bool there = read_whole(o.ring.c_str(), bytes);
+    h = fnv1a(h, "ring");
+    h = fnv1a(h, there ? std::to_string(bytes.size()) : std::string("absent"));
+    h = fnv1a(h, bytes);
+  }
   return h;
 }
 

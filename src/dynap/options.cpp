@@ -20,9 +20,13 @@ excluded.dat, wires.dat, multdist.dat) and tracks every element a run
 tracks, but starts its own particles on a grid of amplitudes and writes only
 its own results; the result files of a run are never opened. Particles go
 through in batches of at most 1000, so any number of them can be tracked.
+With --ring FILE it tracks the general ring of FILE instead (element by
+element, any number of encounters, tunes anywhere, coupled or not; see
+docs/inputs.md) and reads none of the folder's input files.
 
 A particle starts at x = a cos(theta) sigma_x, y = a sin(theta) sigma_y with
-zero angles, sigma the beam sizes at the observation point. It is lost when
+zero angles, sigma the beam sizes at the observation point (for a coupled
+general ring: a the normal modes' amplitudes). It is lost when
 |x| > A sigma_x or |y| > A sigma_y after a turn (A the aperture). Its tunes
 are refined (Hann window, spectral peak, maximum of the line) from the
 complex normalised signal x - i px of turns 1..N and N+1..2N; the diffusion
@@ -49,6 +53,9 @@ Options:
   --shard I/N        track only share I of N of the grid (contiguous ranges
                      of particles) and write its rows and dynap_shard.txt;
                      the shards are merged with --merge
+  --ring FILE        track the general ring described in FILE (its
+                     normalisation from the one-turn map's normal form)
+                     instead of the folder's 73 sections
   --merge DIR        (once per shard, in order 1..N, with the options of the
                      shards) merge the shards' folders into the results of
                      the study in one go; reads no input file. A missing or
@@ -71,7 +78,8 @@ Writes, in the results folder:
   dynap_summary.txt  minimum and average aperture, chaotic share; the same
                      summary is printed on standard output
 Environment: BBTRACK_SCALAR, BBTRACK_ERRF and OMP_NUM_THREADS as for a run.
-Exit status: 0 results written, 1 an input or output error, 2 a wrong option.
+Exit status: 0 results written, 1 an input or output error, 2 a wrong option
+or a ring file refused (each bad line said as FILE:LINE: FIELD: what).
 )";
 
 int refuse(std::string_view why) {
@@ -130,6 +138,7 @@ std::string DynapOptions::identity() const {
   s += " turns " + std::to_string(turns) + " window " + std::to_string(window) + " aperture ";
   put_num(s, aperture);
   s += " tbt " + std::to_string(tbt);
+  if (!ring.empty()) s += " ring " + ring;
   return s;
 }
 
@@ -196,6 +205,9 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
     } else if (a == "--merge") {
       if (v.empty()) return refuse(bad + ": a shard's folder");
       o.merge.emplace_back(v);
+    } else if (a == "--ring") {
+      if (v.empty()) return refuse(bad + ": a ring file");
+      o.ring = v;
     } else if (a == "--tbt") {
       if (!number(v, o.tbt) || o.tbt < 0) return refuse(bad + ": a whole number >= 0");
     } else {

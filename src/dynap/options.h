@@ -24,6 +24,7 @@ struct DynapOptions {
   std::vector<std::string> merge; // --merge DIR, once per shard in order: merge them
   double checkpoint_interval = 300.0;  // seconds of wall time between checkpoints; 0: none
   bool resume = false;                 // go on from the newest valid checkpoint
+  std::string ring;                    // --ring FILE: the general ring tracked; empty: the folder's
 
   // The options that decide the particles' results, as one line: shards
   // of one study carry the same.

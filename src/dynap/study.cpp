@@ -26,6 +26,8 @@
 #include "run/stop_signals.h"
 #include "dynap/track.h"
 #include "run/messages.h"
+#include "ring/ring_file.h"
+#include "ring/ring_setup.h"
 
 
 namespace bbtrack {
@@ -258,8 +260,18 @@ int dynap_main(int argc, char** argv) {
       const ErrfMode errf_mode = errf_mode_for(std::getenv("BBTRACK_ERRF"));
       if (errf_mode == ErrfMode::fast)
         warn(io, "fast error function: results differ from the exact evaluation in the last digits");
-      read_machine(*st, io, false);
-      if (st->readin2.itrip == 1) tripletin(*st, io);
+      if (o.ring.empty()) {
+        read_machine(*st, io, false);
+        if (st->readin2.itrip == 1) tripletin(*st, io);
+      } else {
+        std::vector<std::string> faults;
+        const RingFile ring = read_ring_file(o.ring, faults);
+        if (faults.empty()) set_up_ring(*st, ring, faults);
+        if (!faults.empty()) {
+          for (const std::string& f : faults) error(io, f);
+          io.terminate(kExitRefused);
+        }
+      }
       FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), o.threads, errf_mode);
       const std::string summary =
           dynap_study(*st, io, o, turner, dynap_identity(o, static_cast<int>(errf_mode)));

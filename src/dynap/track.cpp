@@ -23,21 +23,91 @@ double tune_change(double a, double b) {
 
 }  // namespace
 
+StudyOptics study_optics(const State& st) {
+  StudyOptics o;
+  const auto& tw = st.twiss;
+  o.betx = tw.betx;
+  o.alfx = tw.alfx;
+  o.bety = tw.bety;
+  o.alfy = tw.alfy;
+  o.emx = st.ring.active ? st.ring.emit1 : st.bb.emit;
+  o.emy = st.ring.active ? st.ring.emit2 : st.bb.emit;
+  o.coupled = st.ring.active && st.ring.coupled;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      o.a[i][j] = st.ring.a[i][j];
+      o.ainv[i][j] = st.ring.ainv[i][j];
+    }
+  return o;
+}
+
+namespace {
+
+// The r.m.s. beam sizes in x and y (m): sqrt(beta emit), or for a coupled
+// ring the projections of both modes, sqrt(sum_k emit_k (A_i,2k^2 + A_i,2k+1^2)).
+void beam_sizes(const StudyOptics& o, double& sx, double& sy) {
+  if (!o.coupled) {
+    sx = std::sqrt(o.betx * o.emx);
+    sy = std::sqrt(o.bety * o.emy);
+    return;
+  }
+  auto size = [&](int i) {
+    return std::sqrt(o.emx * (o.a[i][0] * o.a[i][0] + o.a[i][1] * o.a[i][1]) +
+                     o.emy * (o.a[i][2] * o.a[i][2] + o.a[i][3] * o.a[i][3]));
+  };
+  sx = size(0);
+  sy = size(2);
+}
+
+// Normalised coordinates in beam sizes (beam_size_units of the run, with
+// each mode's emittance).
+Normalised normalised(const StudyOptics& o, double x, double xp, double y, double yp) {
+  if (!o.coupled) {
+    const double sx = std::sqrt(o.emx), sy = std::sqrt(o.emy);
+    return {x / (std::sqrt(o.betx) * sx), (o.alfx * x / o.betx + xp) * std::sqrt(o.betx) / sx,
+            y / (std::sqrt(o.bety) * sy), (o.alfy * y / o.bety + yp) * std::sqrt(o.bety) / sy};
+  }
+  const double c[4] = {x, xp, y, yp};
+  double z[4];
+  for (int i = 0; i < 4; ++i)
+    z[i] = o.ainv[i][0] * c[0] + o.ainv[i][1] * c[1] + o.ainv[i][2] * c[2] + o.ainv[i][3] * c[3];
+  const double sx = std::sqrt(o.emx), sy = std::sqrt(o.emy);
+  return {z[0] / sx, z[1] / sx, z[2] / sy, z[3] / sy};
+}
+
+}  // namespace
+
 void dynap_start(const State& st, DynapParticle& p) {
-  p.x = p.ax * std::sqrt(st.twiss.betx * st.bb.emit);
+  const StudyOptics o = study_optics(st);
+  if (!o.coupled) {
+    p.x = p.ax * std::sqrt(o.betx * o.emx);
+    p.px = 0.0;
+    p.y = p.ay * std::sqrt(o.bety * o.emy);
+    p.py = 0.0;
+    return;
+  }
+  // z = (x1, p1, x2, p2) with x1, x2 given and p1, p2 from x' = y' = 0:
+  // rows 2 and 4 of A z = 0 for (p1, p2), by Cramer's rule.
+  const auto& a = o.a;
+  const double x1 = p.ax * std::sqrt(o.emx), x2 = p.ay * std::sqrt(o.emy);
+  const double r1 = -(a[1][0] * x1 + a[1][2] * x2), r2 = -(a[3][0] * x1 + a[3][2] * x2);
+  const double det = a[1][1] * a[3][3] - a[1][3] * a[3][1];
+  const double p1 = (r1 * a[3][3] - a[1][3] * r2) / det;
+  const double p2 = (a[1][1] * r2 - r1 * a[3][1]) / det;
+  p.x = a[0][0] * x1 + a[0][1] * p1 + a[0][2] * x2 + a[0][3] * p2;
   p.px = 0.0;
-  p.y = p.ay * std::sqrt(st.twiss.bety * st.bb.emit);
+  p.y = a[2][0] * x1 + a[2][1] * p1 + a[2][2] * x2 + a[2][3] * p2;
   p.py = 0.0;
 }
 
 DynapTracker::DynapTracker(State& st, FastTurn& turner, std::int64_t turns, std::int64_t window,
                            double aperture)
-    : st_(st),
-      turner_(turner),
-      turns_(turns),
-      window_(window),
-      limit_x_(aperture * std::sqrt(st.twiss.betx * st.bb.emit)),
-      limit_y_(aperture * std::sqrt(st.twiss.bety * st.bb.emit)) {}
+    : st_(st), turner_(turner), optics_(study_optics(st)), turns_(turns), window_(window) {
+  double sx, sy;
+  beam_sizes(optics_, sx, sy);
+  limit_x_ = aperture * sx;
+  limit_y_ = aperture * sy;
+}
 
 std::size_t DynapTracker::bytes_per_particle(std::int64_t window) {
   return static_cast<std::size_t>(kSignals) * static_cast<std::size_t>(window) * sizeof(cplx);
@@ -92,7 +162,7 @@ void DynapTracker::step(std::span<DynapParticle> batch, std::int64_t t) {
       id_[static_cast<std::size_t>(kept - 1)] = id;
     }
     if (record) {
-      const Normalised nc = beam_size_units(st_, kept);
+      const Normalised nc = normalised(optics_, c(kept, 1), c(kept, 2), c(kept, 3), c(kept, 4));
       const std::size_t base = static_cast<std::size_t>(id) * kSignals + 2 * static_cast<std::size_t>(w);
       sig_[base * n + at] = cplx(nc.x, -nc.px);
       sig_[(base + 1) * n + at] = cplx(nc.y, -nc.py);

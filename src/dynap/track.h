@@ -32,6 +32,17 @@ struct DynapParticle {
   double diffusion;           // log10 sqrt(dQx^2 + dQy^2), NaN when lost within 2 windows
 };
 
+// The study's beam-size unit at the observation point: the classic ring's
+// Twiss functions and emittance, or the general ring's normal form (its
+// modes' emittances; coupled: the matrices A and A^-1 of x = A z).
+struct StudyOptics {
+  bool coupled = false;
+  double betx = 0.0, alfx = 0.0, bety = 0.0, alfy = 0.0;
+  double emx = 0.0, emy = 0.0;  // geometric emittances of modes 1 and 2, m rad
+  double a[4][4] = {}, ainv[4][4] = {};
+};
+StudyOptics study_optics(const State& st);
+
 class DynapTracker {
  public:
   // The state is read and set up (its ring, constants and wires); its
@@ -77,6 +88,7 @@ class DynapTracker {
 
   State& st_;
   FastTurn& turner_;
+  StudyOptics optics_;
   std::int64_t turns_, window_;
   double limit_x_, limit_y_;              // loss limits, m
   std::vector<int> id_;                   // batch particle in each slot (from slot 1)
@@ -84,7 +96,9 @@ class DynapTracker {
 };
 
 // Start coordinates of a particle at amplitudes (ax, ay) in beam sizes:
-// x = ax sigma_x, y = ay sigma_y, zero angles.
+// x = ax sigma_x, y = ay sigma_y, zero angles. For a coupled ring, the
+// modes' normalised positions are ax sqrt(emit1), ay sqrt(emit2) and their
+// normalised momenta those that give zero angles.
 void dynap_start(const State& st, DynapParticle& p);
 
 }  // namespace bbtrack

@@ -2,6 +2,7 @@
 
 #include "input/readers.h"
 #include "kicks/wire.h"
+#include "run/constants.h"
 #include "run/unit_numbers.h"
 
 namespace bbtrack {
@@ -10,9 +11,9 @@ void init(State& st, textio::Io& io) {
   auto& bb = st.bb;
   const double pi = 4.0 * std::atan(1.0);
   st.constant.pi = pi;
-  bb.rp = 1.5e-18;
-  st.fundcon.clight = 3.0e8;
-  st.fundcon.echarge = 1.6e-19;
+  bb.rp = kParticleRadius;
+  st.fundcon.clight = kLightSpeed;
+  st.fundcon.echarge = kElementaryCharge;
   bb.srparam = 2.0 * bb.rp * bb.dnb / bb.gamma;
   // The particles are taken to move at the speed of light.
   st.timec.trev = st.readin3.circumference / st.fundcon.clight;

@@ -39,22 +39,25 @@ double wire_current_factor(const WireRipple& r, int32 turn, double pi) {
   return f;
 }
 
+WireKick wire_at_turn(const WireKick& w0, const WireRipple& r, int32 turn, double pi) {
+  WireKick w = w0;
+  const double f = wire_current_factor(r, turn, pi);
+  w.current = f * w.current;
+  w.kw = f * w.kw;
+  // The reference-orbit kick from the turn's strength by the product
+  // make_wire forms, so that it cancels the kick on the reference orbit
+  // exactly (and is the start-up record's when f = 1).
+  double gy0 = 0.0, gx0 = 0.0;
+  if (w.xw != 0.0 || w.yw != 0.0) wire_field(0.0, 0.0, w.xw, w.yw, gy0, gx0);
+  w.fk1 = w.kw * gy0;
+  w.fk2 = w.kw * gx0;
+  return w;
+}
+
 void wires_at_turn(const State& st, int32 turn, WireKick* out) {
   const auto& ws = st.wires;
-  for (int32 j = 0; j < ws.nwire; ++j) {
-    WireKick& w = out[j];
-    w = ws.w[j];
-    const double f = wire_current_factor(ws.ripple[j], turn, st.constant.pi);
-    w.current = f * w.current;
-    w.kw = f * w.kw;
-    // The reference-orbit kick from the turn's strength by the product
-    // make_wire forms, so that it cancels the kick on the reference orbit
-    // exactly (and is the start-up record's when f = 1).
-    double gy0 = 0.0, gx0 = 0.0;
-    if (w.xw != 0.0 || w.yw != 0.0) wire_field(0.0, 0.0, w.xw, w.yw, gy0, gx0);
-    w.fk1 = w.kw * gy0;
-    w.fk2 = w.kw * gx0;
-  }
+  for (int32 j = 0; j < ws.nwire; ++j)
+    out[j] = wire_at_turn(ws.w[j], ws.ripple[j], turn, st.constant.pi);
 }
 
 }  // namespace bbtrack

@@ -26,6 +26,9 @@ double ripple_normal(std::uint64_t seed, int32 turn);
 // I(n) / I0 of one wire.
 double wire_current_factor(const WireRipple& r, int32 turn, double pi);
 
+// The kick record of turn n of a wire whose constant-current record is w.
+WireKick wire_at_turn(const WireKick& w, const WireRipple& r, int32 turn, double pi);
+
 // The wires' kick records of turn n, in the order of st.wires.w: current
 // and kw times the wire's factor, fk1 and fk2 made from that kw (the
 // records as they are for a wire without ripple). `out` holds

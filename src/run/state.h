@@ -232,6 +232,48 @@ struct Modulation {
   ModulationTerm term[kMaxModulationTerms];
 };
 
+// ---- the general ring (`dynap --ring`, ring/ring_setup.h); inactive for
+// the classic ring of the folder ----
+// An encounter of the general ring: the opposing bunch's r.m.s. sizes and
+// centre (m), its strength factor = sqrt(2 pi) npart rp / gamma (m), and its
+// reference-orbit kick function as kick0 keeps it for the classic ring.
+struct RingEncounter {
+  double sigx, sigy, x0, y0, factor;
+  double kick0y, kick0x;  // Gy, Gx at x = y = 0, once kick0set
+  bool kick0set;
+};
+// A linear map of the ring in tracking units (m, rad) on x, x', y, y';
+// coupled: some entry of its coupling blocks is not zero.
+struct RingMatrix {
+  double r[4][4];
+  bool coupled;
+};
+// One section of the general ring, made of consecutive elements in the
+// order of a classic section: an encounter, wires, thin multipoles (added
+// into one kick), a matrix; -1 (or no wires) where it has none.
+struct RingSection {
+  int32 encounter = -1;
+  int32 wire_first = 0, wire_count = 0;
+  int32 multipole = -1;
+  int32 matrix = -1;
+};
+struct Ring {
+  bool active = false;
+  std::vector<RingSection> sections;
+  std::vector<RingEncounter> encounters;
+  std::vector<WireKick> wires;
+  std::vector<WireRipple> ripple;  // of wires[j]; zero without ripple
+  int32 nripple = 0;
+  std::vector<MultipoleKick> multipoles;
+  std::vector<RingMatrix> matrices;
+  // The linear normal form of the one-turn map at the observation point:
+  // x = A z, z the normalised coordinates (x1, p1, x2, p2) of the two
+  // modes; the modes' tunes and geometric emittances (m rad).
+  bool coupled = false;
+  double a[4][4] = {}, ainv[4][4] = {};
+  double q1 = 0.0, q2 = 0.0, emit1 = 0.0, emit2 = 0.0;
+};
+
 // The turn count of the tracking: the number of the turn last tracked (0
 // before the first). The ripple of the wires and the modulation of the tunes
 // depend on it; FastTurn::turn and track_turn advance it, a study that
@@ -277,6 +319,7 @@ struct State {
   Multipoles multipoles{};
   Modulation modulation{};
   TurnCount turn{};
+  Ring ring{};
 };
 
 }  // namespace bbtrack

@@ -52,6 +52,7 @@ void FastTurn::turn(State& st) {
   if (planned_for_ != &st) {
     build_plan(st, plan_);
     planned_for_ = &st;
+    for (auto& w : workspace_) w->size_outer(plan_.sec.size());
   } else {
     refresh_plan(st, plan_);
   }

@@ -6,6 +6,7 @@
 // first, from which the tables below are declared and the dispatch made.
 #pragma once
 
+#include <memory>
 #include <span>
 
 #include "kicks/beam_beam_6d.h"
@@ -43,9 +44,16 @@ struct LaneWorkspace {
   int order[kArgs];             // argument of each sorted place
   int at[kArgs];                // first argument of each register
   unsigned char bucket[kArgs];  // sort key of each argument
-  // Per encounter: whether all its errf arguments were in the outer region
-  // at the last kick (then the next is computed without sorting).
-  bool outer[kSections] = {};
+  // Per section: whether all its encounter's errf arguments were in the
+  // outer region at the last kick (then the next is computed without
+  // sorting); sized to the plan's sections by size_outer.
+  std::unique_ptr<bool[]> outer;
+  std::size_t nouter = 0;
+  void size_outer(std::size_t n) {
+    if (n == nouter) return;
+    outer = std::make_unique<bool[]>(n);  // all false
+    nouter = n;
+  }
   // Arguments and results, in the particles' order or in sorted order.
   struct Args {
     const double *zx, *zy;
@@ -57,7 +65,7 @@ static_assert(LaneWorkspace::kParticles >= kSlots);
 // The entry points of one target.
 struct LaneKernels {
   int lanes;
-  // One turn (all 73 sections of the plan) for particles first .. first +
+  // One turn (all sections of the plan) for particles first .. first +
   // count - 1, 0-based, with the workspace of the calling thread (none for
   // one lane), bit-identical to track_turn for those particles; by the
   // evaluation of w, track[static_cast<int>(ErrfMode)].

@@ -1,5 +1,6 @@
 // The turn of a range of particles, one particle per lane of the lane type:
-// section by section, the beam-beam kick of the encounter, the kicks of the
+// section by section of the plan (the classic ring's 73, or the general
+// ring's), the beam-beam kick of the encounter, the kicks of the
 // point's wires and thin multipoles and the section's matrix
 // (kicks/kick_lanes.h, kicks/multipole.h), all of them on every particle of
 // the range before the next; at the end of the turn the tune modulation's
@@ -150,6 +151,20 @@ void each_register(ParticleColumns c, int np, Op op) {
   }
 }
 
+// A coupled matrix, from the old values of all four coordinates.
+template <class V>
+void coupled_transport(const CoupledMatrix& m, D<V>& x, D<V>& xp, D<V>& y, D<V>& yp) {
+  const D<V> z[4] = {x, xp, y, yp};
+  D<V> out[4];
+  for (int i = 0; i < 4; ++i)
+    out[i] = V::set1(m.r[i][0]) * z[0] + V::set1(m.r[i][1]) * z[1] + V::set1(m.r[i][2]) * z[2] +
+             V::set1(m.r[i][3]) * z[3];
+  x = out[0];
+  xp = out[1];
+  y = out[2];
+  yp = out[3];
+}
+
 // The turn's tune-modulation rotation on the np particles of c.
 template <class V>
 void rotate_range(const TurnRotation r, ParticleColumns c, int np) {
@@ -176,6 +191,18 @@ void multipole_transport_range(const MultipoleKick& mk, const SectionMatrix m, P
   });
 }
 
+// The section's thin multipoles (mk, or none) and then its coupled matrix
+// (m, or none) on the np particles of c, in one pass: the general ring's
+// sections that are not those of a classic ring.
+template <class V>
+void coupled_range(const MultipoleKick* mk, const CoupledMatrix* m, ParticleColumns c, int np) {
+  if (mk == nullptr && m == nullptr) return;
+  each_register<V>(c, np, [mk, m](D<V>& x, D<V>& xp, D<V>& y, D<V>& yp) {
+    if (mk != nullptr) multipole_kick<V>(*mk, x, y, xp, yp);
+    if (m != nullptr) coupled_transport<V>(*m, x, xp, y, yp);
+  });
+}
+
 // Particles first .. first + count - 1 (0-based, count >= 1) through the
 // whole turn, K registers of arguments of w at a time in the sorted kicks.
 // For registers the range's coordinates are copied into the workspace, the
@@ -194,13 +221,19 @@ void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count, 
     for (int m = 0; m < 4; ++m)
       for (int i = 0; i < np; ++i) col[m][i] = from[m][i < count ? i : 0];
   }
-  for (int k = 0; k < kSections; ++k) {
-    const SectionPlan& p = plan.sec[k];
+  const SectionPlan* const sec = plan.sec.data();
+  const int nsec = static_cast<int>(plan.sec.size());
+  for (int k = 0; k < nsec; ++k) {
+    const SectionPlan& p = sec[k];
     if (p.kick)
       beam_beam_kick<V, K, kErrf>(p.enc, at, count, np, ws, W > 1 ? &ws->outer[k] : nullptr);
     if (p.nwire != 0) wire_kicks<V>(p.wire, p.nwire, at, np);
     // The point's thin multipoles, after its kicks and before its transport.
-    if (p.mult != nullptr)
+    if (p.coupled != nullptr)
+      coupled_range<V>(p.mult, p.coupled, at, np);
+    else if (!p.transport)
+      coupled_range<V>(p.mult, nullptr, at, np);
+    else if (p.mult != nullptr)
       multipole_transport_range<V>(*p.mult, p.matrix, at, np);
     else
       transport_range<V>(p.matrix, at, np);

@@ -6,12 +6,22 @@
 #include "kicks/transport.h"
 #include "run/state.h"
 
+#include <vector>
+
 namespace bbtrack {
+
+// The matrix of a section that couples the planes: x, x', y, y' from the
+// old values of all four (the general ring's coupled matrices).
+struct CoupledMatrix {
+  double r[4][4];
+};
 
 // What one section does to every particle, with everything that depends only
 // on the ring worked out once: whether its encounter kicks, the encounter
 // model, its wires, its thin multipoles (after the wires, before the
-// transport) and its matrix.
+// transport) and its matrix. A section of the classic ring always has its
+// matrix, in the two planes' blocks; one of the general ring may have none
+// (transport false) or a coupled one (coupled, then matrix is unused).
 struct SectionPlan {
   bool kick;  // the encounter kicks (not excluded, not the point without encounter)
   Encounter enc;
@@ -21,16 +31,21 @@ struct SectionPlan {
   const WireKick* wire;
   const MultipoleKick* mult;  // the point's multipoles (st.multipoles), nullptr without
   SectionMatrix matrix;
+  bool transport = true;
+  const CoupledMatrix* coupled = nullptr;
 };
 
-// The plan of one turn: the sections, and what changes from turn to turn,
-// made once per turn for all particles.
+// The plan of one turn: the sections in ring order, and what changes from
+// turn to turn, made once per turn for all particles. The classic ring has
+// its 73 sections (sec[k - 1] for section k), the general ring one for each
+// run of elements that make a section (RingSection).
 struct TurnPlan {
-  SectionPlan sec[kSections];  // sec[k - 1] for section k
-  int32 turn;                  // the turn planned (st.turn.n)
-  bool rotate;                 // the tunes are modulated: rot acts at the end of the turn
-  TurnRotation rot;
-  WireKick wire[kMaxWires];    // the wires' records of the turn, when a current ripples
+  std::vector<SectionPlan> sec;
+  std::vector<CoupledMatrix> coupled;  // the general ring's coupled matrices
+  int32 turn = 0;                      // the turn planned (st.turn.n)
+  bool rotate = false;                 // the tunes are modulated: rot acts at the end of the turn
+  TurnRotation rot{};
+  std::vector<WireKick> wire;          // the wires' records of the turn, when a current ripples
 };
 
 // The four coordinate columns of the particle slots; index 0 is slot 1.
@@ -44,14 +59,16 @@ ParticleColumns particle_columns(State& st);
 
 // The reference-orbit kick of every kicking encounter that does not have one
 // yet (reference_kick), as kickvorn computes it at its first call for that
-// encounter (with the same evaluation of w as the kicks).
+// encounter (with the same evaluation of w as the kicks); for the general
+// ring, of each of its encounters.
 void fill_kick0(State& st, ErrfMode errf_mode = ErrfMode::exact);
 
 // The plan of section k from the current state; its encounter's kick0 must
 // be set if it kicks.
 SectionPlan plan_section(const State& st, int k);
 
-// The plan of one turn from the current state; kick0 must be filled.
+// The plan of one turn from the current state (its classic ring, or its
+// general ring when st.ring is active); kick0 must be filled.
 void build_plan(const State& st, TurnPlan& plan);
 
 // The parts of a plan that can change between turns of a run: the

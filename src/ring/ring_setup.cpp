@@ -1,0 +1,198 @@
+#include "ring/ring_setup.h"
+
+#include <cmath>
+
+#include "kicks/wire.h"
+#include "run/constants.h"
+
+namespace bbtrack {
+namespace {
+
+// The file's matrix in tracking units as the classic ring's reader makes
+// it: tmat = D R D^-1, D = diag(0.001, 1, 0.001, 1, ...), by the same
+// products (an entry of an odd column times 1000, of an odd row times 0.001).
+RingMatrix ring_matrix(const std::vector<double>& coef) {
+  const int n = coef.size() == 36 ? 6 : 4;
+  RingMatrix m{};
+  for (int i = 1; i <= 4; ++i)
+    for (int j = 1; j <= 4; ++j) {
+      double t = coef[static_cast<std::size_t>((i - 1) * n + (j - 1))];
+      if (j % 2 == 1) t = t * 1000.0;
+      if (i % 2 == 1) t = t * 0.001;
+      m.r[i - 1][j - 1] = t;
+      if ((i - 1) / 2 != (j - 1) / 2 && t != 0.0) m.coupled = true;
+    }
+  return m;
+}
+
+// a = b a (4x4), each entry summed in the order of the classic ring's
+// product of its section matrices.
+void left_multiply(const double (&b)[4][4], double (&a)[4][4]) {
+  double p[4][4];
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      double s = 0.0;
+      for (int l = 0; l < 4; ++l) s = s + b[i][l] * a[l][j];
+      p[i][j] = s;
+    }
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) a[i][j] = p[i][j];
+}
+
+// Groups the elements into sections: a section takes, in this order, an
+// encounter, wires, multipoles (added into one kick) and a matrix; an
+// element that cannot follow the section's last starts the next one.
+void make_sections(State& st, const RingFile& rf) {
+  Ring& ring = st.ring;
+  const double pi = st.constant.pi, gamma = st.bb.gamma;
+  double factorial[kMaxMultipoleOrder + 1];
+  factorial[0] = 1.0;
+  for (int n = 1; n <= kMaxMultipoleOrder; ++n) factorial[n] = factorial[n - 1] * n;
+  RingSection sec;
+  int stage = 0;  // what sec holds last: 0 nothing, 1 encounter, 2 wires, 3 multipoles, 4 matrix
+  auto close = [&] {
+    if (stage != 0) ring.sections.push_back(sec);
+    sec = RingSection{};
+    stage = 0;
+  };
+  for (std::size_t j = 0; j < rf.elements.size(); ++j) {
+    const RingElement& e = rf.elements[j];
+    switch (e.kind) {
+      case RingKind::encounter: {
+        close();
+        RingEncounter r{};
+        r.sigx = 0.001 * e.sigx;
+        r.sigy = 0.001 * e.sigy;
+        r.x0 = -0.001 * e.sepx;  // the opposing centre, seen from the reference orbit
+        r.y0 = -0.001 * e.sepy;
+        r.factor = std::sqrt(2.0 * pi) * (e.npart * st.bb.rp) / gamma;
+        sec.encounter = static_cast<int32>(ring.encounters.size());
+        ring.encounters.push_back(r);
+        stage = 1;
+        break;
+      }
+      case RingKind::wire: {
+        if (stage > 2) close();
+        if (sec.wire_count == 0) sec.wire_first = static_cast<int32>(ring.wires.size());
+        ++sec.wire_count;
+        ring.wires.push_back(make_wire(static_cast<int32>(j + 1), 0.001 * e.x, 0.001 * e.y,
+                                       e.current, e.length, gamma, pi));
+        WireRipple r{};
+        if (e.rippled) {
+          r.a = e.ripple;
+          r.period = e.period;
+          r.phase = e.phase;
+          r.sigma = e.noise;
+          r.seed = static_cast<std::uint64_t>(e.seed >= 0 ? e.seed : static_cast<std::int64_t>(j + 1));
+          ++ring.nripple;
+        }
+        ring.ripple.push_back(r);
+        stage = 2;
+        break;
+      }
+      case RingKind::multipole: {
+        if (stage > 3) close();
+        if (sec.multipole < 0) {
+          sec.multipole = static_cast<int32>(ring.multipoles.size());
+          ring.multipoles.push_back(MultipoleKick{});
+        }
+        MultipoleKick& m = ring.multipoles[static_cast<std::size_t>(sec.multipole)];
+        m.cr[e.order] = m.cr[e.order] + e.kn / factorial[e.order];
+        m.ci[e.order] = m.ci[e.order] + e.sn / factorial[e.order];
+        if (e.order > m.order) m.order = e.order;
+        stage = 3;
+        break;
+      }
+      case RingKind::matrix: {
+        if (stage > 3) close();
+        sec.matrix = static_cast<int32>(ring.matrices.size());
+        ring.matrices.push_back(ring_matrix(e.m));
+        stage = 4;
+        break;
+      }
+      case RingKind::encounter6d:
+        // The six-dimensional encounter's place: refused by the reader
+        // until its element is tracked.
+        break;
+    }
+  }
+  close();
+}
+
+}  // namespace
+
+void ring_one_turn_map(const Ring& ring, double (&m)[4][4]) {
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) m[i][j] = i == j ? 1.0 : 0.0;
+  for (const RingSection& s : ring.sections) {
+    if (s.multipole >= 0) {
+      // dx' = -(K1L x - J1L y), dy' = K1L y + J1L x: the linear part of
+      // the kick (the higher orders have none on the reference orbit).
+      const MultipoleKick& k = ring.multipoles[static_cast<std::size_t>(s.multipole)];
+      const double l[4][4] = {{1.0, 0.0, 0.0, 0.0},
+                              {-k.cr[1], 1.0, k.ci[1], 0.0},
+                              {0.0, 0.0, 1.0, 0.0},
+                              {k.ci[1], 0.0, k.cr[1], 1.0}};
+      if (k.cr[1] != 0.0 || k.ci[1] != 0.0) left_multiply(l, m);
+    }
+    if (s.matrix >= 0) left_multiply(ring.matrices[static_cast<std::size_t>(s.matrix)].r, m);
+  }
+}
+
+void set_up_ring(State& st, const RingFile& rf, std::vector<std::string>& errors) {
+  const double pi = 4.0 * std::atan(1.0);
+  st.constant.pi = pi;
+  st.bb.rp = kParticleRadius;
+  st.fundcon.clight = kLightSpeed;
+  st.fundcon.echarge = kElementaryCharge;
+  st.bb.gamma = rf.gamma;
+  st.bb.emitn = rf.emitn;
+  st.bb.emit = rf.emitn / rf.gamma;
+  Ring& ring = st.ring;
+  ring = Ring{};
+  ring.emit1 = rf.emitn / rf.gamma;
+  ring.emit2 = rf.emitny / rf.gamma;
+  if (rf.modulation.size() > static_cast<std::size_t>(kMaxModulationTerms))
+    errors.push_back(rf.path + ": modulation: more than " + std::to_string(kMaxModulationTerms) +
+                     " terms");
+  st.modulation.nterm = 0;
+  for (const RingModulation& m : rf.modulation) {
+    if (st.modulation.nterm == kMaxModulationTerms) break;
+    st.modulation.term[st.modulation.nterm++] = {m.plane, m.dq, m.period, m.phase};
+  }
+  make_sections(st, rf);
+
+  double m[4][4];
+  ring_one_turn_map(ring, m);
+  NormalForm nf;
+  std::string why;
+  if (!normal_form(m, nf, why)) {
+    errors.push_back(rf.path + ": one-turn map: " + why);
+    return;
+  }
+  if (nf.coupled && st.modulation.nterm > 0)
+    errors.push_back(rf.path +
+                     ": modulation: the one-turn map couples the planes; a tune modulation needs "
+                     "an uncoupled ring");
+  ring.coupled = nf.coupled;
+  ring.q1 = nf.q1;
+  ring.q2 = nf.q2;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      ring.a[i][j] = nf.a[i][j];
+      ring.ainv[i][j] = nf.ainv[i][j];
+    }
+  if (!nf.coupled) {
+    st.twiss.betx = nf.betx;
+    st.twiss.alfx = nf.alfx;
+    st.twiss.bety = nf.bety;
+    st.twiss.alfy = nf.alfy;
+  } else {
+    // The modes' own beta functions (A11^2 + A12^2, A33^2 + A34^2).
+    st.twiss.betx = nf.a[0][0] * nf.a[0][0] + nf.a[0][1] * nf.a[0][1];
+    st.twiss.bety = nf.a[2][2] * nf.a[2][2] + nf.a[2][3] * nf.a[2][3];
+  }
+  ring.active = true;
+}
+
+}  // namespace bbtrack

@@ -1,0 +1,27 @@
+// The general ring made the run's: its elements as kick records and
+// matrices in tracking units (m, rad), grouped into sections (st.ring), the
+// beam and the modulation terms, and the optics of its one-turn map.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ring/normal_form.h"
+#include "ring/ring_file.h"
+#include "run/state.h"
+
+namespace bbtrack {
+
+// Sets st up for the ring rf (read without errors): the constants, beam and
+// modulation of the run, st.ring with its sections and normal form, and
+// st.twiss of an uncoupled ring. A ring that cannot be tracked (an unstable
+// one-turn map, a modulation of a coupled ring, too many modulation terms)
+// adds its reason to errors, `PATH: FIELD: what is wrong`.
+void set_up_ring(State& st, const RingFile& rf, std::vector<std::string>& errors);
+
+// The one-turn map of st.ring on x, x', y, y' (tracking units): the product
+// of its matrices and of the linear part of its order-1 multipoles, in ring
+// order; the encounters and wires do not enter.
+void ring_one_turn_map(const Ring& ring, double (&m)[4][4]);
+
+}  // namespace bbtrack
