@@ -104,7 +104,7 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
   } else {
     remove_checkpoints(o.out);
     particles = std::make_unique<ResultFile>(o.out, kParticlesFile);
-    particles->put(kParticlesHeader);
+    particles->put(st.ring.six_d ? kParticlesHeader6d : kParticlesHeader);
     if (o.tbt > 0) {
       tbt = std::make_unique<ResultFile>(o.out, kTbtFile);
       tbt->put(kTbtHeader);
@@ -140,8 +140,11 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
     } else {
       batch.resize(static_cast<std::size_t>(n));
       for (std::int64_t i = 0; i < n; ++i) {
-        batch[static_cast<std::size_t>(i)] = grid.particle(first + i);
-        dynap_start(st, batch[static_cast<std::size_t>(i)]);
+        DynapParticle& p = batch[static_cast<std::size_t>(i)];
+        p = grid.particle(first + i);
+        p.z = o.z0;
+        p.d = o.delta;
+        dynap_start(st, p);
       }
     }
     const std::int64_t tenth = std::max<std::int64_t>(1, o.turns / 10);
@@ -197,7 +200,7 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
 
     std::string rows;
     for (const DynapParticle& p : batch) {
-      put_row(rows, p);
+      put_row(rows, p, st.ring.six_d);
       tally.add(grid, p.index, p.amplitude, p.lost, p.diffusion, o.threshold);
       if (tbt && p.index < o.tbt)
         put_tbt(*tbt, tracker, p, static_cast<std::size_t>(p.index - first), o);
@@ -266,11 +269,19 @@ int dynap_main(int argc, char** argv) {
       } else {
         std::vector<std::string> faults;
         const RingFile ring = read_ring_file(o.ring, faults);
-        if (faults.empty()) set_up_ring(*st, ring, faults);
+        if (faults.empty()) set_up_ring(*st, ring, faults, o.six_d);
+        if (faults.empty() && !st->ring.six_d && (o.delta != 0.0 || o.z0 != 0.0))
+          faults.push_back(
+              "dynap: --delta and --z need synchrotron motion (--6d, or an encounter6d in the ring)");
+        if (faults.empty() && st->ring.six_d && o.resume)
+          faults.push_back("dynap: --resume: a study with synchrotron motion keeps no checkpoints");
         if (!faults.empty()) {
           for (const std::string& f : faults) error(io, f);
           io.terminate(kExitRefused);
         }
+        // The checkpoints hold four coordinates a particle: none are taken
+        // with synchrotron motion.
+        if (st->ring.six_d) o.checkpoint_interval = 0.0;
       }
       FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), o.threads, errf_mode);
       const std::string summary =

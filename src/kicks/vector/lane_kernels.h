@@ -36,6 +36,7 @@ struct LaneWorkspace {
   static constexpr int kArgs = 2 * kParticles;
   static constexpr int kSortedArgs = kArgs + 64;  // a batch of registers past the last
   alignas(64) double x[kParticles], xp[kParticles], y[kParticles], yp[kParticles];
+  alignas(64) double z[kParticles], d[kParticles];  // six-dimensional tracking only
   alignas(64) double u[kParticles], v[kParticles], r2[kParticles], e[kParticles];
   // errf of argument a: particle a (a < kParticles, z1) or a - kParticles (z2).
   alignas(64) double zx[kArgs], zy[kArgs], key[kArgs], wr[kArgs], wi[kArgs];
