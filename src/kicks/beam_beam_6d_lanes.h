@@ -128,8 +128,14 @@ void slice_field(const Encounter6d& e, const Slice6d& sl, const Coords6<V> (&p)[
     c.r[j].q = e.q;
     c.r[j].far1 = sl.far1;
     c.r[j].far2 = sl.far2;
-    field_constants<V, kErrf == ErrfMode::fast>(a[j], b[j], c.r[j]);
   }
+  // The elliptical field's constants only where a lane needs them (the
+  // round field's 2 a b is theirs too).
+  for (int j = 0; j < B; ++j)
+    if (all_round)
+      c.r[j].ab2 = V::set1(2.0) * a[j] * b[j];
+    else
+      field_constants<V, kErrf == ErrfMode::fast>(a[j], b[j], c.r[j]);
   D<V> hu[B], hv[B], ee[B], ru[B], rv[B], re[B];
   for (int j = 0; j < B; ++j) hu[j] = hv[j] = ee[j] = ru[j] = rv[j] = re[j] = zero;
   if (any_round)
@@ -155,7 +161,8 @@ void slice_field(const Encounter6d& e, const Slice6d& sl, const Coords6<V> (&p)[
     // dU/dS = f [q (a'-b') ab - q E (b^2 a' - a^2 b') - P (a'-b') ab] / (ab 2 (a^2 - b^2))
     // with a' = d a^2/dS, b' = d b^2/dS.
     const D<V> du_round =
-        V::set1(e.fq) * ee[j] * (dA[j] * Bs[j] + A[j] * dB[j]) / (c.r[j].ab2 * c.r[j].ab2);
+        any_round ? V::set1(e.fq) * ee[j] * (dA[j] * Bs[j] + A[j] * dB[j]) / (c.r[j].ab2 * c.r[j].ab2)
+                  : zero;
     du[j] = du_round;
     if (!all_round) {
       const D<V> da = V::select(turned[j], dB[j], dA[j]);
