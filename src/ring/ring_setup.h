@@ -1,6 +1,14 @@
 // The general ring made the run's: its elements as kick records and
 // matrices in tracking units (m, rad), grouped into sections (st.ring), the
 // beam and the modulation terms, and the optics of its one-turn map.
+//
+// A new element kind is added in four places, as `encounter6d` was: its
+// fields and reading in
+// ring_file.cpp (read_element), its record and its place in a section
+// (state.h, RingSection; make_sections in ring_setup.cpp), its constants
+// in the turn plan (SectionPlan, plan_ring in kicks/vector/turn_plan.*) and
+// its pass over lanes in the turn kernel (kicks/vector/turn_kernel.h,
+// track_range), written once for every lane type.
 #pragma once
 
 #include <string>

@@ -15,7 +15,8 @@ namespace bbtrack {
 // (one lane, as track_turn), avx2, avx512 or best.
 
 // One turn of the ring by the turn kernel of a path, each thread carrying
-// its run of the particles through all 73 sections. The
+// its run of the particles through all sections of the plan (the 73 of
+// the classic ring, or those of the general ring, st.ring). The
 // coordinates (and kick0 with kick0set) come out bit for bit as track_turn
 // leaves them, for any path and thread count; only a NaN, which valid input
 // never produces, may come out with another sign or payload, as the
