@@ -81,7 +81,8 @@ Options:
 
 Writes, in the results folder:
   dynap.csv          one row per particle: start, turn of loss, tunes of
-                     both windows, diffusion index
+                     both windows, diffusion index (with synchrotron
+                     motion also the start z, delta and the tune qs)
   dynap_angles.csv   one row per angle: the dynamic aperture (polar grid)
   dynap_summary.txt  minimum and average aperture, chaotic share; the same
                      summary is printed on standard output

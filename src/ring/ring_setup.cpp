@@ -246,6 +246,15 @@ void set_up_ring(State& st, const RingFile& rf, std::vector<std::string>& errors
   }
   if (ring.six_d || six_d) {
     ring.six_d = true;
+    bool longitudinal = false;
+    for (const RingElement& e : rf.elements)
+      if (e.kind == RingKind::matrix && e.m.size() == 36) longitudinal = true;
+    if (!longitudinal) {
+      errors.push_back(rf.path +
+                       ": matrix: synchrotron motion (--6d, or an encounter6d) needs the ring's "
+                       "6x6 maps; every matrix has 16 coefficients");
+      return;
+    }
     double m6[6][6];
     ring_one_turn_map6(ring, m6);
     NormalForm6 nf6;
