@@ -173,8 +173,17 @@ void slice_field(const Encounter6d& e, const Slice6d& sl, const Coords6<V> (&p)[
       const D<V> pp = s[j].u * h_u + s[j].v * h_v;
       const D<V> q = V::set1(e.q);
       const D<V> dd = da - db;
-      const D<V> num = (q * dd * ab - q * ee[j] * (b2 * da - a2 * db)) - pp * dd * ab;
-      const D<V> du_ellipse = V::set1(e.f) * num / (ab * (c.r[j].a2x2 - c.r[j].b2x2));
+      D<V> du_ellipse;
+      if constexpr (kErrf == ErrfMode::fast) {
+        // The fast mode's reciprocals instead of the division: 1/rho =
+        // s/(rho s), 1/(2 (a^2 - b^2)) = D^-2/2.
+        const SizeLanes<V>& k = c.r[j];
+        const D<V> num = (q * dd - q * ee[j] * (k.rho * da - db * (k.rrhos * k.s))) - pp * dd;
+        du_ellipse = V::set1(e.f) * num * (half * k.rd * k.rd);
+      } else {
+        const D<V> num = (q * dd * ab - q * ee[j] * (b2 * da - a2 * db)) - pp * dd * ab;
+        du_ellipse = V::set1(e.f) * num / (ab * (c.r[j].a2x2 - c.r[j].b2x2));
+      }
       du[j] = any_round ? V::select(round[j], du_round, du_ellipse) : du_ellipse;
     }
   }
