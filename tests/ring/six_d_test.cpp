@@ -214,6 +214,10 @@ TEST(SynchrotronMotion, SameBitsOnEveryPathAndThreadCount) {
       }
       if (ref.empty()) {
         ref = out;
+        // The particles moved in all six coordinates (delta by the
+        // energy kicks and the synchrotron motion).
+        for (int m = 0; m < 6; ++m) EXPECT_NE(ref[static_cast<std::size_t>(6 * 3 + m)], 0.0) << m;
+        EXPECT_NE(ref[5], 1.1e-4 * std::cos(0.5));
         continue;
       }
       for (std::size_t k = 0; k < out.size(); ++k) EXPECT_EQ(out[k], ref[k]) << threads << " " << k;
