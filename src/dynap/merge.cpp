@@ -37,8 +37,11 @@ bool field_number(std::string_view f, double& v) {
 
 // Checks shard k of the merge and adds its rows to the tally and to `rows`
 // (and `tbt_rows`); returns why it cannot be merged, empty when it can.
+// header: the particles' header of the study (four-dimensional, or with
+// synchrotron motion's columns: then 19 fields a row).
 std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& tally,
-                       std::string& rows, std::string& tbt_rows) {
+                       std::string& rows, std::string& tbt_rows, std::string_view header) {
+  const std::size_t fields = header == kParticlesHeader6d ? 19 : 16;
   const std::string& dir = o.merge[static_cast<std::size_t>(k - 1)];
   const std::int64_t count = grid.count();
   const int n = static_cast<int>(o.merge.size());
@@ -50,9 +53,9 @@ std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& ta
            std::to_string(n) + " of this study (other options or shard count)";
   if (!read_whole(in_dir(dir, kParticlesFile), text)) return std::string("no ") + kParticlesFile;
   std::string_view rest = text;
-  if (rest.substr(0, std::strlen(kParticlesHeader)) != kParticlesHeader)
+  if (rest.substr(0, header.size()) != header)
     return std::string(kParticlesFile) + " has not the header of the study";
-  rest.remove_prefix(std::strlen(kParticlesHeader));
+  rest.remove_prefix(header.size());
   Tally part = tally;
   for (std::int64_t index = shard_begin(count, k, n); index < shard_begin(count, k + 1, n);
        ++index) {
@@ -66,7 +69,7 @@ std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& ta
       f.push_back(line.substr(0, c));
     f.push_back(line);
     double idx, amp, diffusion;
-    if (f.size() != 16 || !field_number(f[0], idx) || idx != static_cast<double>(index) ||
+    if (f.size() != fields || !field_number(f[0], idx) || idx != static_cast<double>(index) ||
         !field_number(f[1], amp) || (f[10] != "0" && f[10] != "1") ||
         !field_number(f[15], diffusion))
       return std::string(kParticlesFile) + ": the row of particle " + std::to_string(index) +
@@ -81,7 +84,7 @@ std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& ta
     tbt.erase(0, std::strlen(kTbtHeader));
   }
   tally = part;
-  rows.assign(text, std::strlen(kParticlesHeader), std::string::npos);
+  rows.assign(text, header.size(), std::string::npos);
   tbt_rows = tbt;
   return {};
 }
@@ -94,8 +97,13 @@ std::string dynap_merge(const DynapOptions& o, bool& complete) {
   make_results_folder(o.out);
   for (const char* name : {kParticlesFile, kAnglesFile, kSummaryName, kTbtFile, kShardFile})
     remove_result(o.out, name);
+  // The rows have synchrotron motion's columns when the first shard's have.
+  std::string first;
+  std::ifstream head(in_dir(o.merge.front(), kParticlesFile));
+  const bool six_d = std::getline(head, first) && first + '\n' == kParticlesHeader6d;
+  const std::string_view header = six_d ? kParticlesHeader6d : kParticlesHeader;
   ResultFile particles(o.out, kParticlesFile);
-  particles.put(kParticlesHeader);
+  particles.put(header);
   std::unique_ptr<ResultFile> tbt;
   if (o.tbt > 0) {
     tbt = std::make_unique<ResultFile>(o.out, kTbtFile);
@@ -107,7 +115,7 @@ std::string dynap_merge(const DynapOptions& o, bool& complete) {
   std::int64_t missing = 0, tracked = 0;
   std::string rows, tbt_rows;
   for (int k = 1; k <= n; ++k) {
-    const std::string why = take_shard(o, grid, k, tally, rows, tbt_rows);
+    const std::string why = take_shard(o, grid, k, tally, rows, tbt_rows, header);
     if (!why.empty()) {
       ++missing;
       dynap_say("diff2wirenew: error: dynap: shard " + std::to_string(k) + "/" + std::to_string(n) +

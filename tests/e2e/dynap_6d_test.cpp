@@ -97,5 +97,27 @@ TEST(Dynap6d, StartsAtDeltaAndZAndReportsTheSynchrotronTune) {
   EXPECT_NE(no_bucket.err.find("needs the ring's 6x6 maps"), std::string::npos) << no_bucket.err;
 }
 
+// Shards of a study with synchrotron motion merge to the study's own rows.
+TEST(Dynap6d, ShardsMergeToTheWholeStudy) {
+  TempDir d;
+  write_file(d.file("ring.txt"),
+             "bbtrack-ring 1\nbeam gamma=7461 emitn=3.75e-6\n"
+             "encounter6d npart=1.15e11 sigx=0.0167 sigy=0.0167 betx=0.55 bety=0.55 "
+             "sigz=0.0755 slices=5 phi=150e-6\n" + one_turn_matrix());
+  const std::vector<std::string> a{"dynap",    "--quiet", "--ring",   "ring.txt", "--amplitudes",
+                                   "1:3:1",    "--angles", "2",       "--turns",  "512",
+                                   "--window", "256",     "--delta",  "2.7e-4"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> v = a;
+    v.insert(v.end(), more.begin(), more.end());
+    return run_program_args(d.path(), v).status;
+  };
+  ASSERT_EQ(with({"--out", "whole"}), 0);
+  ASSERT_EQ(with({"--shard", "1/2", "--out", "s1"}), 0);
+  ASSERT_EQ(with({"--shard", "2/2", "--out", "s2"}), 0);
+  ASSERT_EQ(with({"--merge", "s1", "--merge", "s2", "--out", "merged"}), 0);
+  EXPECT_EQ(read_file(d.file("merged/dynap.csv")), read_file(d.file("whole/dynap.csv")));
+}
+
 }  // namespace
 }  // namespace e2e
