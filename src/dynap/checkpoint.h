@@ -36,6 +36,10 @@ struct DynapCheckpoint {
   std::vector<double> coords;  // x, px, y, py of the live slots
   std::int64_t npart = 0, nlost = 0;
   std::vector<std::complex<double>> signals;
+  // With synchrotron motion (else empty, and not written): z, delta of the
+  // live slots and the synchrotron signals.
+  std::vector<double> longitudinal;
+  std::vector<std::complex<double>> sync_signals;
 };
 
 // The identity of a study: the program version, the options that decide

@@ -135,6 +135,15 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
       for (int s = 1; s <= st.np.npart; ++s)
         for (int m = 1; m <= 4; ++m)
           st.coord.coord(s, m) = from->coords[static_cast<std::size_t>(4 * (s - 1) + m - 1)];
+      if (st.ring.six_d) {
+        if (from->longitudinal.size() != 2 * static_cast<std::size_t>(st.np.npart))
+          throw DynapResumeError("--resume: the checkpoint does not fit this study's grid");
+        for (int s = 1; s <= st.np.npart; ++s) {
+          st.lcoord.z[s - 1] = from->longitudinal[static_cast<std::size_t>(2 * (s - 1))];
+          st.lcoord.d[s - 1] = from->longitudinal[static_cast<std::size_t>(2 * (s - 1) + 1)];
+        }
+        tracker.sync_signals() = std::move(from->sync_signals);
+      }
       resume_turn = from->turn;
       from.reset();
     } else {
@@ -185,6 +194,13 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
           c.npart = st.np.npart;
           c.nlost = st.np.nlost;
           c.signals = tracker.signals();
+          if (st.ring.six_d) {
+            for (int s = 1; s <= st.np.npart; ++s) {
+              c.longitudinal.push_back(st.lcoord.z[s - 1]);
+              c.longitudinal.push_back(st.lcoord.d[s - 1]);
+            }
+            c.sync_signals = tracker.sync_signals();
+          }
           write_checkpoint(o.out, identity, c);
           last_checkpoint = std::chrono::steady_clock::now();
           if (sig != 0) {
@@ -273,15 +289,10 @@ int dynap_main(int argc, char** argv) {
         if (faults.empty() && !st->ring.six_d && (o.delta != 0.0 || o.z0 != 0.0))
           faults.push_back(
               "dynap: --delta and --z need synchrotron motion (--6d, or an encounter6d in the ring)");
-        if (faults.empty() && st->ring.six_d && o.resume)
-          faults.push_back("dynap: --resume: a study with synchrotron motion keeps no checkpoints");
         if (!faults.empty()) {
           for (const std::string& f : faults) error(io, f);
           io.terminate(kExitRefused);
         }
-        // The checkpoints hold four coordinates a particle: none are taken
-        // with synchrotron motion.
-        if (st->ring.six_d) o.checkpoint_interval = 0.0;
       }
       FastTurn turner(turn_path_for(std::getenv("BBTRACK_SCALAR")), o.threads, errf_mode);
       const std::string summary =

@@ -85,6 +85,7 @@ class DynapTracker {
   // slot and the recorded signals.
   std::vector<int>& slot_ids() { return id_; }
   std::vector<std::complex<double>>& signals() { return sig_; }
+  std::vector<std::complex<double>>& sync_signals() { return sigs_; }
 
   // Bytes of signal memory per particle.
   static std::size_t bytes_per_particle(std::int64_t window);

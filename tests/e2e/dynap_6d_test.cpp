@@ -90,7 +90,6 @@ TEST(Dynap6d, StartsAtDeltaAndZAndReportsTheSynchrotronTune) {
   const RunResult refused = study(plain, {"--delta", "1e-4"}, nullptr);
   EXPECT_EQ(refused.status, 2);
   EXPECT_NE(refused.err.find("--delta and --z need synchrotron motion"), std::string::npos) << refused.err;
-  EXPECT_EQ(study(head + bb + one_turn_matrix(), {"--resume"}, nullptr).status, 2);
   const RunResult no_bucket =
       study(head + "matrix m=0.5,1,0,0,-0.75,0.5,0,0,0,0,0.5,1,0,0,-0.75,0.5\n", {"--6d"}, nullptr);
   EXPECT_EQ(no_bucket.status, 2);
