@@ -87,6 +87,10 @@ void write_checkpoint(const std::string& dir, const StudyIdentity& identity,
   put(p, c.npart);
   put(p, c.nlost);
   put_vec(p, c.signals);
+  if (!c.longitudinal.empty() || !c.sync_signals.empty()) {
+    put_vec(p, c.longitudinal);
+    put_vec(p, c.sync_signals);
+  }
   std::string head(kMagic, sizeof kMagic);
   put(head, static_cast<std::uint64_t>(p.size()));
   put(head, fnv1a(kFnvBasis, p));
@@ -188,6 +192,10 @@ std::vector<DynapCheckpoint> read_checkpoints(const std::string& dir,
       r.get(c.npart);
       r.get(c.nlost);
       r.get_vec(c.signals);
+      if (!r.b.empty()) {
+        r.get_vec(c.longitudinal);
+        r.get_vec(c.sync_signals);
+      }
       if (!r.b.empty()) throw Damaged{};
       found.push_back(std::move(c));
     } catch (const Damaged&) {

@@ -37,6 +37,10 @@ struct DynapCheckpoint {
   std::vector<double> coords;  // x, px, y, py of the live slots
   std::int64_t npart = 0, nlost = 0;
   std::vector<std::complex<double>> signals;
+  // With synchrotron motion (else empty, and not written): z, delta of the
+  // live slots and the synchrotron signals.
+  std::vector<double> longitudinal;
+  std::vector<std::complex<double>> sync_signals;
 };
 
 void write_checkpoint(const std::string& dir, const StudyIdentity& identity,

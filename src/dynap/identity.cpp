@@ -72,6 +72,11 @@ StudyIdentity dynap_identity(const DynapOptions& o, int errf_mode) {
   add("--aperture", number(o.aperture));
   add("--threshold", number(o.threshold));
   add("--tbt", std::to_string(o.tbt));
+  if (o.six_d || o.delta != 0.0 || o.z0 != 0.0) {
+    add("--6d", o.six_d ? "on" : "off");
+    add("--delta", number(o.delta));
+    add("--z", number(o.z0));
+  }
   add("--shard", o.shards > 0 ? std::to_string(o.shard) + "/" + std::to_string(o.shards) : "none");
   add("BBTRACK_ERRF", errf_mode == 0 ? "exact" : "fast");
   if (o.ring.empty()) {

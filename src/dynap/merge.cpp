@@ -1,5 +1,9 @@
 // The merge of a sharded study: the shards' folders checked and laid end
 // to end into the results of the study in one go.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <cstring>
 #include <memory>
@@ -24,13 +28,31 @@ bool field_number(std::string_view f, double& v) {
   return r.ec == std::errc() && r.ptr == f.data() + f.size();
 }
 
+// The first line of a regular file (at most 512 bytes), empty when it is
+// none: a FIFO or a folder in its place is not waited on or read.
+std::string first_line(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {};
+  struct stat sb;
+  std::string line(512, '\0');
+  ssize_t n = 0;
+  if (::fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode)) n = ::read(fd, line.data(), line.size());
+  ::close(fd);
+  line.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return line.substr(0, line.find('\n'));
+}
+
 // Checks shard k of the merge and adds its rows to the tally and to `rows`
 // (and `tbt_rows`); returns why it cannot be merged, empty when it can.
 // `first` is the first shard that could be read, whose study the others'
-// must match (the merge reads no input of its own).
+// must match (the merge reads no input of its own); header: the particles'
+// header of the study (four-dimensional, or with synchrotron motion's
+// columns: then 19 fields a row).
 std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& tally,
                        std::string& rows, std::string& tbt_rows,
-                       std::optional<std::pair<int, StudyIdentity>>& first) {
+                       std::optional<std::pair<int, StudyIdentity>>& first,
+                       std::string_view header) {
+  const std::size_t fields = header == kParticlesHeader6d ? 19 : 16;
   const std::string& dir = o.merge[static_cast<std::size_t>(k - 1)];
   const std::int64_t count = grid.count();
   const int n = static_cast<int>(o.merge.size());
@@ -49,9 +71,9 @@ std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& ta
   if (std::string why = read_shard_result(dir, shard, kParticlesFile, text); !why.empty())
     return why;
   std::string_view rest = text;
-  if (rest.substr(0, std::strlen(kParticlesHeader)) != kParticlesHeader)
+  if (rest.substr(0, header.size()) != header)
     return std::string(kParticlesFile) + " has not the header of the study";
-  rest.remove_prefix(std::strlen(kParticlesHeader));
+  rest.remove_prefix(header.size());
   Tally part = tally;
   for (std::int64_t index = shard_begin(count, k, n); index < shard_begin(count, k + 1, n);
        ++index) {
@@ -65,7 +87,7 @@ std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& ta
       f.push_back(line.substr(0, c));
     f.push_back(line);
     double idx, amp, diffusion;
-    if (f.size() != 16 || !field_number(f[0], idx) || idx != static_cast<double>(index) ||
+    if (f.size() != fields || !field_number(f[0], idx) || idx != static_cast<double>(index) ||
         !field_number(f[1], amp) || (f[10] != "0" && f[10] != "1") ||
         !field_number(f[15], diffusion))
       return std::string(kParticlesFile) + ": the row of particle " + std::to_string(index) +
@@ -82,7 +104,7 @@ std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& ta
   }
   if (!first) first.emplace(k, std::move(shard.identity));
   tally = part;
-  rows.assign(text, std::strlen(kParticlesHeader), std::string::npos);
+  rows.assign(text, header.size(), std::string::npos);
   tbt_rows = tbt;
   return {};
 }
@@ -93,8 +115,13 @@ std::string take_shard(const DynapOptions& o, const Grid& grid, int k, Tally& ta
 std::string dynap_merge(const DynapOptions& o, bool& complete) {
   const Grid grid{o.amplitudes(), o.angles, o.grid_xy};
   // (the results folder is made ready, locked and cleared: study_lock.h)
+  // The rows have synchrotron motion's columns when the first shard's have.
+  const bool six_d = o.six_d || o.delta != 0.0 || o.z0 != 0.0 ||
+                     first_line(o.merge.front() + "/" + kParticlesFile) + '\n' ==
+                         kParticlesHeader6d;
+  const std::string_view header = six_d ? kParticlesHeader6d : kParticlesHeader;
   ResultFile particles(o.out, kParticlesFile);
-  particles.put(kParticlesHeader);
+  particles.put(header);
   std::unique_ptr<ResultFile> tbt;
   if (o.tbt > 0) {
     tbt = std::make_unique<ResultFile>(o.out, kTbtFile);
@@ -107,7 +134,7 @@ std::string dynap_merge(const DynapOptions& o, bool& complete) {
   std::string rows, tbt_rows;
   std::optional<std::pair<int, StudyIdentity>> first;
   for (int k = 1; k <= n; ++k) {
-    const std::string why = take_shard(o, grid, k, tally, rows, tbt_rows, first);
+    const std::string why = take_shard(o, grid, k, tally, rows, tbt_rows, first, header);
     if (!why.empty()) {
       ++missing;
       dynap_say("diff2wirenew: error: dynap: shard " + std::to_string(k) + "/" + std::to_string(n) +

@@ -59,6 +59,14 @@ Options:
   --ring FILE        track the general ring described in FILE (its
                      normalisation from the one-turn map's normal form)
                      instead of the folder's 73 sections
+  --6d               synchrotron motion: z and delta move through the ring's
+                     6x6 maps, the normalisation from the 6x6 one-turn map
+                     (on by itself when the ring holds an encounter6d); the
+                     frequency map then gives the synchrotron tune qs too
+  --delta D          start momentum offset delta = D (e.g. 2.7e-4; needs
+                     synchrotron motion)
+  --z Z              start synchrotron amplitude as the offset z = Z (m,
+                     ahead positive; needs synchrotron motion)
   --merge DIR        (once per shard, in order 1..N, with the options of the
                      shards) merge the shards' folders into the results of
                      the study in one go; reads no input file. A missing or
@@ -77,7 +85,8 @@ Options:
 
 Writes, in the results folder:
   dynap.csv          one row per particle: start, turn of loss, tunes of
-                     both windows, diffusion index
+                     both windows, diffusion index (with synchrotron
+                     motion also the start z, delta and the tune qs)
   dynap_angles.csv   one row per angle: the dynamic aperture (polar grid)
   dynap_summary.txt  minimum and average aperture, chaotic share; the same
                      summary is printed on standard output
@@ -156,6 +165,12 @@ std::string DynapOptions::identity() const {
   put_num(s, aperture);
   s += " tbt " + std::to_string(tbt);
   if (!ring.empty()) s += " ring " + ring;
+  if (six_d || delta != 0.0 || z0 != 0.0) {
+    s += six_d ? " 6d delta " : " delta ";
+    put_num(s, delta);
+    s += " z ";
+    put_num(s, z0);
+  }
   return s;
 }
 
@@ -177,6 +192,10 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
     }
     if (a == "--resume") {
       o.resume = true;
+      continue;
+    }
+    if (a == "--6d") {
+      o.six_d = true;
       continue;
     }
     if (a.size() < 2 || a.substr(0, 2) != "--")
@@ -225,6 +244,12 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
     } else if (a == "--ring") {
       if (v.empty()) return refuse(bad + ": a ring file");
       o.ring = v;
+    } else if (a == "--delta") {
+      if (!number(v, o.delta) || !(std::fabs(o.delta) < 0.1))
+        return refuse(bad + ": a momentum offset |D| < 0.1, e.g. 2.7e-4");
+    } else if (a == "--z") {
+      if (!number(v, o.z0) || !(std::fabs(o.z0) < 10.0))
+        return refuse(bad + ": a longitudinal offset |Z| < 10 (m)");
     } else if (a == "--tbt") {
       if (!number(v, o.tbt) || o.tbt < 0) return refuse(bad + ": a whole number >= 0");
     } else {
@@ -238,6 +263,9 @@ int parse_dynap(int argc, char** argv, DynapOptions& o) {
   const double count = o.grid_xy ? namp * namp : namp * o.angles;
   if (count > kMaxParticles) return refuse("more than 1e9 particles in the grid");
   if (o.tbt > 0 && o.window == 0) return refuse("--tbt needs a frequency-map window");
+  if (o.six_d && o.ring.empty()) return refuse("--6d needs a general ring (--ring FILE)");
+  if ((o.delta != 0.0 || o.z0 != 0.0) && o.ring.empty())
+    return refuse("--delta and --z need a general ring (--ring FILE) with synchrotron motion");
   if (o.shards > 0 && !o.merge.empty()) return refuse("--shard and --merge exclude each other");
   if (o.resume && !o.merge.empty()) return refuse("--resume and --merge exclude each other");
   if (o.merge.size() > static_cast<std::size_t>(kMaxShards))

@@ -35,6 +35,9 @@ struct DynapOptions {
   double checkpoint_interval = 300.0;  // seconds of wall time between checkpoints; 0: none
   bool resume = false;                 // go on from the newest valid checkpoint
   std::string ring;                    // --ring FILE: the general ring tracked; empty: the folder's
+  bool six_d = false;                  // --6d: synchrotron motion (also with an encounter6d in the ring)
+  double delta = 0.0;                  // --delta D: start momentum offset
+  double z0 = 0.0;                     // --z Z: start synchrotron amplitude, as the offset z (m)
 
   // The options that decide the particles' results, as one line: shards
   // of one study carry the same.

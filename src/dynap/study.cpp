@@ -109,7 +109,7 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
   } else {
     remove_checkpoints(o.out);
     particles = std::make_unique<ResultFile>(o.out, kParticlesFile);
-    particles->put(kParticlesHeader);
+    particles->put(st.ring.six_d ? kParticlesHeader6d : kParticlesHeader);
     if (o.tbt > 0) {
       tbt = std::make_unique<ResultFile>(o.out, kTbtFile);
       tbt->put(kTbtHeader);
@@ -153,13 +153,25 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
       for (int s = 1; s <= st.np.npart; ++s)
         for (int m = 1; m <= 4; ++m)
           st.coord.coord(s, m) = from->coords[static_cast<std::size_t>(4 * (s - 1) + m - 1)];
+      if (st.ring.six_d) {
+        if (from->longitudinal.size() != 2 * static_cast<std::size_t>(st.np.npart))
+          throw DynapResumeError("--resume: the checkpoint does not fit this study's grid");
+        for (int s = 1; s <= st.np.npart; ++s) {
+          st.lcoord.z[s - 1] = from->longitudinal[static_cast<std::size_t>(2 * (s - 1))];
+          st.lcoord.d[s - 1] = from->longitudinal[static_cast<std::size_t>(2 * (s - 1) + 1)];
+        }
+        tracker.sync_signals() = std::move(from->sync_signals);
+      }
       resume_turn = from->turn;
       from.reset();
     } else {
       batch.resize(static_cast<std::size_t>(n));
       for (std::int64_t i = 0; i < n; ++i) {
-        batch[static_cast<std::size_t>(i)] = grid.particle(first + i);
-        dynap_start(st, batch[static_cast<std::size_t>(i)]);
+        DynapParticle& p = batch[static_cast<std::size_t>(i)];
+        p = grid.particle(first + i);
+        p.z = o.z0;
+        p.d = o.delta;
+        dynap_start(st, p);
       }
     }
     const std::int64_t tenth = std::max<std::int64_t>(1, o.turns / 10);
@@ -201,6 +213,13 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
           c.npart = st.np.npart;
           c.nlost = st.np.nlost;
           c.signals = tracker.signals();
+          if (st.ring.six_d) {
+            for (int s = 1; s <= st.np.npart; ++s) {
+              c.longitudinal.push_back(st.lcoord.z[s - 1]);
+              c.longitudinal.push_back(st.lcoord.d[s - 1]);
+            }
+            c.sync_signals = tracker.sync_signals();
+          }
           write_checkpoint(o.out, identity, c);
           last_checkpoint = std::chrono::steady_clock::now();
           if (sig != 0) {
@@ -216,7 +235,7 @@ std::string dynap_study(State& st, textio::Io& io, const DynapOptions& o, FastTu
 
     std::string rows;
     for (const DynapParticle& p : batch) {
-      put_row(rows, p);
+      put_row(rows, p, st.ring.six_d);
       tally.add(grid, p.index, p.amplitude, p.lost, p.diffusion, o.threshold);
       if (tbt && p.index < o.tbt)
         put_tbt(*tbt, tracker, p, static_cast<std::size_t>(p.index - first), o);
@@ -311,7 +330,10 @@ int dynap_main(int argc, char** argv) {
       } else {
         std::vector<std::string> faults;
         const RingFile ring = read_ring_file(o.ring, faults);
-        if (faults.empty()) set_up_ring(*st, ring, faults);
+        if (faults.empty()) set_up_ring(*st, ring, faults, o.six_d);
+        if (faults.empty() && !st->ring.six_d && (o.delta != 0.0 || o.z0 != 0.0))
+          faults.push_back(
+              "dynap: --delta and --z need synchrotron motion (--6d, or an encounter6d in the ring)");
         if (!faults.empty()) {
           for (const std::string& f : faults) error(io, f);
           io.terminate(kExitRefused);

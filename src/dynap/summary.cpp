@@ -18,7 +18,7 @@ void dynap_say(std::string_view text) {
   }
 }
 
-void put_row(std::string& out, const DynapParticle& p) {
+void put_row(std::string& out, const DynapParticle& p, bool six_d) {
   put_csv(out, static_cast<long long>(p.index));
   for (double v : {p.amplitude, p.angle, p.ax, p.ay, p.x, p.px, p.y, p.py}) {
     out += ',';
@@ -31,6 +31,11 @@ void put_row(std::string& out, const DynapParticle& p) {
     out += ',';
     put_csv(out, v);
   }
+  if (six_d)
+    for (double v : {p.z, p.d, p.qs}) {
+      out += ',';
+      put_csv(out, v);
+    }
   out += '\n';
 }
 

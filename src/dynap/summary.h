@@ -25,6 +25,10 @@ inline constexpr const char* kTbtFile = "dynap_tbt.csv";
 inline constexpr const char* kShardFile = "dynap_shard.txt";
 inline constexpr const char* kParticlesHeader =
     "index,amplitude,angle,ax,ay,x,px,y,py,turns,lost,qx1,qy1,qx2,qy2,diffusion\n";
+// With synchrotron motion three more columns: the start z (m) and delta
+// and the synchrotron tune of the first window.
+inline constexpr const char* kParticlesHeader6d =
+    "index,amplitude,angle,ax,ay,x,px,y,py,turns,lost,qx1,qy1,qx2,qy2,diffusion,z,delta,qs\n";
 inline constexpr const char* kTbtHeader = "index,turn,x,px,y,py\n";
 
 // Writes text to standard error whole (the study's own lines).
@@ -60,7 +64,8 @@ struct Grid {
 };
 
 // One row of dynap.csv.
-void put_row(std::string& out, const DynapParticle& p);
+// six_d: with the columns of synchrotron motion.
+void put_row(std::string& out, const DynapParticle& p, bool six_d = false);
 
 // What the summary needs of every particle, gathered batch by batch.
 struct Tally {

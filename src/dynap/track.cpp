@@ -38,6 +38,12 @@ StudyOptics study_optics(const State& st) {
       o.a[i][j] = st.ring.a[i][j];
       o.ainv[i][j] = st.ring.ainv[i][j];
     }
+  o.six_d = st.ring.active && st.ring.six_d;
+  for (int i = 0; i < 6; ++i)
+    for (int j = 0; j < 6; ++j) {
+      o.a6[i][j] = st.ring.a6[i][j];
+      o.ainv6[i][j] = st.ring.ainv6[i][j];
+    }
   return o;
 }
 
@@ -59,6 +65,15 @@ void beam_sizes(const StudyOptics& o, double& sx, double& sy) {
   sy = size(2);
 }
 
+// The six-dimensional normal coordinates z = A6^-1 x.
+void normal6(const StudyOptics& o, const double (&x)[6], double (&z)[6]) {
+  for (int i = 0; i < 6; ++i) {
+    double s = 0.0;
+    for (int j = 0; j < 6; ++j) s += o.ainv6[i][j] * x[j];
+    z[i] = s;
+  }
+}
+
 // Normalised coordinates in beam sizes (beam_size_units of the run, with
 // each mode's emittance).
 Normalised normalised(const StudyOptics& o, double x, double xp, double y, double yp) {
@@ -77,8 +92,55 @@ Normalised normalised(const StudyOptics& o, double x, double xp, double y, doubl
 
 }  // namespace
 
+// The start with synchrotron motion: z = (x1, p1, x2, p2, x3, p3) with
+// x1, x2 given and p1, p2, x3, p3 from x' = y' = 0, z = p.z, delta = p.d:
+// rows 2, 4, 5, 6 of A6 z, solved by Gaussian elimination.
+void start_6d(const StudyOptics& o, DynapParticle& p) {
+  const double x1 = p.ax * std::sqrt(o.emx), x2 = p.ay * std::sqrt(o.emy);
+  const int row[4] = {1, 3, 4, 5}, col[4] = {1, 3, 4, 5};
+  const double want[4] = {0.0, 0.0, p.z, p.d};
+  double m[4][5];
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) m[r][c] = o.a6[row[r]][col[c]];
+    m[r][4] = want[r] - o.a6[row[r]][0] * x1 - o.a6[row[r]][2] * x2;
+  }
+  for (int c = 0; c < 4; ++c) {
+    int piv = c;
+    for (int r = c + 1; r < 4; ++r)
+      if (std::fabs(m[r][c]) > std::fabs(m[piv][c])) piv = r;
+    for (int k = 0; k < 5; ++k) std::swap(m[c][k], m[piv][k]);
+    for (int r = c + 1; r < 4; ++r) {
+      const double f = m[r][c] / m[c][c];
+      for (int k = c; k < 5; ++k) m[r][k] -= f * m[c][k];
+    }
+  }
+  double u[4];
+  for (int r = 3; r >= 0; --r) {
+    double s = m[r][4];
+    for (int k = r + 1; k < 4; ++k) s -= m[r][k] * u[k];
+    u[r] = s / m[r][r];
+  }
+  const double z[6] = {x1, u[0], x2, u[1], u[2], u[3]};
+  double x[6];
+  for (int i = 0; i < 6; ++i) {
+    double s = 0.0;
+    for (int j = 0; j < 6; ++j) s += o.a6[i][j] * z[j];
+    x[i] = s;
+  }
+  p.x = x[0];
+  p.px = 0.0;
+  p.y = x[2];
+  p.py = 0.0;
+  p.z = x[4];
+  p.d = x[5];
+}
+
 void dynap_start(const State& st, DynapParticle& p) {
   const StudyOptics o = study_optics(st);
+  if (o.six_d) {
+    start_6d(o, p);
+    return;
+  }
   if (!o.coupled) {
     p.x = p.ax * std::sqrt(o.betx * o.emx);
     p.px = 0.0;
@@ -113,6 +175,11 @@ std::size_t DynapTracker::bytes_per_particle(std::int64_t window) {
   return static_cast<std::size_t>(kSignals) * static_cast<std::size_t>(window) * sizeof(cplx);
 }
 
+std::span<const cplx> DynapTracker::sync_signal(std::size_t i) const {
+  const auto n = static_cast<std::size_t>(window_);
+  return {sigs_.data() + i * n, n};
+}
+
 std::span<const cplx> DynapTracker::signal(std::size_t i, int w, int plane) const {
   const auto n = static_cast<std::size_t>(window_);
   return {sig_.data() + (i * kSignals + static_cast<std::size_t>(2 * w + plane)) * n, n};
@@ -127,12 +194,15 @@ void DynapTracker::begin(std::span<DynapParticle> batch) {
     st_.coord.coord(s, 2) = p.px;
     st_.coord.coord(s, 3) = p.y;
     st_.coord.coord(s, 4) = p.py;
+    st_.lcoord.z[s - 1] = p.z;
+    st_.lcoord.d[s - 1] = p.d;
     id_[static_cast<std::size_t>(s - 1)] = s - 1;
   }
   st_.np.npart = n;
   st_.np.nlost = 0;
   st_.turn.n = 0;  // every batch starts on turn 1: the same ripple and modulation
   sig_.assign(batch.size() * kSignals * static_cast<std::size_t>(window_), cplx(0.0, 0.0));
+  if (optics_.six_d) sigs_.assign(batch.size() * static_cast<std::size_t>(window_), cplx(0.0, 0.0));
   for (DynapParticle& p : batch) {
     p.turns = turns_;
     p.lost = false;
@@ -159,9 +229,23 @@ void DynapTracker::step(std::span<DynapParticle> batch, std::int64_t t) {
     ++kept;
     if (kept != s) {
       for (int m = 1; m <= 4; ++m) c(kept, m) = c(s, m);
+      st_.lcoord.z[kept - 1] = st_.lcoord.z[s - 1];
+      st_.lcoord.d[kept - 1] = st_.lcoord.d[s - 1];
       id_[static_cast<std::size_t>(kept - 1)] = id;
     }
-    if (record) {
+    if (record && optics_.six_d) {
+      // The three modes' normalised coordinates: x1 - i p1 and x2 - i p2 in
+      // beam sizes, x3 - i p3 (window 1) for the synchrotron tune.
+      const double x[6] = {c(kept, 1), c(kept, 2), c(kept, 3), c(kept, 4),
+                           st_.lcoord.z[kept - 1], st_.lcoord.d[kept - 1]};
+      double z[6];
+      normal6(optics_, x, z);
+      const double sx = std::sqrt(optics_.emx), sy = std::sqrt(optics_.emy);
+      const std::size_t base = static_cast<std::size_t>(id) * kSignals + 2 * static_cast<std::size_t>(w);
+      sig_[base * n + at] = cplx(z[0] / sx, -z[1] / sx);
+      sig_[(base + 1) * n + at] = cplx(z[2] / sy, -z[3] / sy);
+      if (w == 0) sigs_[static_cast<std::size_t>(id) * n + at] = cplx(z[4], -z[5]);
+    } else if (record) {
       const Normalised nc = normalised(optics_, c(kept, 1), c(kept, 2), c(kept, 3), c(kept, 4));
       const std::size_t base = static_cast<std::size_t>(id) * kSignals + 2 * static_cast<std::size_t>(w);
       sig_[base * n + at] = cplx(nc.x, -nc.px);
@@ -192,6 +276,9 @@ void DynapTracker::finish(std::span<DynapParticle> batch) {
       p.qy1 = q[1];
       p.qx2 = q[2];
       p.qy2 = q[3];
+      p.qs = kNaN;
+      if (optics_.six_d && window_ > 0 && !(p.lost && p.turns <= window_))
+        p.qs = refined_tune(sync_signal(static_cast<std::size_t>(i)), work);
       const double dx = tune_change(p.qx1, p.qx2), dy = tune_change(p.qy1, p.qy2);
       p.diffusion = std::log10(std::sqrt(dx * dx + dy * dy));  // NaN when a tune is
     }

@@ -30,6 +30,9 @@ struct DynapParticle {
   bool lost = false;
   double qx1, qy1, qx2, qy2;  // refined tunes of the windows, NaN when lost within one
   double diffusion;           // log10 sqrt(dQx^2 + dQy^2), NaN when lost within 2 windows
+  // With synchrotron motion: the start z (m) and delta (set before
+  // dynap_start) and the synchrotron tune of window 1 (NaN when lost in it).
+  double z = 0.0, d = 0.0, qs = 0.0;
 };
 
 // The study's beam-size unit at the observation point: the classic ring's
@@ -40,6 +43,9 @@ struct StudyOptics {
   double betx = 0.0, alfx = 0.0, bety = 0.0, alfy = 0.0;
   double emx = 0.0, emy = 0.0;  // geometric emittances of modes 1 and 2, m rad
   double a[4][4] = {}, ainv[4][4] = {};
+  // Synchrotron motion: the 6x6 normal form (x = A6 z, three modes).
+  bool six_d = false;
+  double a6[6][6] = {}, ainv6[6][6] = {};
 };
 StudyOptics study_optics(const State& st);
 
@@ -71,12 +77,15 @@ class DynapTracker {
   // w (0, 1) of batch particle i, in beam sizes; valid after track() for
   // the turns the particle survived.
   std::span<const std::complex<double>> signal(std::size_t i, int w, int plane) const;
+  // With synchrotron motion: its normalised signal x3 - i p3 of window 1.
+  std::span<const std::complex<double>> sync_signal(std::size_t i) const;
 
   // What a checkpoint keeps of a batch between turns, besides its records
   // and the coordinates of the state's slots: the batch particle of each
   // slot and the recorded signals.
   std::vector<int>& slot_ids() { return id_; }
   std::vector<std::complex<double>>& signals() { return sig_; }
+  std::vector<std::complex<double>>& sync_signals() { return sigs_; }
 
   // Bytes of signal memory per particle.
   static std::size_t bytes_per_particle(std::int64_t window);
@@ -93,10 +102,14 @@ class DynapTracker {
   double limit_x_, limit_y_;              // loss limits, m
   std::vector<int> id_;                   // batch particle in each slot (from slot 1)
   std::vector<std::complex<double>> sig_; // [particle][window][plane][turn]
+  std::vector<std::complex<double>> sigs_; // synchrotron motion: [particle][turn] of window 1
 };
 
 // Start coordinates of a particle at amplitudes (ax, ay) in beam sizes:
-// x = ax sigma_x, y = ay sigma_y, zero angles. For a coupled ring, the
+// x = ax sigma_x, y = ay sigma_y, zero angles. With synchrotron motion the
+// modes' normalised positions are ax sqrt(emit1), ay sqrt(emit2) and the
+// other four normalised coordinates those that give zero angles, z = p.z
+// and delta = p.d (x = A6 z). For a coupled ring, the
 // modes' normalised positions are ax sqrt(emit1), ay sqrt(emit2) and their
 // normalised momenta those that give zero angles.
 void dynap_start(const State& st, DynapParticle& p);

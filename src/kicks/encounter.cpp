@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "kicks/bbkick.h"
+#include "kicks/kick_lanes.h"
+#include "kicks/lanes/one_lane.h"
 
 namespace bbtrack {
 
@@ -11,18 +13,7 @@ Encounter encounter_in_frame(double a, double b, double u0, double v0) {
   e.round = std::fabs(a / b - 1.0) < kRoundTolerance;
   const double pi = 4.0 * std::atan(1.0);
   e.q = 2.0 / std::sqrt(2.0 * pi);  // sqrt(2/pi)
-  e.ab2 = 2.0 * a * b;
-  e.s = std::sqrt(2.0 * (a * a - b * b));
-  e.rho = b / a;
-  e.rhos = e.rho * e.s;
-  e.a2x2 = 2.0 * (a * a);
-  e.b2x2 = 2.0 * (b * b);
-  e.d = std::sqrt(a * a - b * b);
-  e.rs = 1.0 / e.s;
-  e.rrhos = 1.0 / e.rhos;
-  e.ra2x2 = 1.0 / e.a2x2;
-  e.rb2x2 = 1.0 / e.b2x2;
-  e.rd = 1.0 / e.d;
+  field_constants<OneLane, true>(a, b, e);
   // The centre's arguments, computed as the particles' arguments are.
   e.far1 = errf_fast_detail::far_border(u0 * e.rs, v0 * e.rs);
   e.far2 = errf_fast_detail::far_border(e.rho * u0 * e.rs, v0 * e.rrhos);

@@ -13,10 +13,16 @@
 // is chosen once for all lanes. The exponentials of the exact kick are the
 // library's std::exp, lane by lane.
 //
+// The field's functions take the field's constants as an Encounter (the
+// same in every lane) or as a register's SizeLanes (one value per lane: the
+// sizes of the six-dimensional encounter at each particle's collision
+// point, kicks/beam_beam_6d_lanes.h); both compute the same operations.
+//
 // Internal linkage (see lanes/lane.h).
 #pragma once
 
 #include <cmath>
+#include <type_traits>
 
 #include "kicks/encounter.h"
 #include "kicks/errf_fast_lanes.h"
@@ -35,6 +41,68 @@ D<V> exp_lanes(D<V> a) {
   V::store(t, a);
   for (int i = 0; i < V::kWidth; ++i) t[i] = std::exp(t[i]);
   return V::load(t);
+}
+
+// A constant of the field as a register: a constant of the encounter
+// (double, in every lane) or a register of constants, one per lane.
+template <class V>
+D<V> lanes(double a) {
+  return V::set1(a);
+}
+template <class V>
+  requires(!std::is_same_v<D<V>, double>)
+D<V> lanes(D<V> a) {
+  return a;
+}
+
+// The field's constants of encounter_in_frame, one per lane: those of the
+// sizes a >= b of each lane (field_constants); q and the fast mode's
+// borders far1, far2 are the same in every lane.
+template <class V>
+struct SizeLanes {
+  double q;
+  D<V> ab2, s, rho, rhos, a2x2, b2x2, d;
+  D<V> rs, rrhos, ra2x2, rb2x2, rd;  // the fast mode's reciprocals
+  double far1, far2;
+};
+
+// The constants of B registers, register j's in r[j].
+template <class V, int B>
+struct SizeBlock {
+  SizeLanes<V> r[B];
+};
+
+// The constants of register j: an encounter's are those of every register.
+inline const Encounter& constants_of(const Encounter& e, int) {
+  return e;
+}
+template <class V, int B>
+const SizeLanes<V>& constants_of(const SizeBlock<V, B>& e, int j) {
+  return e.r[j];
+}
+
+// The field's constants of sizes a >= b into e (an Encounter with one lane,
+// or a SizeLanes): 2 a b, S = sqrt(2 (a^2 - b^2)), rho = b/a, rho S, 2 a^2,
+// 2 b^2, D = sqrt(a^2 - b^2), and with kReciprocals the reciprocals of the
+// fast mode. encounter_in_frame is its one-lane instance.
+template <class V, bool kReciprocals, class E>
+void field_constants(D<V> a, D<V> b, E& e) {
+  const D<V> two = V::set1(2.0);
+  e.ab2 = two * a * b;
+  e.s = V::sqrt(two * (a * a - b * b));
+  e.rho = b / a;
+  e.rhos = e.rho * e.s;
+  e.a2x2 = two * (a * a);
+  e.b2x2 = two * (b * b);
+  e.d = V::sqrt(a * a - b * b);
+  if constexpr (kReciprocals) {
+    const D<V> one = V::set1(1.0);
+    e.rs = one / e.s;
+    e.rrhos = one / e.rhos;
+    e.ra2x2 = one / e.a2x2;
+    e.rb2x2 = one / e.b2x2;
+    e.rd = one / e.d;
+  }
 }
 
 // The particles' separations u, v from the bunch's centre in the frame
@@ -61,36 +129,42 @@ Separation<V> separation(const Encounter& e, D<V> x, D<V> y) {
 }
 
 // The round-beam field (Hu, Hv) = (u, v) q/r^2 (1 - exp(-r^2/(2 a b))),
-// the exponent with the product of the sizes.
-template <class V>
-void round_field(const Encounter& e, const Separation<V>& s, D<V>& hu, D<V>& hv) {
-  const D<V> g = V::set1(e.q) / s.r2;
-  const D<V> c = V::set1(1.0) - exp_lanes<V>(-(s.r2 / V::set1(e.ab2)));
+// the exponent with the product of the sizes; ee = exp(-r^2/(2 a b)).
+template <class V, class E>
+void round_field(const E& e, const Separation<V>& s, D<V>& hu, D<V>& hv, D<V>& ee) {
+  const D<V> g = lanes<V>(e.q) / s.r2;
+  ee = exp_lanes<V>(-(s.r2 / lanes<V>(e.ab2)));
+  const D<V> c = V::set1(1.0) - ee;
   hu = s.u * g * c;
   hv = s.v * g * c;
+}
+template <class V>
+void round_field(const Encounter& e, const Separation<V>& s, D<V>& hu, D<V>& hv) {
+  D<V> ee;
+  round_field<V>(e, s, hu, hv, ee);
 }
 
 // n / c, or in the opt-in mode of the fast error function n * rc with
 // rc = 1/c from the encounter.
-template <class V, ErrfMode kErrf>
-D<V> over(D<V> n, double c, double rc) {
+template <class V, ErrfMode kErrf, class C>
+D<V> over(D<V> n, const C& c, const C& rc) {
   if constexpr (kErrf == ErrfMode::fast)
-    return n * V::set1(rc);
+    return n * lanes<V>(rc);
   else
-    return n / V::set1(c);
+    return n / lanes<V>(c);
 }
 
 // The elliptical field's two arguments of w (bbkick's z1 = (|u| + i |v|)/S
 // and z2 = (rho |u| + i |v|/rho)/S) and the exponent of its Gaussian factor
 // E = exp(-u^2/(2 a^2) - v^2/(2 b^2)).
-template <class V, ErrfMode kErrf>
-void ellipse_arguments(const Encounter& e, const Separation<V>& s, D<V>& zx1, D<V>& zy1, D<V>& zx2,
+template <class V, ErrfMode kErrf, class E>
+void ellipse_arguments(const E& e, const Separation<V>& s, D<V>& zx1, D<V>& zy1, D<V>& zx2,
                        D<V>& zy2, D<V>& ex) {
   const D<V> au = V::abs(s.u);
   const D<V> av = V::abs(s.v);
   zx1 = over<V, kErrf>(au, e.s, e.rs);
   zy1 = over<V, kErrf>(av, e.s, e.rs);
-  zx2 = over<V, kErrf>(V::set1(e.rho) * au, e.s, e.rs);
+  zx2 = over<V, kErrf>(lanes<V>(e.rho) * au, e.s, e.rs);
   zy2 = over<V, kErrf>(av, e.rhos, e.rrhos);
   ex = over<V, kErrf>(-(s.u * s.u), e.a2x2, e.ra2x2) - over<V, kErrf>(s.v * s.v, e.b2x2, e.rb2x2);
 }
@@ -101,8 +175,8 @@ void ellipse_arguments(const Encounter& e, const Separation<V>& s, D<V>& zx1, D<
 // leaves a rounding residue, so a zero separation gives a zero component,
 // a zero of the sign of that separation (-0 counting as negative, as the
 // round field's u g c gives it).
-template <class V, ErrfMode kErrf>
-void ellipse_from_w(const Encounter& e, const Separation<V>& s, D<V> wr1, D<V> wr2, D<V> wi1,
+template <class V, ErrfMode kErrf, class E>
+void ellipse_from_w(const E& e, const Separation<V>& s, D<V> wr1, D<V> wr2, D<V> wi1,
                     D<V> wi2, D<V> ee, D<V>& hu, D<V>& hv) {
   const D<V> zero = V::set1(0.0);
   hv = V::select(V::eq(s.v, zero), V::signbit(s.v),
@@ -115,9 +189,11 @@ void ellipse_from_w(const Encounter& e, const Separation<V>& s, D<V> wr1, D<V> w
 // (errf_lanes, or errf_fast_lanes in the opt-in mode) with the factors E
 // (std::exp between the steps of the continued fractions, or
 // exp_nonpositive in that mode). Returns whether any argument is in errf's
-// inner region (always false in the opt-in mode, which has none).
-template <class V, int B, ErrfMode kErrf>
-bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B], D<V> (&hv)[B]) {
+// inner region (always false in the opt-in mode, which has none). The
+// constants of register j are constants_of(e, j); the factors E go to ee.
+template <class V, int B, ErrfMode kErrf, class E>
+bool ellipse_field(const E& e, const Separation<V> (&s)[B], D<V> (&hu)[B], D<V> (&hv)[B],
+                   D<V> (&ee)[B]) {
   constexpr int W = V::kWidth;
   D<V> zx[2 * B], zy[2 * B], wr[2 * B], wi[2 * B];
   alignas(64) double ex[B * W];
@@ -126,7 +202,7 @@ bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B
     D<V> t;
     // z1 of the registers first, then z2: a register of each kind sits
     // beside one of its own kind, whose region of w it mostly shares.
-    ellipse_arguments<V, kErrf>(e, s[j], zx[j], zy[j], zx[B + j], zy[B + j], t);
+    ellipse_arguments<V, kErrf>(constants_of(e, j), s[j], zx[j], zy[j], zx[B + j], zy[B + j], t);
     V::store(ex + j * W, t);
     if constexpr (kErrf == ErrfMode::exact)
       for (int h = 0; h < 2; ++h)
@@ -135,12 +211,12 @@ bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B
   }
   if constexpr (kErrf == ErrfMode::fast) {
     double far2[2 * B];
-    for (int j = 0; j < B; ++j) far2[j] = e.far1, far2[B + j] = e.far2;
+    for (int j = 0; j < B; ++j) far2[j] = constants_of(e, j).far1, far2[B + j] = constants_of(e, j).far2;
     errf_fast_lanes<V, 2 * B>(zx, zy, far2, wr, wi);
-    D<V> t[B], ee[B];
+    D<V> t[B], et[B];
     for (int j = 0; j < B; ++j) t[j] = V::load(ex + j * W);
-    errf_fast_detail::exp_nonpositive<V, B>(t, ee);
-    for (int j = 0; j < B; ++j) V::store(ex + j * W, ee[j]);
+    errf_fast_detail::exp_nonpositive<V, B>(t, et);
+    for (int j = 0; j < B; ++j) V::store(ex + j * W, et[j]);
   } else {
     // E does not depend on the error functions: its exponentials are made
     // between the steps of their continued fractions.
@@ -148,10 +224,17 @@ bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B
     errf_lanes<V, 2 * B>(zx, zy, wr, wi, side);
     side.finish();
   }
-  for (int j = 0; j < B; ++j)
-    ellipse_from_w<V, kErrf>(e, s[j], wr[j], wr[B + j], wi[j], wi[B + j], V::load(ex + j * W),
+  for (int j = 0; j < B; ++j) {
+    ee[j] = V::load(ex + j * W);
+    ellipse_from_w<V, kErrf>(constants_of(e, j), s[j], wr[j], wr[B + j], wi[j], wi[B + j], ee[j],
                              hu[j], hv[j]);
+  }
   return inner;
+}
+template <class V, int B, ErrfMode kErrf>
+bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B], D<V> (&hv)[B]) {
+  D<V> ee[B];
+  return ellipse_field<V, B, kErrf>(e, s, hu, hv, ee);
 }
 
 // The kick function G = (gx, gy) in the ring's frame from (Hu, Hv): at the

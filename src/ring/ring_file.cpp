@@ -42,8 +42,7 @@ constexpr FieldSpec kMultipole[] = {{"name", false, Type::text},
                                     {"kn", true, Type::real},
                                     {"sn", true, Type::real}};
 // ---- encounter6d: the six-dimensional (synchro-beam) encounter ----
-// Reserved: its fields are read and checked here; the element that tracks
-// it is added in read_element (RingKind::encounter6d) and ring_setup.cpp.
+// Tracked by kicks/beam_beam_6d.h; its constants are made in ring_setup.cpp.
 constexpr FieldSpec kEncounter6d[] = {
     {"name", false, Type::text},   {"npart", true, Type::real},   {"sigx", true, Type::real},
     {"sigy", true, Type::real},    {"betx", true, Type::real},    {"bety", true, Type::real},
@@ -291,11 +290,8 @@ RingElement read_element(Record& r, RingKind kind) {
       if (r.seen("sigz")) r.require(e.sigz > 0.0, "sigz", "a bunch length > 0 (m)");
       if (r.seen("slices"))
         r.require(ns >= 1 && ns <= 1'000'000, "slices", "a whole number from 1 to 1000000");
-      // The place of the six-dimensional element: until it is tracked, it
-      // is refused.
-      r.bad("encounter6d",
-            "the six-dimensional encounter is not tracked by this version of the program "
-            "(a thin four-dimensional encounter is `encounter`)");
+      if (r.seen("phi"))
+        r.require(std::fabs(e.phi) < 0.5, "phi", "a half crossing angle |phi| < 0.5 (rad)");
       break;
     }
   }

@@ -2,7 +2,7 @@
 // `bbtrack-ring 1`, then one record per line, a keyword and `key=value`
 // fields in any order; `#` or `!` starts a comment. The ring-wide records
 // (beam, modulation) and the elements in ring order from the observation
-// point (matrix, encounter, wire, multipole; encounter6d reserved). The
+// point (matrix, encounter, wire, multipole, encounter6d). The
 // format, field by field with units: docs/inputs.md.
 //
 // The reader only parses and checks: the values stay in the file's units
@@ -41,7 +41,7 @@ struct RingElement {
   // multipole: order n (1..10), K_nL and J_nL (m^-n).
   int order = 0;
   double kn = 0.0, sn = 0.0;
-  // encounter6d (read and checked, not yet tracked): beta functions (m) and
+  // encounter6d: beta functions (m) and
   // alphas at the interaction point, bunch length (m), slices, half
   // crossing angle (rad) and its plane (1 x, 2 y).
   double betx = 0.0, bety = 0.0, alfx = 0.0, alfy = 0.0, sigz = 0.0, phi = 0.0;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kicks/wire.h"
+#include "ring/normal_form6.h"
 #include "run/constants.h"
 
 namespace bbtrack {
@@ -23,21 +24,33 @@ RingMatrix ring_matrix(const std::vector<double>& coef) {
       m.r[i - 1][j - 1] = t;
       if ((i - 1) / 2 != (j - 1) / 2 && t != 0.0) m.coupled = true;
     }
+  // The whole map on six coordinates, converted alike (z is a position).
+  for (int i = 1; i <= 6; ++i)
+    for (int j = 1; j <= 6; ++j) {
+      double t = i == j ? 1.0 : 0.0;
+      if (i <= n && j <= n) {
+        t = coef[static_cast<std::size_t>((i - 1) * n + (j - 1))];
+        if (j % 2 == 1) t = t * 1000.0;
+        if (i % 2 == 1) t = t * 0.001;
+      }
+      m.r6[i - 1][j - 1] = t;
+    }
   return m;
 }
 
-// a = b a (4x4), each entry summed in the order of the classic ring's
-// product of its section matrices.
-void left_multiply(const double (&b)[4][4], double (&a)[4][4]) {
-  double p[4][4];
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) {
+// a = b a (4x4 or 6x6), each entry summed in the order of the classic
+// ring's product of its section matrices.
+template <int N>
+void left_multiply(const double (&b)[N][N], double (&a)[N][N]) {
+  double p[N][N];
+  for (int i = 0; i < N; ++i)
+    for (int j = 0; j < N; ++j) {
       double s = 0.0;
-      for (int l = 0; l < 4; ++l) s = s + b[i][l] * a[l][j];
+      for (int l = 0; l < N; ++l) s = s + b[i][l] * a[l][j];
       p[i][j] = s;
     }
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) a[i][j] = p[i][j];
+  for (int i = 0; i < N; ++i)
+    for (int j = 0; j < N; ++j) a[i][j] = p[i][j];
 }
 
 // Groups the elements into sections: a section takes, in this order, an
@@ -111,11 +124,28 @@ void make_sections(State& st, const RingFile& rf) {
         stage = 4;
         break;
       }
-      case RingKind::encounter6d:
-        // encounter6d: the six-dimensional encounter's place (a section of
-        // its own, like an encounter); refused by the reader until its
-        // element is tracked.
+      case RingKind::encounter6d: {
+        close();
+        Encounter6dSpec r{};
+        r.factor = std::sqrt(2.0 * pi) * (e.npart * st.bb.rp) / gamma;
+        r.sigx = 0.001 * e.sigx;
+        r.sigy = 0.001 * e.sigy;
+        r.betx = e.betx;
+        r.bety = e.bety;
+        r.alfx = e.alfx;
+        r.alfy = e.alfy;
+        r.sigz = e.sigz;
+        r.slices = e.slices;
+        r.phi = e.phi;
+        r.plane_y = e.plane == 2;
+        r.x0 = -0.001 * e.sepx;
+        r.y0 = -0.001 * e.sepy;
+        sec.encounter6d = static_cast<int32>(ring.enc6d_spec.size());
+        ring.enc6d_spec.push_back(r);
+        ring.six_d = true;
+        stage = 1;
         break;
+      }
     }
   }
   close();
@@ -172,7 +202,28 @@ void check_derived(const State& st, const RingFile& rf, std::vector<std::string>
   }
 }
 
-void set_up_ring(State& st, const RingFile& rf, std::vector<std::string>& errors) {
+void ring_one_turn_map6(const Ring& ring, double (&m)[6][6]) {
+  for (int i = 0; i < 6; ++i)
+    for (int j = 0; j < 6; ++j) m[i][j] = i == j ? 1.0 : 0.0;
+  for (const RingSection& s : ring.sections) {
+    double l[6][6];
+    if (s.multipole >= 0) {
+      const MultipoleKick& k = ring.multipoles[static_cast<std::size_t>(s.multipole)];
+      if (k.cr[1] != 0.0 || k.ci[1] != 0.0) {
+        for (int i = 0; i < 6; ++i)
+          for (int j = 0; j < 6; ++j) l[i][j] = i == j ? 1.0 : 0.0;
+        l[1][0] = -k.cr[1];
+        l[1][2] = k.ci[1];
+        l[3][0] = k.ci[1];
+        l[3][2] = k.cr[1];
+        left_multiply(l, m);
+      }
+    }
+    if (s.matrix >= 0) left_multiply(ring.matrices[static_cast<std::size_t>(s.matrix)].r6, m);
+  }
+}
+
+void set_up_ring(State& st, const RingFile& rf, std::vector<std::string>& errors, bool six_d) {
   const double pi = 4.0 * std::atan(1.0);
   st.constant.pi = pi;
   st.bb.rp = kParticleRadius;
@@ -225,6 +276,31 @@ void set_up_ring(State& st, const RingFile& rf, std::vector<std::string>& errors
     // The modes' own beta functions (A11^2 + A12^2, A33^2 + A34^2).
     st.twiss.betx = nf.a[0][0] * nf.a[0][0] + nf.a[0][1] * nf.a[0][1];
     st.twiss.bety = nf.a[2][2] * nf.a[2][2] + nf.a[2][3] * nf.a[2][3];
+  }
+  if (ring.six_d || six_d) {
+    ring.six_d = true;
+    bool longitudinal = false;
+    for (const RingElement& e : rf.elements)
+      if (e.kind == RingKind::matrix && e.m.size() == 36) longitudinal = true;
+    if (!longitudinal) {
+      errors.push_back(rf.path +
+                       ": matrix: synchrotron motion (--6d, or an encounter6d) needs the ring's "
+                       "6x6 maps; every matrix has 16 coefficients");
+      return;
+    }
+    double m6[6][6];
+    ring_one_turn_map6(ring, m6);
+    NormalForm6 nf6;
+    if (!normal_form6(m6, nf6, why)) {
+      errors.push_back(rf.path + ": one-turn map (6x6): " + why);
+      return;
+    }
+    ring.qs = nf6.q[2];
+    for (int i = 0; i < 6; ++i)
+      for (int j = 0; j < 6; ++j) {
+        ring.a6[i][j] = nf6.a[i][j];
+        ring.ainv6[i][j] = nf6.ainv[i][j];
+      }
   }
   ring.active = true;
 }

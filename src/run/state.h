@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "kicks/beam_beam_6d.h"
 #include "run/farray.h"
 
 namespace bbtrack {
@@ -124,6 +125,12 @@ struct Qarind {
 // ---- particles and tracking results ----
 struct Coord {
   FArray<double, kSlots, 4> coord;  // coord(i, 1..4) = x, x', y, y' of slot i
+};
+// The longitudinal coordinates of the slots in six-dimensional tracking:
+// z[i - 1] (m, ahead of the reference particle positive) and d[i - 1] =
+// delta of slot i.
+struct Lcoord {
+  double z[kSlots], d[kSlots];
 };
 struct Np {
   int32 npart;  // live particles, slots 1..npart
@@ -253,16 +260,19 @@ struct RingEncounter {
 struct RingMatrix {
   double r[4][4];
   bool coupled;
+  // On x, x', y, y', z, delta (z in m): the file's 6x6 map, or its 4x4 one
+  // with z and delta unchanged; acts whole in six-dimensional tracking.
+  double r6[6][6];
 };
 // One section of the general ring, made of consecutive elements in the
 // order of a classic section: an encounter, wires, thin multipoles (added
 // into one kick), a matrix; -1 (or no wires) where it has none.
 struct RingSection {
-  // (encounter6d: its index here, in a list of its own records)
   int32 encounter = -1;
   int32 wire_first = 0, wire_count = 0;
   int32 multipole = -1;
   int32 matrix = -1;
+  int32 encounter6d = -1;  // a six-dimensional encounter in place of the encounter
 };
 struct Ring {
   bool active = false;
@@ -279,6 +289,16 @@ struct Ring {
   bool coupled = false;
   double a[4][4] = {}, ainv[4][4] = {};
   double q1 = 0.0, q2 = 0.0, emit1 = 0.0, emit2 = 0.0;
+  // Six-dimensional tracking (the ring holds an encounter6d, or --6d): z
+  // and delta move, the matrices act whole (r6), and the normal form is the
+  // 6x6 one-turn map's, x = A6 z with z = (x1, p1, x2, p2, x3, p3), mode 3
+  // the synchrotron motion of tune qs.
+  bool six_d = false;
+  std::vector<Encounter6dSpec> enc6d_spec;
+  std::vector<Encounter6d> enc6d;  // their constants, made for the evaluation of w enc6d_mode
+  int enc6d_mode = -1;
+  double a6[6][6] = {}, ainv6[6][6] = {};
+  double qs = 0.0;
 };
 
 // The turn count of the tracking: the number of the turn last tracked (0
@@ -328,6 +348,7 @@ struct State {
   Modulation modulation{};
   TurnCount turn{};
   Ring ring{};
+  Lcoord lcoord{};
 };
 
 }  // namespace bbtrack

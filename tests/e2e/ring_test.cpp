@@ -401,7 +401,7 @@ TEST(Ring, BadLinesAndUnstableRingsAreRefusedBeforeTracking) {
       "kicker strength=3\n"
       "encounter npart=1.0d11 sigx=0.02\n"
       "modulation plane=z dq=1e-3 period=0 phase=0\n"
-      "encounter6d npart=1e11 sigx=0.02 sigy=0.02 betx=0.5 bety=0.5 sigz=0.08 slices=8 phi=1e-4\n"
+      "encounter6d npart=1e11 sigx=0.02 sigy=0.02 betx=0.5 bety=0.5 sigz=0.08 slices=0 phi=1\n"
       "matrix name=A m=1,0,0,0,0,1,0,0,0,0,1,0,0,0,0,1 extra\n";
   const Study s = study({{"r", bad}}, {"--ring", "r"});
   EXPECT_EQ(s.run.status, 2);
@@ -424,8 +424,8 @@ TEST(Ring, BadLinesAndUnstableRingsAreRefusedBeforeTracking) {
       e + "10: sigy: missing",
       e + "11: plane: 'z' is not a plane (x or y)",
       e + "11: period: a period > 0 (turns)",
-      e + "12: encounter6d: the six-dimensional encounter is not tracked by this version of the "
-          "program (a thin four-dimensional encounter is `encounter`)",
+      e + "12: slices: a whole number from 1 to 1000000",
+      e + "12: phi: a half crossing angle |phi| < 0.5 (rad)",
       e + "13: extra: not a key=value field"};
   std::string expect;
   for (const auto& w : want) expect += w + "\n";

@@ -246,3 +246,55 @@ def test_python_interface_runs_and_reads_a_study(tmp_path):
         str(tmp_path), "dynap", "--ring", str(tmp_path / "lattice.ring"), "--angles", "2",
         "--quiet", "--out", "r"]
     assert s.particles.equals(again.particles) and s.angles is None
+
+
+def test_resume_with_synchrotron_motion_gives_the_same_bytes(tmp_path):
+    """A study with synchrotron motion stopped (SIGTERM) and resumed, once
+    within the first window and once after it, gives the bytes of one never
+    stopped: its checkpoints hold z, delta and the synchrotron signals."""
+    import signal
+    import time
+
+    exe = binary_path()
+    if not os.access(exe, os.X_OK):
+        pytest.skip("tracker binary %s not found" % exe)
+    rows = []
+    for q, beta in ((0.31, 550.0), (0.32, 550.0), (0.0021, 668e3)):  # beta in mm
+        c, s = math.cos(2 * math.pi * q), math.sin(2 * math.pi * q)
+        rows.append([(c, beta * s), (-s / beta, c)])
+    m = [[0.0] * 6 for _ in range(6)]
+    for k, block in enumerate(rows):
+        for i in range(2):
+            for j in range(2):
+                m[2 * k + i][2 * k + j] = block[i][j]
+    (tmp_path / "ring.txt").write_text(
+        "bbtrack-ring 1\nbeam gamma=7461 emitn=3.75e-6\n"
+        "encounter6d npart=1.15e11 sigx=0.0167 sigy=0.0167 betx=0.55 bety=0.55 sigz=0.0755 "
+        "slices=7 phi=150e-6\nmatrix m=" + ",".join(repr(v) for r in m for v in r) + "\n")
+    opts = [exe, "dynap", "--ring", "ring.txt", "--amplitudes", "1:12:1", "--angles", "4",
+            "--turns", "6000", "--window", "2000", "--delta", "2.7e-4", "--z", "0.03",
+            "--tbt", "2", "--quiet", "--checkpoint-interval", "0.01"]
+    env = dict(os.environ, OMP_NUM_THREADS="2", OMP_WAIT_POLICY="passive")
+    start = time.monotonic()
+    subprocess.run(opts + ["--out", "ref"], cwd=tmp_path, env=env, check=True,
+                   capture_output=True, timeout=300)
+    length = time.monotonic() - start
+    def resume():
+        return ["--resume"] if list((tmp_path / "cut").glob(".dynap_checkpoint.[01]")) else []
+
+    resumed = 0
+    for share in (0.15, 0.3):
+        extra = resume()
+        resumed += bool(extra)
+        proc = subprocess.Popen(opts + ["--out", "cut"] + extra, cwd=tmp_path, env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        time.sleep(share * length)
+        proc.send_signal(signal.SIGTERM)
+        proc.communicate(timeout=300)
+    extra = resume()
+    resumed += bool(extra)
+    assert subprocess.run(opts + ["--out", "cut"] + extra, cwd=tmp_path, env=env,
+                          capture_output=True, timeout=300).returncode == 0
+    assert resumed >= 1
+    for f in (dynap.PARTICLES, dynap.ANGLES, dynap.SUMMARY, dynap.TBT):
+        assert (tmp_path / "cut" / f).read_bytes() == (tmp_path / "ref" / f).read_bytes(), f

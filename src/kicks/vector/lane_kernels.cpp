@@ -8,6 +8,7 @@
 
 #include "kicks/vector/lane_kernels.h"
 
+#include "kicks/beam_beam_6d_lanes.h"
 #include "kicks/errf_fast_lanes.h"
 #include "kicks/errf_lanes.h"
 #include "kicks/vector/turn_kernel.h"
@@ -70,11 +71,20 @@ void errf_fast_array(const double* xx, const double* yy, double* wx, double* wy,
                 });
 }
 
+template <ErrfMode kErrf>
+void encounter6d(const Encounter6d& e, const SixColumns& c, int n) {
+  encounter6d_range<V, kErrf>(e, c, n);
+}
+
 }  // namespace
 
 #define BBTRACK_CAT2(a, b) a##b
 #define BBTRACK_CAT(a, b) BBTRACK_CAT2(a, b)
 const LaneKernels BBTRACK_CAT(lane_kernels_, BBTRACK_LANE_TARGET) = {
-    V::kWidth, {track<ErrfMode::exact>, track<ErrfMode::fast>}, errf_array, errf_fast_array};
+    V::kWidth,
+    {track<ErrfMode::exact>, track<ErrfMode::fast>},
+    errf_array,
+    errf_fast_array,
+    {encounter6d<ErrfMode::exact>, encounter6d<ErrfMode::fast>}};
 
 }  // namespace bbtrack

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 
+#include "kicks/beam_beam_6d.h"
 #include "kicks/errf_fast.h"
 #include "kicks/vector/lane_targets.h"
 #include "kicks/vector/turn_plan.h"
@@ -35,6 +36,7 @@ struct LaneWorkspace {
   static constexpr int kArgs = 2 * kParticles;
   static constexpr int kSortedArgs = kArgs + 64;  // a batch of registers past the last
   alignas(64) double x[kParticles], xp[kParticles], y[kParticles], yp[kParticles];
+  alignas(64) double z[kParticles], d[kParticles];  // six-dimensional tracking only
   alignas(64) double u[kParticles], v[kParticles], r2[kParticles], e[kParticles];
   // errf of argument a: particle a (a < kParticles, z1) or a - kParticles (z2).
   alignas(64) double zx[kArgs], zy[kArgs], key[kArgs], wr[kArgs], wi[kArgs];
@@ -75,6 +77,9 @@ struct LaneKernels {
   void (*errf_array)(const double* xx, const double* yy, double* wx, double* wy, int n);
   void (*errf_fast_array)(const double* xx, const double* yy, double* wx, double* wy, int n,
                           double far2);
+  // The six-dimensional encounter on particles 0 .. n - 1 of c, by the
+  // evaluation of w, bit-identical to encounter6d.
+  void (*encounter6d[2])(const Encounter6d& e, const SixColumns& c, int n);
 };
 
 #define BBTRACK_DECLARE_LANE_KERNELS(name, supported) extern const LaneKernels lane_kernels_##name;

@@ -15,6 +15,7 @@
 // Internal linkage (see kicks/lanes/lane.h).
 #pragma once
 
+#include "kicks/beam_beam_6d_lanes.h"
 #include "kicks/kick_lanes.h"
 #include "kicks/lanes/lane.h"
 #include "kicks/modulation.h"
@@ -203,6 +204,30 @@ void coupled_range(const MultipoleKick* mk, const CoupledMatrix* m, ParticleColu
   });
 }
 
+// Six-dimensional tracking: the section's thin multipoles (mk, or none)
+// and its whole 6x6 matrix (m6, or none) on the np particles of c, in one
+// pass.
+template <class V>
+void six_range(const MultipoleKick* mk, const double (*m6)[6], ParticleColumns c, int np) {
+  if (mk == nullptr && m6 == nullptr) return;
+  for (int i = 0; i < np; i += V::kWidth) {
+    D<V> z[6] = {V::load(c.x + i), V::load(c.xp + i), V::load(c.y + i),
+                 V::load(c.yp + i), V::load(c.z + i), V::load(c.d + i)};
+    if (mk != nullptr) multipole_kick<V>(*mk, z[0], z[2], z[1], z[3]);
+    if (m6 != nullptr) {
+      D<V> out[6];
+      for (int r = 0; r < 6; ++r) {
+        D<V> s = V::set1(m6[r][0]) * z[0];
+        for (int k = 1; k < 6; ++k) s = s + V::set1(m6[r][k]) * z[k];
+        out[r] = s;
+      }
+      for (int r = 0; r < 6; ++r) z[r] = out[r];
+    }
+    double* const col[6] = {c.x, c.xp, c.y, c.yp, c.z, c.d};
+    for (int r = 0; r < 6; ++r) V::store(col[r] + i, z[r]);
+  }
+}
+
 // Particles first .. first + count - 1 (0-based, count >= 1) through the
 // whole turn, K registers of arguments of w at a time in the sorted kicks.
 // For registers the range's coordinates are copied into the workspace, the
@@ -212,13 +237,17 @@ template <class V, int K, ErrfMode kErrf>
 void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count, LaneWorkspace* ws) {
   constexpr int W = V::kWidth;
   const int np = (count + W - 1) / W * W;
-  const ParticleColumns range{c.x + first, c.xp + first, c.y + first, c.yp + first};
+  // z and delta only in six-dimensional tracking.
+  const bool six = plan.six_d;
+  const int ncol = six ? 6 : 4;
+  const ParticleColumns range{c.x + first, c.xp + first, c.y + first, c.yp + first,
+                              six ? c.z + first : nullptr, six ? c.d + first : nullptr};
   ParticleColumns at = range;
-  double* const from[4] = {range.x, range.xp, range.y, range.yp};
+  double* const from[6] = {range.x, range.xp, range.y, range.yp, range.z, range.d};
   if constexpr (W > 1) {
-    at = {ws->x, ws->xp, ws->y, ws->yp};
-    double* const col[4] = {at.x, at.xp, at.y, at.yp};
-    for (int m = 0; m < 4; ++m)
+    at = {ws->x, ws->xp, ws->y, ws->yp, ws->z, ws->d};
+    double* const col[6] = {at.x, at.xp, at.y, at.yp, at.z, at.d};
+    for (int m = 0; m < ncol; ++m)
       for (int i = 0; i < np; ++i) col[m][i] = from[m][i < count ? i : 0];
   }
   const SectionPlan* const sec = plan.sec.data();
@@ -227,10 +256,13 @@ void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count, 
     const SectionPlan& p = sec[k];
     if (p.kick)
       beam_beam_kick<V, K, kErrf>(p.enc, at, count, np, ws, W > 1 ? &ws->outer[k] : nullptr);
-    // (encounter6d: the six-dimensional encounter's pass, in its place in the section)
+    if (p.enc6d != nullptr)
+      encounter6d_range<V, kErrf>(*p.enc6d, SixColumns{at.x, at.xp, at.y, at.yp, at.z, at.d}, np);
     if (p.nwire != 0) wire_kicks<V>(p.wire, p.nwire, at, np);
     // The point's thin multipoles, after its kicks and before its transport.
-    if (p.coupled != nullptr)
+    if (six)
+      six_range<V>(p.mult, p.m6, at, np);
+    else if (p.coupled != nullptr)
       coupled_range<V>(p.mult, p.coupled, at, np);
     else if (!p.transport)
       coupled_range<V>(p.mult, nullptr, at, np);
@@ -243,8 +275,8 @@ void track_range(const TurnPlan& plan, ParticleColumns c, int first, int count, 
   // where the particles are now), at the end of the turn.
   if (plan.rotate) rotate_range<V>(plan.rot, at, np);
   if constexpr (W > 1) {
-    const double* const col[4] = {at.x, at.xp, at.y, at.yp};
-    for (int m = 0; m < 4; ++m)
+    const double* const col[6] = {at.x, at.xp, at.y, at.yp, at.z, at.d};
+    for (int m = 0; m < ncol; ++m)
       for (int i = 0; i < count; ++i) from[m][i] = col[m][i];
   }
 }

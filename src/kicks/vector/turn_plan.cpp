@@ -8,10 +8,18 @@ namespace bbtrack {
 
 ParticleColumns particle_columns(State& st) {
   auto& c = st.coord.coord;
-  return {c.column(1), c.column(2), c.column(3), c.column(4)};
+  return {c.column(1), c.column(2), c.column(3), c.column(4), st.lcoord.z, st.lcoord.d};
 }
 
 void fill_kick0(State& st, ErrfMode errf_mode) {
+  if (st.ring.active && st.ring.enc6d_mode != static_cast<int>(errf_mode)) {
+    // The six-dimensional encounters' constants, their reference-orbit
+    // kicks by the run's evaluation of w.
+    st.ring.enc6d.clear();
+    for (const Encounter6dSpec& s : st.ring.enc6d_spec)
+      st.ring.enc6d.push_back(make_encounter6d(s, errf_mode));
+    st.ring.enc6d_mode = static_cast<int>(errf_mode);
+  }
   if (st.ring.active) {
     // As reference_kick does for an encounter of the classic ring.
     for (RingEncounter& e : st.ring.encounters) {
@@ -67,10 +75,12 @@ void plan_ring(const State& st, TurnPlan& plan) {
     coupled_at[j] = static_cast<int32>(ncoupled++);
   }
   plan.sec.assign(ring.sections.size(), SectionPlan{});
+  plan.six_d = ring.six_d;
   for (std::size_t s = 0; s < ring.sections.size(); ++s) {
     const RingSection& r = ring.sections[s];
     SectionPlan& p = plan.sec[s];
     p.kick = r.encounter >= 0;
+    if (r.encounter6d >= 0) p.enc6d = &ring.enc6d[static_cast<std::size_t>(r.encounter6d)];
     if (p.kick) p.enc = ring_encounter(ring.encounters[static_cast<std::size_t>(r.encounter)]);
     p.nwire = r.wire_count;
     p.wire = ring.wires.data() + r.wire_first;
@@ -82,6 +92,7 @@ void plan_ring(const State& st, TurnPlan& plan) {
                   m.r[2][2], m.r[2][3], m.r[3][2], m.r[3][3]};
       const int32 c = coupled_at[static_cast<std::size_t>(r.matrix)];
       if (c >= 0) p.coupled = &plan.coupled[static_cast<std::size_t>(c)];
+      if (ring.six_d) p.m6 = m.r6;
     }
   }
 }

@@ -33,7 +33,10 @@ struct SectionPlan {
   SectionMatrix matrix;
   bool transport = true;
   const CoupledMatrix* coupled = nullptr;
-  // (encounter6d: a pointer to its constants here, nullptr without)
+  // Six-dimensional tracking: the section's six-dimensional encounter (in
+  // place of enc, or nullptr) and its whole 6x6 matrix (nullptr without).
+  const Encounter6d* enc6d = nullptr;
+  const double (*m6)[6] = nullptr;
 };
 
 // The plan of one turn: the sections in ring order, and what changes from
@@ -47,6 +50,7 @@ struct TurnPlan {
   bool rotate = false;                 // the tunes are modulated: rot acts at the end of the turn
   TurnRotation rot{};
   std::vector<WireKick> wire;          // the wires' records of the turn, when a current ripples
+  bool six_d = false;                  // z and delta move (the general ring's six-dimensional tracking)
 };
 
 // The four coordinate columns of the particle slots; index 0 is slot 1.
@@ -55,6 +59,8 @@ struct ParticleColumns {
   double* xp;
   double* y;
   double* yp;
+  double* z = nullptr;  // z and delta, used by a six-dimensional plan only
+  double* d = nullptr;
 };
 ParticleColumns particle_columns(State& st);
 
