@@ -112,6 +112,7 @@ import random
 
 from bbtools import classic_folder as cf
 from bbtools import tfs
+from bbtools.optics import twiss_block  # noqa: F401 (collider.twiss_block)
 from bbtools.classic_folder import NPOINTS, NOENC, RP, e17
 
 
@@ -211,14 +212,6 @@ def phase_advances(args, pts):
                     else rest * arc_len[k] / total_len
                     for k in range(NPOINTS)])
     return res
-
-
-def twiss_block(b1, a1, b2, a2, dmu):
-    c, s = math.cos(dmu), math.sin(dmu)
-    r = math.sqrt(b2 / b1)
-    return [[r * (c + a1 * s), math.sqrt(b1 * b2) * s],
-            [-((1.0 + a1 * a2) * s + (a2 - a1) * c) / math.sqrt(b1 * b2),
-             (c - a2 * s) / r]]
 
 
 def section_matrices(args, pts):

@@ -18,6 +18,7 @@ import re
 
 from bbtools import beam_values
 from bbtools import tfs
+from bbtools.optics import twiss_block
 
 OPTICS = ("NAME", "S", "BETX", "ALFX", "MUX", "BETY", "ALFY", "MUY")
 NPOINTS, NOENC = 73, 25           # the classic ring
@@ -80,14 +81,6 @@ def check_patterns(args):
 
 
 # ---------------------------------------------------------------- points
-
-def twiss_block(b1, a1, b2, a2, dmu):
-    c, s = math.cos(dmu), math.sin(dmu)
-    r = math.sqrt(b2 / b1)
-    return [[r * (c + a1 * s), math.sqrt(b1 * b2) * s],
-            [-((1.0 + a1 * a2) * s + (a2 - a1) * c) / math.sqrt(b1 * b2),
-             (c - a2 * s) / r]]
-
 
 def _check_betas(t):
     for r, line in zip(t.rows, t.lines):
