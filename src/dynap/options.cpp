@@ -17,10 +17,10 @@ constexpr std::string_view kDynapUsage =
 Dynamic aperture and frequency map of the ring of the current folder. Reads
 the same input files as a run (diff.input, Matrices.dat, Sigmas.dat,
 excluded.dat, wires.dat, multdist.dat, and multipoles.dat and modulation.dat
-when present) and tracks every element a run
-tracks, but starts its own particles on a grid of amplitudes and writes only
-its own results; the result files of a run are never opened. Particles go
-through in batches of at most 1000, so any number of them can be tracked.
+when present) and tracks every element a run tracks, but starts its own
+particles on a grid of amplitudes and writes only its own results; the
+result files of a run are never opened. Particles go through in batches of
+at most 1000, so any number of them can be tracked.
 With --ring FILE it tracks the general ring of FILE instead (element by
 element, any number of encounters, tunes anywhere, coupled or not; see
 docs/inputs.md) and reads none of the folder's input files.
