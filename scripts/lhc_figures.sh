@@ -2,7 +2,8 @@
 # The frequency map and dynamic aperture of the ring at the LHC working point
 # (examples/lhc/: tunes 64.31 / 59.32, two IPs, 15 long-range encounters per
 # side), without and with one compensating wire per side of each IP, studied
-# by `diff2wirenew dynap --ring`, and their figures.
+# by `diff2wirenew dynap --ring`, and their figures, each pair on one colour
+# range (diffusion index -12 to -1, turns survived 1 to 20000).
 # Usage: scripts/lhc_figures.sh [work folder]   (default out/lhc-study)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,8 +22,8 @@ done
 for case in without with; do
     words=$([ "$case" = with ] && echo "four compensating wires" || echo "no wires")
     $py tools/bbplot fma "$work/$case" --window 0.295 0.315 0.305 0.325 --order 10 \
-        -o "$figs/lhc_fma_$case.png" --title "Frequency map, LHC working point, $words"
-    $py tools/bbplot da "$work/$case" -o "$figs/lhc_da_$case.png" \
+        --vmin -12 --vmax -1 -o "$figs/lhc_fma_$case.png" --title "Frequency map, LHC working point, $words"
+    $py tools/bbplot da "$work/$case" --vmin 1 --vmax 20000 -o "$figs/lhc_da_$case.png" \
         --title "Dynamic aperture, LHC working point, $words"
 done
 grep -H "^da_" "$work"/*/dynap_summary.txt || true

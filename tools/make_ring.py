@@ -93,6 +93,8 @@ def refusal(args):
     if args.ring_out and not converted and (args.triplet_errors or args.tfs):
         return ("--triplet-errors and --tfs act on the classic model; the model as "
                 "a general ring takes neither")
+    if "wire_distance" in args.given and (args.wires == "none" or not args.ring_out):
+        return "--wire-distance moves the wires of --wires in --ring-out only"
     if args.head_on_6d:
         if not args.ring_out:
             return "--head-on-6d writes six-dimensional encounters into --ring-out only"

@@ -177,6 +177,35 @@ class MakeRingTest(unittest.TestCase):
                                         os.path.join(args.out, "general", name),
                                         shallow=False), name)
 
+    def test_wires_of_the_lhc_ring_at_and_beyond_the_opposing_bunch(self):
+        # a wire per side at the outermost encounter, on the opposing bunch's
+        # centre (minus the separation), attracting (positive current) for
+        # same-charge bunches, for the side's 15 encounters; --wire-distance K
+        # puts it K times as far out with K^2 the current: the gradient
+        # current / distance^2 of its linear tune shift stays
+        out = tempfile.mkdtemp(prefix="make_ring_")
+        self.addCleanup(shutil.rmtree, out)
+        ring = os.path.join(out, "ring.txt")
+        i15 = -collider.wire_current(-1.15e11, 15)
+        self.assertGreater(i15, 0.0)
+        for k in (1.0, 2.5):
+            with contextlib.redirect_stdout(io.StringIO()):
+                self.assertEqual(make_ring.main(["--ring-out", ring, "--force", "--wires", "side",
+                                                 "--wire-distance", str(k)] + LHC), 0)
+            recs = ring_records(ring)
+            wires = [(i, f) for i, (kw, f) in enumerate(recs) if kw == "wire"]
+            self.assertEqual(len(wires), 4)
+            for i, w in wires:
+                enc = recs[i - 1][1]
+                self.assertEqual(w["name"], "W" + enc["name"])
+                sep = [float(enc["sepx"]), float(enc["sepy"])]
+                self.assertAlmostEqual(math.hypot(*sep), 1e3 * 285e-6 * 15 * 3.74, delta=1e-9)
+                self.assertEqual([float(w["x"]), float(w["y"])], [-k * sep[0], -k * sep[1]])
+                self.assertAlmostEqual(float(w["current"]) / (k * k), i15, delta=1e-12)
+        with self.assertRaises(SystemExit), contextlib.redirect_stderr(io.StringIO()):
+            make_ring.parse_args(["--ring-out", ring, "--wire-distance", "2"])
+
+
     def test_model_ring_at_the_lhc_working_point(self):
         # tunes below the half integer, any number of IPs, the long-range
         # encounters of each every half bunch spacing within the shared

@@ -19,7 +19,9 @@ The opposing bunches are Gaussian with the tracked beam's beta functions and
 the normalised emittances --opp-emitn-x, --opp-emitn-y; their population is
 --dnb at every encounter.  --wires npar|side adds a compensating wire at the
 outermost encounter of each side (on the opposing bunch's centre, the current
-as for the classic model); --head-on-6d writes the head-on encounters as
+as for the classic model; --wire-distance K: K times as far from the beam,
+K^2 times the current, which keeps the wire's linear tune shift and gives the
+amplitude detuning 1/K^2 of it); --head-on-6d writes the head-on encounters as
 six-dimensional ones (half crossing angle thetac / 2).
 """
 
@@ -36,6 +38,10 @@ def add_options(p):
     g.add_argument("--common-length", type=float, default=59.0,
                    help="length of the shared chamber on each side of an IP [m]: "
                    "the long-range encounters lie within it")
+    g.add_argument("--wire-distance", type=float, default=1.0, metavar="K",
+                   help="with --wires: each wire K times as far from the beam as "
+                   "the opposing bunch it stands at, its current K^2 times (the "
+                   "same linear tune shift)")
 
 
 class Point:
@@ -91,6 +97,9 @@ def build(args):
     emx, emy = args.opp_emitn_x / args.gamma, args.opp_emitn_y / args.gamma
     excluded = set(args.excluded) if "excluded" in args.given else set()
     wires = wire_sites(pts, excluded) if args.wires != "none" else {}
+    kw = args.wire_distance
+    if not kw > 0.0:
+        raise ValueError("--wire-distance %g: the factor must be above 0" % kw)
     for k, (p1, p2) in enumerate(zip(pts, pts[1:] + pts[:1]), 1):
         plane = args.crossing1 if p1.ip % 2 == 1 else args.crossing2
         sep = 1000.0 * args.thetac * p1.s
@@ -108,8 +117,9 @@ def build(args):
                                    ("sigy", sig[1]), ("sepx", sepx), ("sepy", sepy)])
         if p1 in wires:
             count = args.npar if args.wires == "npar" else wires[p1]
-            ring.add("wire", [("name", "W" + p1.name), ("x", 0.0 - sepx), ("y", 0.0 - sepy),
-                              ("current", -collider.wire_current(args.dnb, count)),
+            ring.add("wire", [("name", "W" + p1.name),
+                              ("x", 0.0 - kw * sepx), ("y", 0.0 - kw * sepy),
+                              ("current", -kw * kw * collider.wire_current(args.dnb, count)),
                               ("length", 1.0)])
         if p1.ip == p2.ip and p2.s > p1.s:
             # neighbours are one step apart; h itself avoids the rounding of
