@@ -3,6 +3,7 @@
 #include <cmath>
 #include <complex>
 
+#include "ring/symplectic.h"
 #include "run/messages.h"
 
 namespace bbtrack {
@@ -142,26 +143,9 @@ bool normal_form(const double (&m)[4][4], NormalForm& nf, std::string& why) {
   nf.q1 = q[first];
   nf.q2 = q[1 - first];
   for (int mode = 0; mode < 2; ++mode) {
-    cplx(&v)[4] = vec[mode == 0 ? first : 1 - first];
-    // The phase that makes the mode's own position component real and
-    // positive (A12 = 0, A34 = 0, as Courant-Snyder's A).
-    const cplx own = v[2 * mode];
-    const cplx turn = std::abs(own) > 0.0 ? std::conj(own) / std::abs(own) : cplx(1.0, 0.0);
-    for (int i = 0; i < 4; ++i) {
-      const cplx z = v[i] * turn;
-      nf.a[i][2 * mode] = z.real();
-      nf.a[i][2 * mode + 1] = z.imag();
-    }
+    put_mode<4>(vec[mode == 0 ? first : 1 - first], mode, nf.a);
   }
-  // A^-1 = -S A^T S, S = diag of [[0, 1], [-1, 0]].
-  auto s = [](int i, int j) { return (i / 2 == j / 2) ? (j == i + 1 && i % 2 == 0 ? 1.0 : (i == j + 1 && j % 2 == 0 ? -1.0 : 0.0)) : 0.0; };
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) {
-      double sum = 0.0;
-      for (int k = 0; k < 4; ++k)
-        for (int l = 0; l < 4; ++l) sum += s(i, k) * nf.a[l][k] * s(l, j);
-      nf.ainv[i][j] = -sum;
-    }
+  symplectic_inverse<4>(nf.a, nf.ainv);
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <complex>
 
+#include "ring/symplectic.h"
 #include "run/messages.h"
 
 namespace bbtrack {
@@ -132,27 +133,10 @@ bool normal_form6(const double (&m)[6][6], NormalForm6& nf, std::string& why) {
   order[0] = share[o1][0] >= share[o2][0] ? o1 : o2;
   order[1] = order[0] == o1 ? o2 : o1;
   for (int mode = 0; mode < 3; ++mode) {
-    const cplx(&v)[6] = vec[order[mode]];
     nf.q[mode] = q[order[mode]];
-    const cplx own = v[2 * mode];
-    const cplx turn = std::abs(own) > 0.0 ? std::conj(own) / std::abs(own) : cplx(1.0, 0.0);
-    for (int i = 0; i < 6; ++i) {
-      const cplx z = v[i] * turn;
-      nf.a[i][2 * mode] = z.real();
-      nf.a[i][2 * mode + 1] = z.imag();
-    }
+    put_mode<6>(vec[order[mode]], mode, nf.a);
   }
-  // A^-1 = -S A^T S: (A^-1)_ij = -S_ii' A_j'i' S_j'j.
-  auto s = [](int i, int j) {
-    return i / 2 != j / 2 ? 0.0 : (i % 2 == 0 && j == i + 1) ? 1.0 : (j % 2 == 0 && i == j + 1) ? -1.0 : 0.0;
-  };
-  for (int i = 0; i < 6; ++i)
-    for (int j = 0; j < 6; ++j) {
-      double sum = 0.0;
-      for (int k = 0; k < 6; ++k)
-        for (int l = 0; l < 6; ++l) sum += s(i, k) * nf.a[l][k] * s(l, j);
-      nf.ainv[i][j] = -sum;
-    }
+  symplectic_inverse<6>(nf.a, nf.ainv);
   return true;
 }
 
