@@ -2,8 +2,9 @@
 #                     folder OUT (default out/example-<date>), then prints its key lines
 # make check          quick loop: builds the unit test programs and runs them (ctest -L unit)
 # make test           installs missing packages, builds everything and runs every test,
-#                     then the whole suite again under the sanitizers (test-sanitize)
-# make test-sanitize  the suite built with AddressSanitizer + UndefinedBehaviorSanitizer
+#                     then the suite again under the sanitizers (test-sanitize)
+# make test-sanitize  the suite built with AddressSanitizer + UndefinedBehaviorSanitizer,
+#                     but the end-to-end tests labelled slow (tests/slow_tests.cmake)
 # make test-tools     the pytest suite of the companion tools (tools/), the reference
 #                     model and the Slurm back end (starts a private one-node cluster);
 #                     the CTest test `tools` (ctest -C tools -L tools)
@@ -95,7 +96,7 @@ build-sanitize: $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
 test-sanitize: deps build-sanitize
-	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS)
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -LE slow
 
 $(FUZZ_BUILD)/CMakeCache.txt:
 	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++
