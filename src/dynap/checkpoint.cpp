@@ -23,9 +23,6 @@ constexpr std::size_t kHead = sizeof kMagic + 2 * sizeof(std::uint64_t);
 // records: a file larger than this is none.
 constexpr std::uint64_t kCheckpointLimit = (std::uint64_t{1} << 30);
 
-std::string path_in(const std::string& dir, const std::string& name) {
-  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
-}
 std::string file_name(int k) { return ".dynap_checkpoint." + std::to_string(k); }
 
 template <class T>
@@ -95,7 +92,7 @@ void write_checkpoint(const std::string& dir, const StudyIdentity& identity,
   put(head, static_cast<std::uint64_t>(p.size()));
   put(head, fnv1a(kFnvBasis, p));
 
-  const std::string to = path_in(dir, file_name(static_cast<int>(c.seq % 2)));
+  const std::string to = path_of(dir, file_name(static_cast<int>(c.seq % 2)));
   const std::string tmp = to + ".tmp";
   ::unlink(tmp.c_str());
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -138,7 +135,7 @@ std::vector<DynapCheckpoint> read_checkpoints(const std::string& dir,
       why += what;
     };
     std::string bad;
-    if (!read_regular(path_in(dir, name), kCheckpointLimit, bytes, bad)) {
+    if (!read_regular(path_of(dir, name), kCheckpointLimit, bytes, bad)) {
       refuse(bad);
       continue;
     }
@@ -208,7 +205,7 @@ std::vector<DynapCheckpoint> read_checkpoints(const std::string& dir,
 
 void remove_checkpoints(const std::string& dir) {
   for (int k = 0; k < 2; ++k) {
-    const std::string p = path_in(dir, file_name(k));
+    const std::string p = path_of(dir, file_name(k));
     ::unlink(p.c_str());
     ::unlink((p + ".tmp").c_str());
   }

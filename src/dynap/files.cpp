@@ -15,11 +15,13 @@ namespace {
 
 constexpr std::size_t kFlushBytes = 1 << 20;
 
-std::string path_of(const std::string& dir, const std::string& name) {
-  return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
-}
-
 }  // namespace
+
+std::string path_of(const std::string& dir, std::string_view name) {
+  std::string p = dir;
+  if (!p.empty() && p.back() != '/') p += '/';
+  return p.append(name);
+}
 
 void fail_io(const std::string& what, const std::string& path) {
   const int err = errno;

@@ -26,6 +26,10 @@ struct DynapRefusal : std::runtime_error {
 // file found in the place of the study's own file, else the errno's text.
 [[noreturn]] void fail_io(const std::string& what, const std::string& path);
 
+// The path of file `name` in folder `dir` (the folder itself when empty:
+// the current one).
+std::string path_of(const std::string& dir, std::string_view name);
+
 // FNV-1a, 64 bits, over bytes: the checksum of checkpoints and of the
 // rows a checkpoint vouches for.
 inline constexpr std::uint64_t kFnvBasis = 14695981039346656037ull;

@@ -117,7 +117,7 @@ std::string dynap_merge(const DynapOptions& o, bool& complete) {
   // (the results folder is made ready, locked and cleared: study_lock.h)
   // The rows have synchrotron motion's columns when the first shard's have.
   const bool six_d = o.six_d || o.delta != 0.0 || o.z0 != 0.0 ||
-                     first_line(o.merge.front() + "/" + kParticlesFile) + '\n' ==
+                     first_line(path_of(o.merge.front(), kParticlesFile)) + '\n' ==
                          kParticlesHeader6d;
   const std::string_view header = six_d ? kParticlesHeader6d : kParticlesHeader;
   ResultFile particles(o.out, kParticlesFile);

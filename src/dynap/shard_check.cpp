@@ -13,10 +13,6 @@ constexpr std::string_view kIdentity = "identity ", kResult = "result ";
 constexpr std::uint64_t kRecordLimit = std::uint64_t{1} << 20;
 constexpr std::uint64_t kResultLimit = std::uint64_t{1} << 40;
 
-std::string in_dir(const std::string& dir, std::string_view name) {
-  return dir.empty() || dir.back() == '/' ? dir + std::string(name) : dir + "/" + std::string(name);
-}
-
 }  // namespace
 
 std::string result_stamp(std::uint64_t size, std::uint64_t hash) {
@@ -36,7 +32,7 @@ std::string shard_file_text(const std::string& record, const StudyIdentity& iden
 
 std::string read_shard_folder(const std::string& dir, ShardFolder& out) {
   std::string text, why;
-  if (!read_regular(in_dir(dir, kShardFile), kRecordLimit, text, why))
+  if (!read_regular(path_of(dir, kShardFile), kRecordLimit, text, why))
     return why == "none" ? std::string("no ") + kShardFile + ": the shard did not finish"
                          : std::string(kShardFile) + " is " + why;
   std::string_view rest = text;
@@ -73,7 +69,7 @@ std::string read_shard_result(const std::string& dir, const ShardFolder& shard,
     if (n == name) stamp = &s;
   if (!stamp) return std::string(kShardFile) + " records no " + name;
   std::string why;
-  if (!read_regular(in_dir(dir, name), kResultLimit, bytes, why))
+  if (!read_regular(path_of(dir, name), kResultLimit, bytes, why))
     return why == "none" ? "no " + name : name + " is " + why;
   const std::string got = result_stamp(bytes.size(), fnv1a(kFnvBasis, bytes));
   if (got == *stamp) return {};

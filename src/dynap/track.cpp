@@ -77,11 +77,9 @@ void normal6(const StudyOptics& o, const double (&x)[6], double (&z)[6]) {
 // Normalised coordinates in beam sizes (beam_size_units of the run, with
 // each mode's emittance).
 Normalised normalised(const StudyOptics& o, double x, double xp, double y, double yp) {
-  if (!o.coupled) {
-    const double sx = std::sqrt(o.emx), sy = std::sqrt(o.emy);
-    return {x / (std::sqrt(o.betx) * sx), (o.alfx * x / o.betx + xp) * std::sqrt(o.betx) / sx,
-            y / (std::sqrt(o.bety) * sy), (o.alfy * y / o.bety + yp) * std::sqrt(o.bety) / sy};
-  }
+  if (!o.coupled)
+    return in_beam_sizes(x, xp, y, yp, o.betx, o.alfx, o.bety, o.alfy, std::sqrt(o.emx),
+                         std::sqrt(o.emy));
   const double c[4] = {x, xp, y, yp};
   double z[4];
   for (int i = 0; i < 4; ++i)

@@ -150,9 +150,8 @@ void slice_field(const Encounter6d& e, const Slice6d& sl, const Coords6<V> (&p)[
       ee[j] = V::select(round[j], re[j], ee[j]);
     }
     // The kick function in the crossing plane's frame (ring_frame per lane).
-    const M<V> centre = V::eq(s[j].r2, zero);
-    const D<V> h_u = V::select(centre, V::signbit(s[j].u), hu[j]);
-    const D<V> h_v = V::select(centre, V::signbit(s[j].v), hv[j]);
+    at_centre<V>(s[j], hu[j], hv[j]);
+    const D<V> h_u = hu[j], h_v = hv[j];
     gx[j] = V::select(turned[j], -h_v, h_u);
     gy[j] = V::select(turned[j], h_u, h_v);
     // dU/dS. Round: the potential depends on a b only, dPhi/d(ab) = E/(2ab),

@@ -237,16 +237,23 @@ bool ellipse_field(const Encounter& e, const Separation<V> (&s)[B], D<V> (&hu)[B
   return ellipse_field<V, B, kErrf>(e, s, hu, hv, ee);
 }
 
-// The kick function G = (gx, gy) in the ring's frame from (Hu, Hv): at the
-// centre itself both components are zeros of the separations' signs, and a
-// turned frame is turned back (Gx = -Hv, Gy = Hu).
+// (Hu, Hv) at the centre itself (r^2 = 0): both components are zeros of
+// the separations' signs.
+template <class V>
+void at_centre(const Separation<V>& s, D<V>& hu, D<V>& hv) {
+  const M<V> centre = V::eq(s.r2, V::set1(0.0));
+  hu = V::select(centre, V::signbit(s.u), hu);
+  hv = V::select(centre, V::signbit(s.v), hv);
+}
+
+// The kick function G = (gx, gy) in the ring's frame from (Hu, Hv) (at the
+// centre, at_centre's zeros): a turned frame is turned back (Gx = -Hv,
+// Gy = Hu).
 template <class V>
 void ring_frame(const Encounter& e, const Separation<V>& s, D<V> hu, D<V> hv, D<V>& gx, D<V>& gy) {
-  const M<V> centre = V::eq(s.r2, V::set1(0.0));
-  const D<V> h_u = V::select(centre, V::signbit(s.u), hu);
-  const D<V> h_v = V::select(centre, V::signbit(s.v), hv);
-  gx = e.turned ? -h_v : h_u;
-  gy = e.turned ? h_u : h_v;
+  at_centre<V>(s, hu, hv);
+  gx = e.turned ? -hv : hu;
+  gy = e.turned ? hu : hv;
 }
 
 // The kick function G of B registers of particles at (x, y), for a round

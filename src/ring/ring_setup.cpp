@@ -13,18 +13,11 @@ namespace {
 // The file's matrix in tracking units as the classic ring's reader makes
 // it: tmat = D R D^-1, D = diag(0.001, 1, 0.001, 1, ...), by the same
 // products (an entry of an odd column times 1000, of an odd row times 0.001).
+// The whole map on six coordinates is converted alike (z is a position; a
+// 4x4 map leaves z and delta unchanged), and r is its transverse block.
 RingMatrix ring_matrix(const std::vector<double>& coef) {
   const int n = coef.size() == 36 ? 6 : 4;
   RingMatrix m{};
-  for (int i = 1; i <= 4; ++i)
-    for (int j = 1; j <= 4; ++j) {
-      double t = coef[static_cast<std::size_t>((i - 1) * n + (j - 1))];
-      if (j % 2 == 1) t = t * 1000.0;
-      if (i % 2 == 1) t = t * 0.001;
-      m.r[i - 1][j - 1] = t;
-      if ((i - 1) / 2 != (j - 1) / 2 && t != 0.0) m.coupled = true;
-    }
-  // The whole map on six coordinates, converted alike (z is a position).
   for (int i = 1; i <= 6; ++i)
     for (int j = 1; j <= 6; ++j) {
       double t = i == j ? 1.0 : 0.0;
@@ -34,6 +27,11 @@ RingMatrix ring_matrix(const std::vector<double>& coef) {
         if (i % 2 == 1) t = t * 0.001;
       }
       m.r6[i - 1][j - 1] = t;
+    }
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      m.r[i][j] = m.r6[i][j];
+      if (i / 2 != j / 2 && m.r[i][j] != 0.0) m.coupled = true;
     }
   return m;
 }
@@ -151,23 +149,29 @@ void make_sections(State& st, const RingFile& rf) {
   close();
 }
 
-}  // namespace
-
-void ring_one_turn_map(const Ring& ring, double (&m)[4][4]) {
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) m[i][j] = i == j ? 1.0 : 0.0;
+// The one-turn map on N coordinates: the product of the matrices (their
+// part `map`, 4x4 or 6x6) and of the linear part of the order-1 multipoles'
+// kicks, dx' = -(K1L x - J1L y), dy' = K1L y + J1L x (the higher orders
+// have none on the reference orbit).
+template <int N>
+void one_turn_map(const Ring& ring, const double (RingMatrix::*map)[N][N], double (&m)[N][N]) {
+  for (int i = 0; i < N; ++i)
+    for (int j = 0; j < N; ++j) m[i][j] = i == j ? 1.0 : 0.0;
   for (const RingSection& s : ring.sections) {
     if (s.multipole >= 0) {
-      // dx' = -(K1L x - J1L y), dy' = K1L y + J1L x: the linear part of
-      // the kick (the higher orders have none on the reference orbit).
       const MultipoleKick& k = ring.multipoles[static_cast<std::size_t>(s.multipole)];
-      const double l[4][4] = {{1.0, 0.0, 0.0, 0.0},
-                              {-k.cr[1], 1.0, k.ci[1], 0.0},
-                              {0.0, 0.0, 1.0, 0.0},
-                              {k.ci[1], 0.0, k.cr[1], 1.0}};
-      if (k.cr[1] != 0.0 || k.ci[1] != 0.0) left_multiply(l, m);
+      if (k.cr[1] != 0.0 || k.ci[1] != 0.0) {
+        double l[N][N];
+        for (int i = 0; i < N; ++i)
+          for (int j = 0; j < N; ++j) l[i][j] = i == j ? 1.0 : 0.0;
+        l[1][0] = -k.cr[1];
+        l[1][2] = k.ci[1];
+        l[3][0] = k.ci[1];
+        l[3][2] = k.cr[1];
+        left_multiply(l, m);
+      }
     }
-    if (s.matrix >= 0) left_multiply(ring.matrices[static_cast<std::size_t>(s.matrix)].r, m);
+    if (s.matrix >= 0) left_multiply(ring.matrices[static_cast<std::size_t>(s.matrix)].*map, m);
   }
 }
 
@@ -189,12 +193,20 @@ void check_derived(const State& st, const RingFile& rf, std::vector<std::string>
   const Ring& ring = st.ring;
   check(0, "beam: the geometric emittance emitn/gamma", ring.emit1, true);
   check(0, "beam: the geometric emittance emitny/gamma", ring.emit2, true);
-  std::size_t enc = 0, wire = 0;
+  std::size_t enc = 0, enc6d = 0, wire = 0;
   for (const RingElement& e : rf.elements) {
     if (e.kind == RingKind::encounter && enc < ring.encounters.size()) {
       const RingEncounter& r = ring.encounters[enc++];
       check(e.line, "sigx in metres", r.sigx, true);
       check(e.line, "sigy in metres", r.sigy, true);
+      check(e.line, "the kick factor sqrt(2 pi) npart rp/gamma", r.factor, false);
+    } else if (e.kind == RingKind::encounter6d && enc6d < ring.enc6d_spec.size()) {
+      const Encounter6dSpec& r = ring.enc6d_spec[enc6d++];
+      check(e.line, "sigx in metres", r.sigx, true);
+      check(e.line, "sigy in metres", r.sigy, true);
+      check(e.line, "betx", r.betx, true);
+      check(e.line, "bety", r.bety, true);
+      check(e.line, "sigz", r.sigz, true);
       check(e.line, "the kick factor sqrt(2 pi) npart rp/gamma", r.factor, false);
     } else if (e.kind == RingKind::wire && wire < ring.wires.size()) {
       check(e.line, "the wire strength", ring.wires[wire++].kw, false);
@@ -202,25 +214,14 @@ void check_derived(const State& st, const RingFile& rf, std::vector<std::string>
   }
 }
 
+}  // namespace
+
+void ring_one_turn_map(const Ring& ring, double (&m)[4][4]) {
+  one_turn_map(ring, &RingMatrix::r, m);
+}
+
 void ring_one_turn_map6(const Ring& ring, double (&m)[6][6]) {
-  for (int i = 0; i < 6; ++i)
-    for (int j = 0; j < 6; ++j) m[i][j] = i == j ? 1.0 : 0.0;
-  for (const RingSection& s : ring.sections) {
-    double l[6][6];
-    if (s.multipole >= 0) {
-      const MultipoleKick& k = ring.multipoles[static_cast<std::size_t>(s.multipole)];
-      if (k.cr[1] != 0.0 || k.ci[1] != 0.0) {
-        for (int i = 0; i < 6; ++i)
-          for (int j = 0; j < 6; ++j) l[i][j] = i == j ? 1.0 : 0.0;
-        l[1][0] = -k.cr[1];
-        l[1][2] = k.ci[1];
-        l[3][0] = k.ci[1];
-        l[3][2] = k.cr[1];
-        left_multiply(l, m);
-      }
-    }
-    if (s.matrix >= 0) left_multiply(ring.matrices[static_cast<std::size_t>(s.matrix)].r6, m);
-  }
+  one_turn_map(ring, &RingMatrix::r6, m);
 }
 
 void set_up_ring(State& st, const RingFile& rf, std::vector<std::string>& errors, bool six_d) {

@@ -154,12 +154,12 @@ void each_register(ParticleColumns c, int np, Op op) {
 
 // A coupled matrix, from the old values of all four coordinates.
 template <class V>
-void coupled_transport(const CoupledMatrix& m, D<V>& x, D<V>& xp, D<V>& y, D<V>& yp) {
+void coupled_transport(const double (*m)[4], D<V>& x, D<V>& xp, D<V>& y, D<V>& yp) {
   const D<V> z[4] = {x, xp, y, yp};
   D<V> out[4];
   for (int i = 0; i < 4; ++i)
-    out[i] = V::set1(m.r[i][0]) * z[0] + V::set1(m.r[i][1]) * z[1] + V::set1(m.r[i][2]) * z[2] +
-             V::set1(m.r[i][3]) * z[3];
+    out[i] = V::set1(m[i][0]) * z[0] + V::set1(m[i][1]) * z[1] + V::set1(m[i][2]) * z[2] +
+             V::set1(m[i][3]) * z[3];
   x = out[0];
   xp = out[1];
   y = out[2];
@@ -196,11 +196,11 @@ void multipole_transport_range(const MultipoleKick& mk, const SectionMatrix m, P
 // (m, or none) on the np particles of c, in one pass: the general ring's
 // sections that are not those of a classic ring.
 template <class V>
-void coupled_range(const MultipoleKick* mk, const CoupledMatrix* m, ParticleColumns c, int np) {
+void coupled_range(const MultipoleKick* mk, const double (*m)[4], ParticleColumns c, int np) {
   if (mk == nullptr && m == nullptr) return;
   each_register<V>(c, np, [mk, m](D<V>& x, D<V>& xp, D<V>& y, D<V>& yp) {
     if (mk != nullptr) multipole_kick<V>(*mk, x, y, xp, yp);
-    if (m != nullptr) coupled_transport<V>(*m, x, xp, y, yp);
+    if (m != nullptr) coupled_transport<V>(m, x, xp, y, yp);
   });
 }
 

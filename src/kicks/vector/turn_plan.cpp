@@ -50,30 +50,25 @@ bool has_turn_ripple(const State& st) {
   return st.ring.active ? st.ring.nripple > 0 : has_ripple(st);
 }
 
+// The reference-orbit kick of an encounter of the general ring (as
+// take_reference_kick for the classic ring).
+void take_ring_reference_kick(const RingEncounter& r, Encounter& e) {
+  e.fk1 = e.factor * r.kick0y;
+  e.fk2 = e.factor * r.kick0x;
+}
+
 // The encounter of the general ring with its strength and its
 // reference-orbit kick (as encounter_of for the classic ring).
 Encounter ring_encounter(const RingEncounter& r) {
   Encounter e = encounter_field(r.sigx, r.sigy, r.x0, r.y0);
   e.factor = r.factor;
-  e.fk1 = e.factor * r.kick0y;
-  e.fk2 = e.factor * r.kick0x;
+  take_ring_reference_kick(r, e);
   return e;
 }
 
 // The sections of the general ring.
 void plan_ring(const State& st, TurnPlan& plan) {
   const Ring& ring = st.ring;
-  plan.coupled.clear();
-  for (const RingMatrix& m : ring.matrices)
-    if (m.coupled) plan.coupled.push_back(CoupledMatrix{});
-  std::size_t ncoupled = 0;
-  std::vector<int32> coupled_at(ring.matrices.size(), -1);
-  for (std::size_t j = 0; j < ring.matrices.size(); ++j) {
-    if (!ring.matrices[j].coupled) continue;
-    for (int a = 0; a < 4; ++a)
-      for (int b = 0; b < 4; ++b) plan.coupled[ncoupled].r[a][b] = ring.matrices[j].r[a][b];
-    coupled_at[j] = static_cast<int32>(ncoupled++);
-  }
   plan.sec.assign(ring.sections.size(), SectionPlan{});
   plan.six_d = ring.six_d;
   for (std::size_t s = 0; s < ring.sections.size(); ++s) {
@@ -90,8 +85,7 @@ void plan_ring(const State& st, TurnPlan& plan) {
       const RingMatrix& m = ring.matrices[static_cast<std::size_t>(r.matrix)];
       p.matrix = {m.r[0][0], m.r[0][1], m.r[1][0], m.r[1][1],
                   m.r[2][2], m.r[2][3], m.r[3][2], m.r[3][3]};
-      const int32 c = coupled_at[static_cast<std::size_t>(r.matrix)];
-      if (c >= 0) p.coupled = &plan.coupled[static_cast<std::size_t>(c)];
+      if (m.coupled) p.coupled = m.r;
       if (ring.six_d) p.m6 = m.r6;
     }
   }
@@ -137,9 +131,7 @@ void refresh_plan(const State& st, TurnPlan& plan) {
     for (std::size_t s = 0; s < ring.sections.size(); ++s) {
       const int32 e = ring.sections[s].encounter;
       if (e < 0) continue;
-      const RingEncounter& r = ring.encounters[static_cast<std::size_t>(e)];
-      plan.sec[s].enc.fk1 = plan.sec[s].enc.factor * r.kick0y;
-      plan.sec[s].enc.fk2 = plan.sec[s].enc.factor * r.kick0x;
+      take_ring_reference_kick(ring.encounters[static_cast<std::size_t>(e)], plan.sec[s].enc);
     }
   } else {
     for (int k = 1; k <= kSections; ++k)

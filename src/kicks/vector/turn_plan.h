@@ -10,18 +10,13 @@
 
 namespace bbtrack {
 
-// The matrix of a section that couples the planes: x, x', y, y' from the
-// old values of all four (the general ring's coupled matrices).
-struct CoupledMatrix {
-  double r[4][4];
-};
-
 // What one section does to every particle, with everything that depends only
 // on the ring worked out once: whether its encounter kicks, the encounter
 // model, its wires, its thin multipoles (after the wires, before the
 // transport) and its matrix. A section of the classic ring always has its
 // matrix, in the two planes' blocks; one of the general ring may have none
-// (transport false) or a coupled one (coupled, then matrix is unused).
+// (transport false) or one that couples the planes (coupled: its 4x4 map,
+// x, x', y, y' from the old values of all four; then matrix is unused).
 struct SectionPlan {
   bool kick;  // the encounter kicks (not excluded, not the point without encounter)
   Encounter enc;
@@ -32,7 +27,7 @@ struct SectionPlan {
   const MultipoleKick* mult;  // the point's multipoles (st.multipoles), nullptr without
   SectionMatrix matrix;
   bool transport = true;
-  const CoupledMatrix* coupled = nullptr;
+  const double (*coupled)[4] = nullptr;
   // Six-dimensional tracking: the section's six-dimensional encounter (in
   // place of enc, or nullptr) and its whole 6x6 matrix (nullptr without).
   const Encounter6d* enc6d = nullptr;
@@ -45,7 +40,6 @@ struct SectionPlan {
 // run of elements that make a section (RingSection).
 struct TurnPlan {
   std::vector<SectionPlan> sec;
-  std::vector<CoupledMatrix> coupled;  // the general ring's coupled matrices
   int32 turn = 0;                      // the turn planned (st.turn.n)
   bool rotate = false;                 // the tunes are modulated: rot acts at the end of the turn
   TurnRotation rot{};
